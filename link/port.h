@@ -1,0 +1,67 @@
+// The process-wide port table: up to 32 open byte pipes to the service bus (serial line,
+// TCP client, TCP server, null port), each known by its port number 1..32 (0 = no port).
+// Reads never block: they pump what the transport has ready into the row's receive ring.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+enum class PortKind : uint8_t { Serial = 0, Stub = 3, TcpServer = 4, TcpClient = 6 };
+
+constexpr int kPortTableRows = 32;
+constexpr int RX_RING_SIZE = 10000;
+constexpr int kPortNameSize = 100;        // a name holds at most 99 characters
+constexpr int kTcpServerClients = 16;
+constexpr uint32_t kTcpClientIdleDropMs = 60000;
+constexpr uint16_t kTcpConnectDeadlineMs = 10000;
+
+struct PortEntry {
+  char name[kPortNameSize];
+  intptr_t handle;                  // file descriptor or socket, -1 when none
+  uint8_t* rxRing;                  // RX_RING_SIZE bytes while open
+  uint32_t inUse;
+  uint16_t rxWrite;
+  uint16_t rxRead;
+  uint16_t connectDeadline;
+  PortKind kind;
+  uint32_t baud;
+  uint8_t dataBits;
+  char parity;
+  uint8_t stopBits;
+  intptr_t clientSocket[kTcpServerClients];
+  uint32_t clientDeadline[kTcpServerClients];
+  uint32_t connected;
+  uint32_t connecting;
+  uint32_t ipAddress;               // network byte order
+  uint16_t tcpPort;
+};
+
+// Result codes of portOpen besides 0 and the OS error codes of a serial open.
+constexpr int kPortOpenTableFull = 1;
+constexpr int kPortOpenEmptyName = 3;
+constexpr int kPortOpenNotInitialised = 9;
+constexpr int kPortOpenBadName = -1;
+
+void portTableInit();
+int portOpen(const char* name, uint16_t* port);
+int portClose(uint16_t port);
+int portSetLine(uint16_t port, uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits);
+int portWrite(uint16_t port, const uint8_t* data, size_t count);
+int portAvailable(uint16_t port);
+int portRead(uint16_t port, uint8_t* dst, size_t n);
+int portReadWait(uint16_t port, uint8_t* dst, size_t n, uint32_t timeoutMs);
+int portReadByte(uint16_t port, uint8_t* dst, uint16_t timeoutMs);
+void portFlushInput(uint16_t port);
+int portTxEmpty(uint16_t port);
+
+// Waits until the port has input buffered or ready in its transport, or timeoutMs passes.
+// Returns 1 when input is ready, 0 on time-out. Used by pollers instead of a blind sleep;
+// for port 0, Stub and an unopened row it simply sleeps (never busy-spins).
+int portWaitInput(uint16_t port, uint32_t timeoutMs);
+
+// The row of an open port, or nullptr (for inspection and tests).
+const PortEntry* portEntry(uint16_t port);
+
+// Traffic monitor: called with every chunk written to or received from a port.
+using PortTraceFn = std::function<void(uint16_t port, bool sent, const uint8_t* data, size_t n)>;
+void portSetTrace(PortTraceFn fn);

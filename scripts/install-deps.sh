@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the program need.
+set -euo pipefail
+PKGS="cmake g++ make pkg-config libfltk1.3-dev libcjson-dev gettext libgtest-dev libgmock-dev
+      libbenchmark-dev xvfb xauth x11-apps imagemagick fonts-dejavu-core clang libclang-rt-14-dev"
+missing=""
+for p in $PKGS; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  SUDO=""; [ "$(id -u)" = 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
+fi

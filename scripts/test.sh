@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what it needs, builds the normal and the sanitizer
+# configuration, and runs every test of both under CTest (GUI tests under Xvfb).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+JOBS=$(nproc)
+
+run_config() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$JOBS"
+  # One X server for the GUI tests of this configuration.
+  xvfb-run -a -s "-screen 0 1280x1024x24" \
+    ctest --test-dir "$dir" --output-on-failure -j "$JOBS"
+}
+
+echo "== normal build"
+run_config build
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_config build-asan -DKORVANE_SANITIZE=ON
