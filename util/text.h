@@ -1,0 +1,19 @@
+// Small text and number conversions shared by several parts of the tool: fixed-point
+// parsing of what the engineer types, integers as text in a base, and board text
+// (code page 866) to UTF-8.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// "12.34" with 2 decimals -> 1234; ',' is a separator too; no validation; 32-bit wrapping.
+int32_t parseFixed(const char* text, unsigned decimals);
+// Writes v in base (2..16, upper-case digits) into buf of capacity cap (NUL-terminated, cut
+// to fit). Returns the length of the full text (sign included); base < 2 writes "" and returns 0.
+int intToText(char* buf, size_t cap, int64_t v, int base);
+// Converts n bytes in a code page (866 supported; others are treated as Latin-1) to UTF-8
+// into out of capacity cap; a character that would not fit before the NUL is not written.
+// Returns the length written (without the NUL).
+size_t codePageToUtf8(const uint8_t* in, size_t n, char* out, size_t cap, int codePage);
+// Convenience: the same into a std::string.
+std::string codePageToUtf8(const std::string& in, int codePage);
