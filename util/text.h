@@ -17,3 +17,8 @@ int intToText(char* buf, size_t cap, int64_t v, int base);
 size_t codePageToUtf8(const uint8_t* in, size_t n, char* out, size_t cap, int codePage);
 // Convenience: the same into a std::string.
 std::string codePageToUtf8(const std::string& in, int codePage);
+// Encodes n UTF-16 units as UTF-8 into out of capacity cap (NUL-terminated, stops before the
+// first character that would not fit). A high surrogate followed by a low one gives the
+// four-byte form; an unpaired surrogate, which has no UTF-8 form, gives U+FFFD.
+// Returns the length written (without the NUL).
+size_t utf16ToUtf8(const uint16_t* in, size_t n, char* out, size_t cap);
