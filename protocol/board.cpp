@@ -1,0 +1,173 @@
+// Procedures over the device handle that every front end shares: identifying the board at
+// an address, the admin log-in, the board's last-error query and the display-mode switch.
+// They talk to the engineer only through the Operator, so they run the same in the GUI,
+// the command line and the tests.
+#include "protocol/board.h"
+
+#include <cstring>
+
+#include "link/port.h"
+#include "ui/catalog.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr uint8_t kCmdLastStatus = 0xF0;
+constexpr int kLastStatusCodeByte = 7;
+constexpr uint32_t kServiceRegPasswordEntry = 0x02;
+constexpr uint32_t kServiceRegDisplayMode = 0x25;
+constexpr uint8_t kPasswordSetBit = 0x01;
+constexpr int kCodePageBoardText = 866;
+constexpr int kTextIdBufferSize = 129;
+
+void logIf(BoardSession& s, bool quiet, const char* text) {
+  if (!quiet && s.op) s.op->logLine(tr(text));
+}
+
+// Password as typed: a decimal number that fits the 16-bit register, nothing else.
+bool parsePassword(const std::string& text, uint16_t* out) {
+  size_t b = text.find_first_not_of(" \t");
+  size_t e = text.find_last_not_of(" \t\r\n");
+  if (b == std::string::npos) return false;
+  std::string t = text.substr(b, e - b + 1);
+  if (t.empty() || t.size() > 5) return false;
+  unsigned long v = 0;
+  for (char c : t) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<unsigned long>(c - '0');
+  }
+  if (v > 0xFFFF) return false;
+  *out = static_cast<uint16_t>(v);
+  return true;
+}
+
+}  // namespace
+
+void sendHeader(uint16_t port, uint8_t address, uint8_t command) {
+  uint8_t h[4] = {kFrameStart, address, command, 0};
+  h[3] = frameChecksum(h, 3);
+  portFlushInput(port);
+  portWrite(port, h, sizeof h);
+}
+
+int readLastStatus(BoardSession& s) {
+  if (!s.dev) return 0;
+  sendHeader(s.dev->port, s.dev->address, kCmdLastStatus);
+  uint8_t reply[kLastStatusReplyLength] = {};
+  if (!portReadWait(s.dev->port, reply, sizeof reply, kLastStatusTimeoutMs)) return 0;
+  return reply[kLastStatusCodeByte];
+}
+
+const char* lastErrorMessage(int code) {
+  switch (code) {
+    case 'X': return "Turn the configuration key on";
+    case '[': return "Wrong password";
+    case '\\': return "Password entry locked";
+    default: return "Write error";
+  }
+}
+
+int identifyBoard(BoardSession& s, uint8_t address, bool quiet) {
+  // Whatever was known belongs to the previous board.
+  s.kind = 0;
+  s.textId.clear();
+  s.bootMode = false;
+  s.passwordCached = false;
+  s.cachedPassword = 0;
+  s.passwordStatus[0] = s.passwordStatus[1] = 0;
+  if (s.onForgetBoard) s.onForgetBoard();
+  if (!quiet && s.op) s.op->clearLog();
+  if (!s.dev) {
+    logIf(s, quiet, "No connection");
+    return 0;
+  }
+
+  UTRKDevice& dev = *s.dev;
+  dev.address = address;
+  uint8_t id[3] = {0, 0, 0};
+  int r = pollRequest(dev, [&] { return dev.identify(id, address); });
+  if (r != kResultDone) {
+    logIf(s, quiet, "No connection");
+    return 0;
+  }
+  if (id[1] != '#' && id[1] != '$') {
+    logIf(s, quiet, "Unsupported device");
+    return 0;
+  }
+  s.kind = static_cast<char>(id[1]);
+  if (quiet) return 1;
+
+  if (address == kBroadcastAddress || address == 0) {
+    dev.address = id[0];
+    s.pumpAddress = id[0];
+    if (s.onPumpAddress) s.onPumpAddress(id[0]);
+  }
+
+  char text[kTextIdBufferSize] = {};
+  r = pollRequest(dev, [&] { return dev.readTextId(text); });
+  if (r != kResultDone) {
+    logIf(s, false, "Cannot read text identifier");
+    return 0;
+  }
+  s.bootMode = std::strstr(text, "boot load") != nullptr;
+  s.textId = codePageToUtf8(std::string(text), kCodePageBoardText);
+  if (s.op) s.op->logLine(s.textId);
+  return 1;
+}
+
+int enterAdminPassword(BoardSession& s, bool askOld) {
+  if (!(s.passwordStatus[0] & kPasswordSetBit)) return 1;
+  if (!s.dev || !s.op) return 0;
+  if (!s.passwordCached) {
+    std::string answer;
+    if (!s.op->askText(tr(askOld ? "Please enter OLD password" : "Please enter admin password"), "", &answer))
+      return 0;
+    uint16_t value = 0;
+    // Something that is not a number would be sent as some other password and count as a
+    // wrong attempt on the board; refuse it here instead.
+    if (!parsePassword(answer, &value)) {
+      s.op->alert(tr("Wrong password"));
+      return 0;
+    }
+    s.cachedPassword = value;
+    s.passwordCached = true;
+  }
+  UTRKDevice& dev = *s.dev;
+  const uint8_t bytes[2] = {static_cast<uint8_t>(s.cachedPassword & 0xFF),
+                            static_cast<uint8_t>(s.cachedPassword >> 8)};
+  int r = pollRequest(dev, [&] { return dev.writeBlock(kServiceRegPasswordEntry, kBankService, bytes, 2); });
+  if (r == kResultDone) return 1;
+  int code = readLastStatus(s);
+  s.passwordCached = false;
+  s.cachedPassword = 0;
+  s.op->alert(tr(lastErrorMessage(code)));
+  return 0;
+}
+
+int setDisplayMode(BoardSession& s, uint8_t mode) {
+  if (!s.dev) return kResultTimeout;
+  UTRKDevice& dev = *s.dev;
+  int r = pollRequest(dev, [&] { return dev.writeBlock(kServiceRegDisplayMode, kBankService, &mode, 1); });
+  if (s.op) s.op->logLine(strprintf(tr("Display mode result=%d"), r));
+  return r;
+}
+
+std::string formatDecimalRight(int64_t value, int decimals, int width) {
+  if (decimals < 0) decimals = 0;
+  if (decimals > 19) decimals = 19;  // 10^19 is the largest power of ten in 64 bits
+  // Work on the magnitude unsigned so that the most negative value has a magnitude too.
+  const bool negative = value < 0;
+  const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  uint64_t divisor = 1;
+  for (int i = 0; i < decimals; ++i) divisor *= 10;
+  std::string text = negative ? "-" : "";
+  text += std::to_string(magnitude / divisor);
+  if (decimals > 0) {
+    std::string frac = std::to_string(magnitude % divisor);
+    text += '.';
+    text += std::string(static_cast<size_t>(decimals) - frac.size(), '0') + frac;
+  }
+  if (width > 0 && text.size() < static_cast<size_t>(width))
+    text.insert(0, static_cast<size_t>(width) - text.size(), ' ');
+  return text;
+}
