@@ -65,3 +65,6 @@ const PortEntry* portEntry(uint16_t port);
 // Traffic monitor: called with every chunk written to or received from a port.
 using PortTraceFn = std::function<void(uint16_t port, bool sent, const uint8_t* data, size_t n)>;
 void portSetTrace(PortTraceFn fn);
+
+// Words for a portOpen/portSetLine result: the table's own codes, or the OS text of an errno.
+const char* portErrorText(int code);

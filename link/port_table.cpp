@@ -1,0 +1,331 @@
+// The process-wide table of 32 open ports: opening by name, the receive ring every read is
+// served from, waiting for input, and dispatch to the transport behind each row.
+// The table never looks inside the bytes it carries.
+#include <errno.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "link/port.h"
+#include "link/port_internal.h"
+#include "link/tick.h"
+
+namespace {
+
+PortEntry g_table[kPortTableRows];
+bool g_tableInitialised = false;
+PortTraceFn g_trace;
+
+// A poll() that woke us this many times in a row without delivering input is taken as a
+// descriptor stuck in an error state, and the rest of the wait is slept instead of spun.
+constexpr int kEmptyWakeLimit = 3;
+// Under the fake clock a wait still gives real peers this long to answer before fake time moves.
+constexpr uint32_t kFakeClockRealWaitMs = 1;
+
+// Stub: writes are swallowed, nothing ever arrives.
+int stubOpen(PortEntry&) { return 0; }
+void stubClose(PortEntry&) {}
+int stubSetLine(PortEntry&, uint32_t, uint8_t, char, uint8_t) { return 0; }
+void stubPrepare(PortEntry&) {}
+void stubPump(PortEntry&, uint16_t) {}
+int stubWrite(PortEntry&, const uint8_t*, size_t) { return 1; }
+int stubPollFds(PortEntry&, pollfd*, int) { return 0; }
+void stubDiscard(PortEntry&) {}
+int stubTxEmpty(PortEntry&) { return 1; }
+const PortTransport kStubTransport = {stubOpen,    stubClose,   stubSetLine, stubPrepare, stubPump,
+                                      stubWrite,   stubPollFds, stubDiscard, stubTxEmpty};
+
+const PortTransport& transportOf(const PortEntry& e) {
+  switch (e.kind) {
+    case PortKind::Serial: return kSerialTransport;
+    case PortKind::TcpClient: return kTcpClientTransport;
+    case PortKind::TcpServer: return kTcpServerTransport;
+    case PortKind::Stub: break;
+  }
+  return kStubTransport;
+}
+
+// The open row of a port number, or nullptr for 0, numbers above the table and closed rows.
+PortEntry* openRow(uint16_t port) {
+  if (port == 0 || port > kPortTableRows) return nullptr;
+  PortEntry& e = g_table[port - 1];
+  return e.inUse ? &e : nullptr;
+}
+
+void clearRow(PortEntry& e) {
+  std::memset(&e, 0, sizeof e);
+  e.handle = -1;
+  for (auto& s : e.clientSocket) s = -1;
+}
+
+void ringTake(PortEntry& e, uint8_t* dst, size_t n) {
+  size_t first = RX_RING_SIZE - e.rxRead;
+  if (first > n) first = n;
+  std::memcpy(dst, e.rxRing + e.rxRead, first);
+  std::memcpy(dst + first, e.rxRing, n - first);
+  e.rxRead = static_cast<uint16_t>((e.rxRead + n) % RX_RING_SIZE);
+}
+
+// Contiguous free span starting at rxWrite.
+size_t ringSpan(const PortEntry& e) {
+  size_t free = ringFree(e);
+  size_t toEnd = RX_RING_SIZE - e.rxWrite;
+  return free < toEnd ? free : toEnd;
+}
+
+void ringCommit(PortEntry& e, uint16_t port, size_t n) {
+  if (n == 0) return;
+  if (g_trace) g_trace(port, false, e.rxRing + e.rxWrite, n);
+  e.rxWrite = static_cast<uint16_t>((e.rxWrite + n) % RX_RING_SIZE);
+}
+
+// "STUB" only exactly; "stub" or "STUB1" are serial device names.
+PortKind kindOfName(const char* name) {
+  if (std::strcmp(name, "STUB") == 0) return PortKind::Stub;
+  if (std::strncmp(name, "TCPS_", 5) == 0) return PortKind::TcpServer;
+  if (std::strncmp(name, "TCPC_", 5) == 0) return PortKind::TcpClient;
+  return PortKind::Serial;
+}
+
+void pump(PortEntry& e, uint16_t port) { transportOf(e).pump(e, port); }
+
+}  // namespace
+
+// ---- ring ----
+size_t ringCount(const PortEntry& e) {
+  return static_cast<size_t>((e.rxWrite + RX_RING_SIZE - e.rxRead) % RX_RING_SIZE);
+}
+size_t ringFree(const PortEntry& e) { return RX_RING_SIZE - 1 - ringCount(e); }
+
+FillResult ringFillFromFd(PortEntry& e, uint16_t port, int fd, bool isSocket) {
+  for (;;) {
+    size_t span = ringSpan(e);
+    if (span == 0) return FillResult::RingFull;
+    uint8_t* dst = e.rxRing + e.rxWrite;
+    ssize_t r = isSocket ? recv(fd, dst, span, MSG_DONTWAIT) : read(fd, dst, span);
+    if (r > 0) {
+      ringCommit(e, port, static_cast<size_t>(r));
+      if (static_cast<size_t>(r) < span) return FillResult::Drained;
+      continue;
+    }
+    if (r == 0) return isSocket ? FillResult::EndOfStream : FillResult::Drained;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return FillResult::Drained;
+    return FillResult::Error;
+  }
+}
+
+// ---- table ----
+void portTableInit() {
+  if (g_tableInitialised) return;
+  for (auto& e : g_table) clearRow(e);
+  g_tableInitialised = true;
+}
+
+void portTableShutdownForTests() {
+  for (uint16_t p = 1; p <= kPortTableRows; ++p) portClose(p);
+  g_tableInitialised = false;
+  g_trace = nullptr;
+}
+
+int portOpen(const char* name, uint16_t* port) {
+  if (port) *port = 0;
+  if (!g_tableInitialised) return kPortOpenNotInitialised;
+  int index = -1;
+  for (int i = 0; i < kPortTableRows; ++i) {
+    if (!g_table[i].inUse) {
+      index = i;
+      break;
+    }
+  }
+  if (index < 0) return kPortOpenTableFull;
+  if (name == nullptr || name[0] == '\0') return kPortOpenEmptyName;
+  // A name that does not fit the row is refused rather than cut: a cut name would open
+  // some other device or address than the one the engineer typed.
+  if (strnlen(name, kPortNameSize) >= static_cast<size_t>(kPortNameSize)) return kPortOpenBadName;
+
+  PortEntry& e = g_table[index];
+  clearRow(e);
+  std::memcpy(e.name, name, std::strlen(name) + 1);
+  e.kind = kindOfName(e.name);
+  const int rc = transportOf(e).open(e);
+  if (rc != 0) {
+    clearRow(e);
+    return rc;
+  }
+  e.rxRing = static_cast<uint8_t*>(std::malloc(RX_RING_SIZE));
+  if (e.rxRing == nullptr) {
+    transportOf(e).close(e);
+    clearRow(e);
+    return ENOMEM;
+  }
+  e.rxWrite = 0;
+  e.rxRead = 0;
+  e.inUse = 1;
+  if (port) *port = static_cast<uint16_t>(index + 1);
+  return 0;
+}
+
+int portClose(uint16_t port) {
+  PortEntry* e = openRow(port);
+  if (!e) return 1;
+  transportOf(*e).close(*e);
+  std::free(e->rxRing);
+  clearRow(*e);
+  return 1;
+}
+
+int portSetLine(uint16_t port, uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits) {
+  PortEntry* e = openRow(port);
+  if (!e) return 2;
+  return transportOf(*e).setLine(*e, baud, dataBits, parity, stopBits);
+}
+
+int portWrite(uint16_t port, const uint8_t* data, size_t count) {
+  PortEntry* e = openRow(port);
+  if (!e) return 0;
+  if (count == 0) return 1;
+  if (data == nullptr) return 0;
+  const int rc = transportOf(*e).write(*e, data, count);
+  if (rc == 1 && g_trace) g_trace(port, true, data, count);
+  return rc;
+}
+
+int portAvailable(uint16_t port) {
+  PortEntry* e = openRow(port);
+  if (!e) return 0;
+  pump(*e, port);
+  return static_cast<int>(ringCount(*e));
+}
+
+int portRead(uint16_t port, uint8_t* dst, size_t n) {
+  PortEntry* e = openRow(port);
+  if (!e || e->kind == PortKind::Stub) return 0;
+  pump(*e, port);
+  if (ringCount(*e) < n) return 0;
+  if (n > 0 && dst == nullptr) return 0;
+  ringTake(*e, dst, n);
+  return 1;
+}
+
+// Waits for all n bytes; on time-out nothing is taken, so bytes that did arrive stay in the
+// ring for the next reader instead of vanishing with a failed call.
+int portReadWait(uint16_t port, uint8_t* dst, size_t n, uint32_t timeoutMs) {
+  PortEntry* e = openRow(port);
+  if (!e || e->kind == PortKind::Stub) return 0;
+  // More than the ring can hold could never be satisfied.
+  if (n >= static_cast<size_t>(RX_RING_SIZE)) return 0;
+  if (n > 0 && dst == nullptr) return 0;
+  const uint32_t deadline = nowMs() + timeoutMs;
+  for (;;) {
+    if (ringCount(*e) < n) pump(*e, port);
+    if (ringCount(*e) >= n) {
+      ringTake(*e, dst, n);
+      return 1;
+    }
+    if (deadlineReached(deadline)) return 0;
+    const uint32_t left = deadline - nowMs();
+    portWaitInput(port, left);
+  }
+}
+
+int portReadByte(uint16_t port, uint8_t* dst, uint16_t timeoutMs) {
+  PortEntry* e = openRow(port);
+  if (!e || e->kind == PortKind::Stub) return -1;
+  const uint16_t deadline = static_cast<uint16_t>(nowMs16() + timeoutMs);
+  for (;;) {
+    pump(*e, port);
+    if (ringCount(*e) > 0) {
+      uint8_t b;
+      ringTake(*e, &b, 1);
+      if (dst) *dst = b;
+      return 1;
+    }
+    if (deadlineReached16(deadline)) return 0;
+    portWaitInput(port, 1);
+  }
+}
+
+void portFlushInput(uint16_t port) {
+  PortEntry* e = openRow(port);
+  if (!e || e->kind == PortKind::Stub) return;
+  transportOf(*e).prepare(*e);
+  e->rxRead = e->rxWrite;
+  transportOf(*e).discardInput(*e);
+}
+
+int portTxEmpty(uint16_t port) {
+  PortEntry* e = openRow(port);
+  if (!e) return 1;
+  return transportOf(*e).txEmpty(*e);
+}
+
+int portWaitInput(uint16_t port, uint32_t timeoutMs) {
+  PortEntry* e = openRow(port);
+  if (!e || e->kind == PortKind::Stub) {
+    tickSleepMs(timeoutMs);
+    return 0;
+  }
+  if (ringCount(*e) > 0) return 1;
+  const PortTransport& t = transportOf(*e);
+  const bool fake = tickFakeClockActive();
+  const uint32_t budget = fake && timeoutMs > kFakeClockRealWaitMs ? kFakeClockRealWaitMs : timeoutMs;
+  const uint32_t start = monotonicMs();
+  int emptyWakes = 0;
+  pollfd fds[kPortMaxPollFds];
+  for (;;) {
+    // Keeps TCP connections moving (connect completion, accepts) before deciding what to wait on.
+    t.prepare(*e);
+    const uint32_t elapsed = monotonicMs() - start;
+    const uint32_t left = elapsed >= budget ? 0 : budget - elapsed;
+    const int nfds = t.pollFds(*e, fds, kPortMaxPollFds);
+    if (nfds == 0) {
+      // Nothing to wait on (a TCP client whose connect was refused): sleep, never spin.
+      if (left > 0) {
+        timespec ts{static_cast<time_t>(left / 1000), static_cast<long>(left % 1000) * 1000000L};
+        nanosleep(&ts, nullptr);
+      }
+      break;
+    }
+    const int r = poll(fds, static_cast<nfds_t>(nfds), static_cast<int>(left));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    pump(*e, port);
+    if (ringCount(*e) > 0) return 1;
+    if (++emptyWakes >= kEmptyWakeLimit) {
+      const uint32_t now = monotonicMs() - start;
+      if (now < budget) {
+        const uint32_t rest = budget - now;
+        timespec ts{static_cast<time_t>(rest / 1000), static_cast<long>(rest % 1000) * 1000000L};
+        nanosleep(&ts, nullptr);
+      }
+      break;
+    }
+  }
+  if (fake) tickAdvanceFake(timeoutMs);
+  return 0;
+}
+
+const PortEntry* portEntry(uint16_t port) { return openRow(port); }
+
+void portSetTrace(PortTraceFn fn) { g_trace = std::move(fn); }
+
+const char* portErrorText(int code) {
+  switch (code) {
+    case 0: return "no error";
+    case kPortOpenTableFull: return "all 32 ports are already open";
+    case kPortOpenEmptyName: return "empty port name";
+    case kPortOpenNotInitialised: return "port table not initialised";
+    case kPortOpenBadName: return "bad port name, or the network socket could not be set up";
+    default: break;
+  }
+  if (code > 0) return std::strerror(code);
+  static thread_local char text[32];
+  std::snprintf(text, sizeof text, "error %d", code);
+  return text;
+}
