@@ -1,0 +1,121 @@
+// Reading and writing "korvane_v3.ini", the one-line record of the last port that opened.
+// The save goes through a temporary file and a rename, so a failed save never leaves a
+// truncated file where the good one was.
+#include "settings/preferences.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// The longest line worth reading: a port name at its limit plus five numbers and spaces.
+constexpr size_t kLineMaxBytes = 256;
+constexpr int kTempNameAttempts = 16;
+// The scan width below is written out in the format.
+static_assert(kPreferencesPortNameMax == 99, "update the %99s width of loadPreferences");
+
+bool validPortName(const std::string& name) {
+  if (name.empty() || name.size() > static_cast<size_t>(kPreferencesPortNameMax)) return false;
+  for (char ch : name)
+    if (ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r' || ch == '\v' || ch == '\f')
+      return false;
+  return true;
+}
+
+bool writeAll(int fd, const char* data, size_t len) {
+  while (len > 0) {
+    ssize_t n = ::write(fd, data, len);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    len -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string folderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace
+
+int loadPreferences(Preferences* prefs, const char* path) {
+  if (!prefs) return -1;
+  *prefs = Preferences();
+  if (!path) return -1;
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return -1;
+  char line[kLineMaxBytes + 1] = {0};
+  if (!std::fgets(line, sizeof line, f)) line[0] = '\0';
+  std::fclose(f);
+  line[std::strcspn(line, "\r\n")] = '\0';
+
+  // The name is scanned into a buffer of the limit plus one; %n tells whether it stopped at
+  // a separator or was cut by the width. A cut name would name some other port, so it is
+  // taken as the first mismatch and every value keeps its default.
+  char name[kPreferencesPortNameMax + 1] = {0};
+  int nameEnd = 0;
+  if (std::sscanf(line, " %99s%n", name, &nameEnd) != 1) return 1;
+  char after = line[nameEnd];
+  if (after != '\0' && after != ' ' && after != '\t') return 1;
+  prefs->portName = name;
+
+  // Scan into temporaries: values after the first mismatch keep their defaults.
+  int baud = 0, dataBits = 0, stopBits = 0, maxBaud = 0;
+  char parity = 0;
+  int got = std::sscanf(line + nameEnd, "%d %d %c %d %d", &baud, &dataBits, &parity, &stopBits,
+                        &maxBaud);
+  if (got >= 1) prefs->baud = baud;
+  if (got >= 2) prefs->dataBits = dataBits;
+  if (got >= 3) prefs->parity = parity;
+  if (got >= 4) prefs->stopBits = stopBits;
+  if (got >= 5) prefs->maxBaud = maxBaud;
+  return 1;
+}
+
+int savePreferences(const Preferences& prefs, const char* path) {
+  if (!path || !*path) return -1;
+  // A name that is empty, too long or holds white space would not read back as one value.
+  if (!validPortName(prefs.portName)) return -1;
+  char text[kLineMaxBytes];
+  int len = std::snprintf(text, sizeof text, "%s %d %d %c %d %d", prefs.portName.c_str(),
+                          prefs.baud, prefs.dataBits, prefs.parity, prefs.stopBits,
+                          prefs.maxBaud);
+  if (len < 0 || static_cast<size_t>(len) >= sizeof text) return -1;
+
+  const std::string target = path;
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
+    temp = target + ".tmp" + std::to_string(static_cast<long>(::getpid())) + "_" +
+           std::to_string(attempt);
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return -1;
+  }
+  if (fd < 0) return -1;
+
+  bool ok = writeAll(fd, text, static_cast<size_t>(len)) && ::fsync(fd) == 0;
+  if (::close(fd) != 0) ok = false;
+  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return -1;
+  }
+  // Make the rename itself durable; the file is already complete either way.
+  int dir = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return 1;
+}
