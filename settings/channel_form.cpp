@@ -1,0 +1,262 @@
+// Codec between the channel window's form and the board's channel and meter records, and
+// the blocking load/save of one channel.
+#include "settings/channel_form.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "protocol/board.h"
+#include "protocol/utrk_device.h"
+#include "ui/catalog.h"
+#include "util/operator.h"
+#include "util/text.h"
+
+namespace {
+
+using F = ChannelField;
+
+std::string hundredths(uint32_t v) { return strprintf("%lu.%02lu", (unsigned long)(v / 100), (unsigned long)(v % 100)); }
+
+// Fixed-point decimal at two places, same reading rules as parseFixed, but 64-bit so that a
+// grand total beyond 21 million whole units splits into whole part and hundredths correctly.
+int64_t parseHundredths64(const char* t) {
+  bool neg = false;
+  if (*t == '-') {
+    neg = true;
+    ++t;
+  }
+  uint64_t whole = 0;
+  while (*t && *t != '.' && *t != ',') whole = whole * 10 + uint64_t(int(*t++) - '0');
+  uint64_t frac = 0;
+  int places = 0;
+  if (*t) {
+    ++t;
+    while (places < 2 && *t) {
+      frac = frac * 10 + uint64_t(int(*t++) - '0');
+      ++places;
+    }
+  }
+  for (; places < 2; ++places) frac *= 10;
+  uint64_t v = whole * 100 + frac;
+  return neg ? -int64_t(v) : int64_t(v);
+}
+
+uint64_t decimalField(const std::string& text) {
+  // Leading decimal digits, an optional sign; like atoi, reading stops at the first non-digit.
+  const char* t = text.c_str();
+  while (*t == ' ') ++t;
+  bool neg = false;
+  if (*t == '-' || *t == '+') neg = *t++ == '-';
+  uint64_t v = 0;
+  while (*t >= '0' && *t <= '9') v = v * 10 + uint64_t(*t++ - '0');
+  return neg ? uint64_t(0) - v : v;
+}
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool hasHexPrefix(const std::string& s) { return s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'); }
+
+// Up to maxDigits hex digits from text[pos]; advances pos; digits counts what was read.
+uint64_t hexDigits(const std::string& s, size_t* pos, int maxDigits, int* digits) {
+  uint64_t v = 0;
+  *digits = 0;
+  while (*pos < s.size() && *digits < maxDigits) {
+    int d = hexDigit(s[*pos]);
+    if (d < 0) break;
+    v = v << 4 | uint64_t(d);
+    ++*pos;
+    ++*digits;
+  }
+  return v;
+}
+
+}  // namespace
+
+const char* const kStateTexts[kStateEntryCount] = {
+    "Free", "Free, overfill", "Start, waiting nozzle", "Start, display init", "Filling slow",
+    "Filling", "Filling end slow", "PC paused", "Nozzle down - paused", "Phase timeout - paused",
+    "PC timeout - paused", "reserved", "Connection ext - paused", "Meter error - paused",
+    "Valve 220V - paused", "Fill too slow - paused", "Wait for enable command", "Error - paused",
+    "Filling end ok", "Filling end overfill", "Continue, waiting nozzle", "Unknown state"};
+const int kStateCodes[kStateEntryCount - 1] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                               11, 12, 13, 14, 15, 16, 43, 44, 45, 46};
+const char* const kStatusTexts[kStatusItemCount] = {
+    "Meter error", "Nozzle up", "Satellite nozzle up", "Activated", "Fill suspend, can continue",
+    "BMU fill", "Calibration fill", "AZT ready", "AZT continue", "Fulltank", "Wireless"};
+const uint16_t kStatusMasks[kStatusItemCount] = {0x0004, 0x0008, 0x0010, 0x0080, 0x0100, 0x0200,
+                                                 0x0800, 0x1000, 0x2000, 0x4000, 0x8000};
+const char* const kFlagTexts[kFlagItemCount] = {"Summ set", "Card set", "Bonus spend"};
+const char* const kPhaseTexts[kPhaseEntryCount] = {"Phase 1", "Phase 1+2", "Phase 2"};
+
+int stateEntryForCode(uint8_t code) {
+  for (int e = 0; e < kStateEntryCount - 1; ++e)
+    if (kStateCodes[e] == code) return e;
+  return kUnknownStateEntry;
+}
+
+uint8_t stateCodeForEntry(int entry) {
+  if (entry < 0 || entry >= kStateEntryCount - 1) return 0;
+  return uint8_t(kStateCodes[entry]);
+}
+
+std::string hexStatusFromChecks(const std::array<bool, kStatusItemCount>& checks) {
+  unsigned v = 0;
+  for (int k = 0; k < kStatusItemCount; ++k)
+    if (checks[k]) v |= kStatusMasks[k];
+  return strprintf("0x%04X", v);
+}
+
+int selectorChannelCount(int nozCount) {
+  if (nozCount <= 0) return 0;
+  return nozCount >= kChannelCount / 2 ? kChannelCount : 2 * nozCount;
+}
+
+std::vector<std::string> channelSelectorEntries(int nozCount) {
+  std::vector<std::string> out;
+  for (int i = 0; i < selectorChannelCount(nozCount); ++i) {
+    char buf[100];
+    std::snprintf(buf, sizeof buf, tr(i % 2 == 0 ? "Side A channel %d" : "Side B channel %d"), i / 2 + 1);
+    out.emplace_back(buf);
+  }
+  return out;
+}
+
+bool channelIndexValid(int index) { return index >= 0 && index < kChannelCount; }
+
+std::string channelColumnName(int index) {
+  return strprintf("%d%c", channelNozzle(index), channelSideLetter(index));
+}
+
+uint64_t readHexField(const std::string& text) {
+  size_t pos = hasHexPrefix(text) ? 2 : 0;
+  int digits = 0;
+  return hexDigits(text, &pos, 16, &digits);
+}
+
+namespace {
+// The hundredths fields of the form and the record variable each one shows.
+struct HundredthsField {
+  F field;
+  std::string ChannelForm::*text;
+};
+const HundredthsField kHundredthsFields[] = {
+    {F::load_vol_hi, &ChannelForm::loadVol}, {F::set_vol, &ChannelForm::setVol},
+    {F::vol_end, &ChannelForm::volEnd},      {F::s_count, &ChannelForm::sCount},
+    {F::set_summ, &ChannelForm::setSumm},    {F::d_count, &ChannelForm::dCount},
+    {F::b_count, &ChannelForm::bCount},      {F::k_vol_hi, &ChannelForm::kVol},
+    {F::last_vol, &ChannelForm::lastVol},    {F::m_count, &ChannelForm::mCount},
+    {F::vol_start, &ChannelForm::volStart},  {F::l_count, &ChannelForm::lCount},
+    {F::price, &ChannelForm::price},         {F::base_price, &ChannelForm::basePrice},
+};
+}  // namespace
+
+ChannelForm channelFormFromRecords(const ChannelRecord& ch, const MeterRecord& m) {
+  ChannelForm f;
+  for (const HundredthsField& h : kHundredthsFields) f.*h.text = hundredths(ch.get(h.field));
+  f.loadVolLo = strprintf("0x%08X", ch.get(F::load_vol_lo));
+  f.kVolLo = strprintf("0x%08X", ch.get(F::k_vol_lo));
+  f.grandTotal = strprintf("%lu.%02d", (unsigned long)ch.get(F::f_count), int(ch.get(F::f_c_mil)));
+  uint32_t status = ch.get(F::bit_status);
+  f.hexStatus = strprintf("0x%04X", status);
+  f.state = stateEntryForCode(uint8_t(ch.get(F::state)));
+  for (int k = 0; k < kStatusItemCount; ++k) f.status[k] = (status & kStatusMasks[k]) != 0;
+  uint32_t flags = ch.get(F::bit_status2);
+  for (int k = 0; k < kFlagItemCount; ++k) f.flags[k] = (flags >> k & 1) != 0;
+
+  f.calCount = strprintf("%u", unsigned(m.calibrationCount()));
+  f.meterType = strprintf("%u", unsigned(m.typeWord() >> 1));
+  f.impulseWeight = strprintf("0x%02X%08X", unsigned(m.bytes[kMeterWeightHigh.offset]),
+                              getU32(&m.bytes[kMeterWeightLow.offset]));
+  f.phase = m.phase() < kPhaseEntryCount ? m.phase() : -1;
+  return f;
+}
+
+void channelFormToRecords(const ChannelForm& f, ChannelRecord* ch, MeterRecord* m) {
+  *ch = ChannelRecord{};
+  *m = MeterRecord{};
+  // parseFixed wraps modulo 2^32, which is exactly the stored width (vol_start keeps the
+  // low 16 bits through set()).
+  for (const HundredthsField& h : kHundredthsFields)
+    ch->set(h.field, uint32_t(parseFixed((f.*h.text).c_str(), 2)));
+
+  uint64_t total = uint64_t(parseHundredths64(f.grandTotal.c_str()));
+  ch->set(F::f_count, uint32_t(total / 100));
+  ch->set(F::f_c_mil, uint32_t(total % 100));
+
+  ch->set(F::load_vol_lo, uint32_t(readHexField(f.loadVolLo)));
+  ch->set(F::k_vol_lo, uint32_t(readHexField(f.kVolLo)));
+  ch->set(F::bit_status, uint32_t(readHexField(f.hexStatus) & 0xFFFF));
+  ch->set(F::state, stateCodeForEntry(f.state));
+  uint32_t flags = 0;
+  for (int k = 0; k < kFlagItemCount; ++k)
+    if (f.flags[k]) flags |= 1u << k;
+  ch->set(F::bit_status2, flags);
+
+  m->setCalibrationCount(uint16_t(decimalField(f.calCount)));
+  m->setTypeWord(uint16_t(decimalField(f.meterType) * 2));
+  // "0x" + two digits of byte 11 + eight digits of the low word; a short text leaves the
+  // parts it does not reach at 0.
+  if (hasHexPrefix(f.impulseWeight)) {
+    size_t pos = 2;
+    int digits = 0;
+    uint64_t high = hexDigits(f.impulseWeight, &pos, 2, &digits);
+    uint64_t low = digits > 0 ? hexDigits(f.impulseWeight, &pos, 8, &digits) : 0;
+    m->setImpulseWeight(high << 32 | low);
+  }
+  m->setPhase(f.phase >= 0 && f.phase < kPhaseEntryCount ? uint8_t(f.phase) : kPhaseNone);
+}
+
+std::vector<std::string> channelTableColumn(const ChannelRecord& ch) {
+  std::vector<std::string> col;
+  for (const ChannelFieldDesc& d : kChannelFields) {
+    uint32_t v = ch.get(d.field);
+    switch (d.show) {
+      case ChannelShow::Code: col.push_back(strprintf("%u", unsigned(v))); break;
+      case ChannelShow::Hex: col.push_back(strprintf(d.width == 4 ? "$%08X" : "$%04X", unsigned(v))); break;
+      case ChannelShow::Hundredths: col.push_back(hundredths(v)); break;
+      case ChannelShow::Whole: col.push_back(strprintf("%lu", (unsigned long)v)); break;
+      case ChannelShow::Cents: col.push_back(strprintf("%02u", unsigned(v))); break;
+    }
+  }
+  return col;
+}
+
+namespace {
+int readInto(UTRKDevice& dev, uint32_t address, uint8_t* slot, size_t count) {
+  // A failed read never lands in the slot: a later save would write back what it left.
+  uint8_t buf[kChannelRecordSize] = {};
+  int r = pollRequest(dev, [&] { return dev.readBlock(address, kBankData, uint8_t(count), buf, kCheckCrc, 0); });
+  if (r == kResultDone) std::memcpy(slot, buf, count);
+  return r;
+}
+int writeFrom(UTRKDevice& dev, uint32_t address, const uint8_t* slot, size_t count) {
+  return pollRequest(dev, [&] { return dev.writeBlock(address, kBankData, slot, uint8_t(count)); });
+}
+}  // namespace
+
+int readChannelRecord(UTRKDevice& dev, ChannelCopies& c, int index) {
+  if (!channelIndexValid(index)) return kResultRefused;
+  return readInto(dev, channelRecordAddress(index), c.channels[index].data(), kChannelRecordSize);
+}
+
+int loadChannel(UTRKDevice& dev, ChannelCopies& c, int index) {
+  if (!channelIndexValid(index)) return kResultRefused;
+  int r1 = readInto(dev, channelRecordAddress(index), c.channels[index].data(), kChannelRecordSize);
+  int r2 = readInto(dev, meterRecordAddress(index), c.meters[index].data(), kMeterRecordSize);
+  // Showing the new meter record beside the previous channel's values would invite saving
+  // them to the wrong channel, so both reads must succeed.
+  return r1 != kResultDone ? r1 : r2;
+}
+
+int saveChannel(BoardSession& s, ChannelCopies& c, int index) {
+  if (!channelIndexValid(index) || s.dev == nullptr) return kResultRefused;
+  if (enterAdminPassword(s, false) != 1) return 0;
+  int r = writeFrom(*s.dev, channelRecordAddress(index), c.channels[index].data(), kChannelRecordSize);
+  if (r != kResultDone) return r;
+  return writeFrom(*s.dev, meterRecordAddress(index), c.meters[index].data(), kMeterRecordSize);
+}

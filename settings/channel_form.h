@@ -1,0 +1,96 @@
+// The channel window's form and its codec: what the controls of one channel show (texts,
+// choice indexes, check states) turned into the 72-byte channel record and the 15-byte
+// meter record and back, plus the channel numbering, the variables-table column texts and
+// the blocking load/save of one channel. No FLTK here, so every rule is tested headless.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "settings/channel_record.h"
+
+class UTRKDevice;
+struct BoardSession;
+
+constexpr int kStateEntryCount = 22;       // 21 known codes and "Unknown state"
+constexpr int kUnknownStateEntry = 21;
+constexpr int kStatusItemCount = 11;
+constexpr int kFlagItemCount = 3;
+constexpr int kPhaseEntryCount = 3;
+
+// What the settings window shows for one channel.
+struct ChannelForm {
+  std::string loadVol = "0";       // "Loaded volume"         load_vol_hi
+  std::string setVol = "0";        // "Volume set"            set_vol
+  std::string volEnd = "0";        // "Slow end volume"       vol_end
+  std::string sCount = "0";        // "Summ counter"          s_count
+  std::string loadVolLo = "0";     // "Loaded vol lo"         load_vol_lo (hex)
+  std::string setSumm = "0";       // "Summ set"              set_summ
+  std::string dCount = "0";        // "Delta counter"         d_count
+  std::string bCount = "0";        // "BMU total"             b_count
+  std::string kVol = "0";          // "Left volume"           k_vol_hi
+  std::string lastVol = "0";       // "Last volume"           last_vol
+  std::string grandTotal = "0";    // "Grand total"           f_count, f_c_mil
+  std::string mCount = "0";        // "Calibration total"     m_count
+  std::string kVolLo = "0";        // "Left volume lo"        k_vol_lo (hex)
+  std::string volStart = "0";      // "Slow start volume"     vol_start
+  std::string lCount = "0";        // "Volume counter"        l_count
+  std::string calCount = "0";      // "Calibration count"     meter record
+  std::string price = "0";         // "Price"
+  std::string basePrice = "0";     // "Base Price"
+  std::string hexStatus = "0";     // "Hex status"            bit_status
+  std::string meterType = "0";     // "Meter type (custom)"   meter record
+  std::string impulseWeight = "0"; // "Impulse weight, hex"   meter record
+  int state = -1;                  // state list entry, -1 none
+  int phase = -1;                  // phase list entry, -1 none
+  std::array<bool, kStatusItemCount> status{};   // status check list items 1..11
+  std::array<bool, kFlagItemCount> flags{};      // flags check list items 1..3
+};
+
+// Untranslated texts of the lists, in list order.
+extern const char* const kStateTexts[kStateEntryCount];
+extern const int kStateCodes[kStateEntryCount - 1];
+extern const char* const kStatusTexts[kStatusItemCount];
+extern const uint16_t kStatusMasks[kStatusItemCount];
+extern const char* const kFlagTexts[kFlagItemCount];
+extern const char* const kPhaseTexts[kPhaseEntryCount];
+
+// Entry of the state list that shows a state code (kUnknownStateEntry for codes without one).
+int stateEntryForCode(uint8_t code);
+// Code written for a state list entry: entry 21 or no selection gives 0.
+uint8_t stateCodeForEntry(int entry);
+
+// "Hex status" text ("0x%04X") of the checked status items; bits without an item are dropped.
+std::string hexStatusFromChecks(const std::array<bool, kStatusItemCount>& checks);
+
+// Channels the selector lists for a nozzle count: 2 x noz_count, never more than ten and
+// none for a count of 0 or less.
+int selectorChannelCount(int nozCount);
+// The selector's entry texts (translated) for a nozzle count.
+std::vector<std::string> channelSelectorEntries(int nozCount);
+bool channelIndexValid(int index);
+// Column header of the variables table, "1A" .. "5B".
+std::string channelColumnName(int index);
+
+// Record bytes -> form (the state list, status and flag checks, texts).
+ChannelForm channelFormFromRecords(const ChannelRecord& channel, const MeterRecord& meter);
+// Form -> record bytes, starting from zeros. Never fails; text that is not a number gives
+// what can be read of it.
+void channelFormToRecords(const ChannelForm& form, ChannelRecord* channel, MeterRecord* meter);
+
+// The 21 texts of one variables-table column for a channel record, in record order.
+std::vector<std::string> channelTableColumn(const ChannelRecord& channel);
+
+// Reads of the hexadecimal fields: an optional "0x" prefix, then hex digits as far as they go.
+uint64_t readHexField(const std::string& text);
+
+// Blocking exchanges of one channel. loadChannel reads both records into their slots and
+// returns the result of the meter read (the form is filled only when it is 1); an index
+// outside 0..9 returns kResultRefused and touches nothing.
+int loadChannel(UTRKDevice& dev, ChannelCopies& copies, int index);
+// Admin log-in, then writes both records from their slots. Returns the result of the meter
+// write, 0 when the log-in was refused, kResultRefused for an index outside 0..9.
+int saveChannel(BoardSession& session, ChannelCopies& copies, int index);
+// Reads one channel record into its slot (variables table); returns the result code.
+int readChannelRecord(UTRKDevice& dev, ChannelCopies& copies, int index);
