@@ -1,0 +1,187 @@
+// The side monitor's poll loop: status poll of one nozzle, then the input/output bits, and
+// during a mass-metered delivery the mass flow and pressure. Each step does one bounded piece
+// of work so the window stays live between steps.
+#include "protocol/side_monitor.h"
+
+#include "link/port.h"
+#include "link/tick.h"
+#include "protocol/board.h"
+#include "ui/catalog.h"
+#include "util/operator.h"
+
+namespace {
+
+struct StatusText {
+  uint8_t code;
+  const char* text;
+};
+
+constexpr StatusText kStatusTexts[] = {
+    {0x00, "Free"},
+    {0x10, "Nozzle On"},
+    {0x20, "Nozzle wait"},
+    {0x21, "Load start"},
+    {0x30, "Loading"},
+    {0x40, "Finished"},
+    {0x41, "Overfill"},
+    {0x45, "Timeout"},
+    {0x46, "PC suspend"},
+    {0x47, "Nozzle suspend"},
+    {0x48, "PC timeout"},
+    {0x49, "No external module"},
+    {0x4A, "Meter error stop"},
+    {0x4B, "Valve power loss"},
+    {0x4C, "Performance stop"},
+    {0x4D, "Mechanical counters stop"},
+    {0x4E, "Temperature meter stop"},
+    {0x4F, "Power loss stop"},
+    {0x50, "Mechanical counters overflow"},
+    {0x51, "Performance too high"},
+    {0x52, "Pressure too high"},
+    {0x53, "Pressure fall"},
+    {0x54, "Full tank (pressure metered)"},
+    {0x55, "Pressure meter error"},
+    {0x56, "SIP error"},
+    {0x57, "POS error"},
+};
+
+constexpr int kFlowWordBase = 10;       // w[10 + side]
+constexpr int kPressureWordBase = 4;    // w[4 + side]
+constexpr int kIoBitsPerByte = 6;
+
+}  // namespace
+
+std::string nozzleStatusText(uint8_t code) {
+  for (const StatusText& s : kStatusTexts)
+    if (s.code == code) return tr(s.text);
+  return strprintf(tr("status=%02X"), code);
+}
+
+std::string statusLine(const uint8_t r[kStatusReplyBytes]) {
+  std::string text;
+  if (r[6] >= kStatusLoading) text = strprintf("%02X%02X.%02X ", r[3], r[4], r[5]);
+  return text + nozzleStatusText(r[6]);
+}
+
+void SideMonitor::show(const std::function<void(const std::string&)>& field,
+                       const std::string& text) {
+  if (field) field(text);
+}
+
+void SideMonitor::start(bool sideB) {
+  selectSide(sideB);
+  stopRequested = false;
+  if (timer) timer->arm(kMonitorFirstStepMs);
+}
+
+// One poll of a service-space read at the monitored side's address; the handle's own
+// address is left as it was.
+int SideMonitor::pollRead(uint32_t address, uint8_t count, uint8_t* dst, uint8_t check) {
+  if (!dev) return kResultTimeout;
+  const uint8_t saved = dev->address;
+  dev->address = monitorAddress;
+  int r = dev->readBlock(address, kBankService, count, dst, check, 0);
+  dev->address = saved;
+  return r;
+}
+
+int SideMonitor::step() {
+  switch (monitorState) {
+    case kMonitorIdle:
+      if (stopRequested) return kMonitorStop;
+      sendHeader(port(), monitorAddress, static_cast<uint8_t>(kStatusPollCommand | nozzle));
+      replyDeadline = static_cast<uint16_t>(nowMs16() + kStatusReplyTimeoutMs);
+      monitorState = kMonitorAwaitStatus;
+      break;
+
+    case kMonitorAwaitStatus: {
+      if (portAvailable(port()) >= kStatusReplyBytes) {
+        uint8_t r[kStatusReplyBytes];
+        portRead(port(), r, kStatusReplyBytes);
+        if (frameChecksum(r, kStatusReplyBytes - 1) != r[kStatusReplyBytes - 1]) {
+          show(view.showState, tr("Wrong reply"));
+          monitorState = kMonitorIdle;
+          break;
+        }
+        if (r[0] != nozzle) {
+          // Another nozzle's answer: nothing to show, the loop goes on.
+          monitorState = kMonitorReadIo;
+          break;
+        }
+        nozzleFlags = r[1];
+        show(view.showState, statusLine(r));
+        if (r[6] == kStatusLoading && kind == '$') {
+          if (stopRequested) {
+            monitorState = kMonitorIdle;
+            return kMonitorStop;
+          }
+          monitorState = kMonitorReadMass;
+        } else {
+          monitorState = kMonitorReadIo;
+        }
+      } else if (deadlineReached16(replyDeadline)) {
+        show(view.showState, tr("Timeout!"));
+        monitorState = kMonitorIdle;
+      }
+      break;
+    }
+
+    case kMonitorReadIo: {
+      int r = pollRead(kIoBitsRegister, kIoBitsBytes, ioBuffer_, kCheckNone);
+      if (r == kResultInProgress) break;
+      if (r == kResultDone) {
+        for (int i = 0; i < kIoBitsBytes; ++i) {
+          ioBits[i] = ioBuffer_[i];
+          for (int j = 0; j < kIoBitsPerByte; ++j)
+            if (view.showIndicator) view.showIndicator(i * 8 + j, (ioBits[i] >> j) & 1);
+        }
+      }
+      monitorState = kMonitorIdle;
+      break;
+    }
+
+    case kMonitorReadMass: {
+      int r = pollRead(kMassValuesRegister, kMassValuesBytes, massBuffer_, kCheckCrc);
+      if (r == kResultInProgress) break;
+      if (r == kResultDone) {
+        const int s = monitorAddress == sideAAddress ? 0 : 1;
+        auto word = [this](int i) {
+          return static_cast<uint16_t>(massBuffer_[2 * i] | (massBuffer_[2 * i + 1] << 8));
+        };
+        lastFlowTenths = word(kFlowWordBase + s);
+        lastPressureTenths = word(kPressureWordBase + s);
+        show(view.showPerformance,
+             strprintf(tr("mass flow %3d.%d, pressure  %3d.%d"), lastFlowTenths / 10,
+                       lastFlowTenths % 10, lastPressureTenths / 10, lastPressureTenths % 10));
+      } else {
+        show(view.showPerformance, tr("Timeout!"));
+      }
+      monitorState = kMonitorReadIo;
+      break;
+    }
+
+    default:
+      monitorState = kMonitorIdle;   // a state from nowhere: start over cleanly
+      break;
+  }
+
+  const bool tabCurrent = view.loadTabCurrent ? view.loadTabCurrent() : true;
+  if (!tabCurrent && monitorState == kMonitorIdle) return kMonitorStop;
+  if (stopRequested) return kMonitorStop;
+  return static_cast<int>(kMonitorStepMs);
+}
+
+void SideMonitor::onTimer() {
+  int delay = step();
+  if (delay >= 0 && timer) timer->arm(static_cast<uint32_t>(delay));
+}
+
+void SideMonitor::pause() {
+  while (monitorState != kMonitorIdle) {
+    stopRequested = true;
+    step();
+    tickSleepMs(kMonitorPauseSleepMs);
+  }
+  stopRequested = false;
+  if (timer) timer->arm(kMonitorStepMs);
+}
