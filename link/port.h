@@ -40,7 +40,7 @@ struct PortEntry {
 constexpr int kPortOpenTableFull = 1;
 constexpr int kPortOpenEmptyName = 3;
 constexpr int kPortOpenNotInitialised = 9;
-constexpr int kPortOpenBadName = -1;
+constexpr int kPortOpenBadName = -1;     // also a name of 100 characters or more
 
 void portTableInit();
 int portOpen(const char* name, uint16_t* port);
@@ -49,6 +49,8 @@ int portSetLine(uint16_t port, uint32_t baud, uint8_t dataBits, char parity, uin
 int portWrite(uint16_t port, const uint8_t* data, size_t count);
 int portAvailable(uint16_t port);
 int portRead(uint16_t port, uint8_t* dst, size_t n);
+// 1 when all n bytes arrived within the time-out; 0 otherwise, and then nothing is taken
+// (what did arrive stays buffered). n of RX_RING_SIZE or more can never fit and gives 0.
 int portReadWait(uint16_t port, uint8_t* dst, size_t n, uint32_t timeoutMs);
 int portReadByte(uint16_t port, uint8_t* dst, uint16_t timeoutMs);
 void portFlushInput(uint16_t port);
@@ -57,6 +59,10 @@ int portTxEmpty(uint16_t port);
 // Waits until the port has input buffered or ready in its transport, or timeoutMs passes.
 // Returns 1 when input is ready, 0 on time-out. Used by pollers instead of a blind sleep;
 // for port 0, Stub and an unopened row it simply sleeps (never busy-spins).
+// Under the fake clock it gives real peers at most 1 ms of real time, and when nothing came
+// it advances the fake clock by timeoutMs (like tickSleepMs), so polling loops end.
+// The ring keeps at most RX_RING_SIZE - 1 unread bytes; when it is full, further bytes are
+// left in the transport (socket or tty) and pumped in once the reader has made room.
 int portWaitInput(uint16_t port, uint32_t timeoutMs);
 
 // The row of an open port, or nullptr (for inspection and tests).
