@@ -255,4 +255,21 @@ TEST_F(CatalogTest, TheBuildCompilesTheRussianCatalog) {
   EXPECT_STREQ(tr("Restart"), "Перезапуск");
 }
 
+// The build marks texts holding '%' as C formats before msgfmt --check-format, so a
+// translation with the wrong directives fails the build even without the flag written.
+TEST_F(CatalogTest, BuildCheckRejectsTranslationWithWrongFormatDirectives) {
+  auto compiles = [&](const std::string& msgstr) {
+    std::string po = std::string(kPo) + "\nmsgid \"Reset result=%d\"\nmsgstr \"" + msgstr + "\"\n";
+    writeFile(dir_ + "/format.po", Bytes(po.begin(), po.end()));
+    std::string cmd = "awk -f " + testsupport::sourceDir() + "/po/mark-c-format.awk " + dir_ +
+                      "/format.po > " + dir_ + "/format.marked.po && msgfmt --check-format -o " +
+                      dir_ + "/format.mo " + dir_ + "/format.marked.po 2>/dev/null";
+    return std::system(cmd.c_str()) == 0;
+  };
+  EXPECT_TRUE(compiles("Сброс, результат=%d"));
+  EXPECT_FALSE(compiles("Сброс, результат=%s"));
+  EXPECT_FALSE(compiles("Сброс выполнен"));
+  EXPECT_FALSE(compiles("Сброс %d %d"));
+}
+
 }  // namespace
