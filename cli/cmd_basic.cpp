@@ -1,0 +1,138 @@
+// korvane-cli commands that talk to the bus directly: identify the board, scan the bus,
+// and raw block reads and writes of the data and service spaces.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "ui/catalog.h"
+
+namespace {
+
+constexpr uint8_t kScanFirstAddress = 1;
+constexpr uint8_t kScanLastAddress = 32;
+constexpr uint64_t kMaxBank = 7;
+constexpr uint64_t kMaxBlockAddress = 0xFFFFFF;
+constexpr int kMaxReplyBytes = 253;          // data + check + trailing byte of a block read
+constexpr uint32_t kPasswordStatusRegister = 0x02;
+
+int usage(const char* line) {
+  std::fprintf(stderr, "usage: korvane-cli %s\n", line);
+  return kCliUsage;
+}
+
+int checkLength(unsigned mode) { return mode == 1 ? 1 : mode == 2 ? 4 : 0; }
+
+bool parseHexBytes(const std::string& text, std::vector<uint8_t>* out) {
+  if (text.empty() || text.size() % 2 != 0) return false;
+  auto nibble = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  out->clear();
+  for (size_t i = 0; i < text.size(); i += 2) {
+    int hi = nibble(text[i]), lo = nibble(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out->push_back(static_cast<uint8_t>(hi * 16 + lo));
+  }
+  return true;
+}
+
+int cmdIdentify(CliContext& ctx, const std::vector<std::string>& args) {
+  if (!args.empty()) return usage("identify");
+  return identifyBoard(*ctx.session, ctx.opt.address, false) == 1 ? kCliOk : kCliFailed;
+}
+
+int cmdScan(CliContext& ctx, const std::vector<std::string>& args) {
+  if (!args.empty()) return usage("scan");
+  int found = 0;
+  for (unsigned a = kScanFirstAddress; a <= kScanLastAddress; ++a) {
+    bool ok = identifyBoard(*ctx.session, static_cast<uint8_t>(a), true) == 1;
+    found += ok;
+    ctx.op->logLine(strprintf(tr(ok ? "Pump %02d found" : "Pump %02d not found"), a));
+  }
+  return found > 0 ? kCliOk : kCliFailed;
+}
+
+const char* const kReadUsage = "read BANK ADDR COUNT [--check 0|1|2]";
+
+int cmdRead(CliContext& ctx, const std::vector<std::string>& args) {
+  std::vector<std::string> pos;
+  uint64_t check = 0;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--check") {
+      if (i + 1 >= args.size() || !cliParseNumber(args[i + 1], 2, &check)) return usage(kReadUsage);
+      ++i;
+    } else {
+      pos.push_back(args[i]);
+    }
+  }
+  uint64_t bank = 0, address = 0, count = 0;
+  if (pos.size() != 3 || !cliParseNumber(pos[0], kMaxBank, &bank) ||
+      !cliParseNumber(pos[1], kMaxBlockAddress, &address) ||
+      !cliParseNumber(pos[2], static_cast<uint64_t>(kMaxReplyBytes - 1 - checkLength(static_cast<unsigned>(check))),
+                      &count))
+    return usage(kReadUsage);
+
+  UTRKDevice& dev = *ctx.dev;
+  std::vector<uint8_t> data(count + 1);
+  int r = pollRequest(dev, [&] {
+    return dev.readBlock(static_cast<uint32_t>(address), static_cast<uint8_t>(bank), static_cast<uint8_t>(count),
+                         data.data(), static_cast<uint8_t>(check), 0);
+  });
+  if (r != kResultDone) {
+    std::fprintf(stderr, "Read result=%d\n", r);
+    return kCliFailed;
+  }
+  std::string line;
+  for (uint64_t i = 0; i < count; ++i) line += strprintf(i ? " %02x" : "%02x", data[i]);
+  ctx.op->logLine(line);
+  return kCliOk;
+}
+
+const char* const kWriteUsage = "write BANK ADDR HEXBYTES";
+
+int cmdWrite(CliContext& ctx, const std::vector<std::string>& args) {
+  uint64_t bank = 0, address = 0;
+  std::vector<uint8_t> bytes;
+  if (args.size() != 3 || !cliParseNumber(args[0], kMaxBank, &bank) ||
+      !cliParseNumber(args[1], kMaxBlockAddress, &address) || !parseHexBytes(args[2], &bytes) ||
+      bytes.size() > 255)
+    return usage(kWriteUsage);
+
+  UTRKDevice& dev = *ctx.dev;
+  BoardSession& s = *ctx.session;
+  // A raw write logs in only when asked to: the board tells whether a password is set.
+  if (!ctx.opt.password.empty()) {
+    uint8_t status[2] = {0, 0};
+    int r = pollRequest(dev, [&] { return dev.readBlock(kPasswordStatusRegister, kBankService, 2, status, kCheckNone, 0); });
+    if (r != kResultDone) {
+      std::fprintf(stderr, "Password status read result=%d\n", r);
+      return kCliFailed;
+    }
+    s.passwordStatus[0] = status[0];
+    s.passwordStatus[1] = status[1];
+    if (enterAdminPassword(s, false) != 1) return kCliFailed;
+  }
+  int r = pollRequest(dev, [&] {
+    return dev.writeBlock(static_cast<uint32_t>(address), static_cast<uint8_t>(bank), bytes.data(),
+                          static_cast<uint8_t>(bytes.size()));
+  });
+  if (r != kResultDone) {
+    std::fprintf(stderr, "Write result=%d\n", r);
+    int code = readLastStatus(s);
+    if (code != 0) std::fprintf(stderr, "%s\n", tr(lastErrorMessage(code)));
+    return kCliFailed;
+  }
+  ctx.op->logLine(strprintf("Write result=%d", r));
+  return kCliOk;
+}
+
+CliRegistrar regIdentify({"identify", "identify", cmdIdentify, true});
+CliRegistrar regScan({"scan", "scan", cmdScan, true});
+CliRegistrar regRead({"read", kReadUsage, cmdRead, true});
+CliRegistrar regWrite({"write", kWriteUsage, cmdWrite, true});
+
+}  // namespace

@@ -1,0 +1,318 @@
+// korvane-cli: the headless front end. Parses the global options, opens the bus port from the
+// preferences or --port, builds the device handle and board session, and runs one command
+// from the table that the cli/cmd_*.cpp files register.
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "link/port.h"
+#include "link/tick.h"
+#include "settings/preferences.h"
+#include "ui/catalog.h"
+
+namespace {
+
+// How long to wait for a TCP link to come up before the first request is sent; a request
+// written before that would be lost and end as a time-out.
+constexpr uint32_t kTcpClientConnectWaitMs = 3000;
+constexpr uint32_t kTcpServerPeerWaitMs = 10000;
+constexpr uint32_t kConnectPollMs = 5;
+
+std::vector<CliCommand>& commandTable() {
+  static std::vector<CliCommand> table;
+  return table;
+}
+
+// The engineer at a terminal, or a script: the log goes to standard output, messages to
+// standard error, questions are answered by --yes/--password or read from a terminal.
+class CliOperator : public Operator {
+ public:
+  explicit CliOperator(const CliOptions& opt) : opt_(opt), interactive_(isatty(STDIN_FILENO) != 0) {}
+
+  void alert(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+
+  bool confirm(const std::string& question) override {
+    if (opt_.yes) return true;
+    if (!interactive_) return false;
+    std::fprintf(stderr, "%s [y/N] ", question.c_str());
+    std::string line;
+    if (!readLine(&line, true)) return false;
+    return !line.empty() && (line[0] == 'y' || line[0] == 'Y');
+  }
+
+  bool askText(const std::string& prompt, const std::string& initial, std::string* answer) override {
+    if (isPasswordPrompt(prompt) && !opt_.password.empty()) {
+      *answer = opt_.password;
+      return true;
+    }
+    if (!interactive_) return false;
+    if (initial.empty())
+      std::fprintf(stderr, "%s: ", prompt.c_str());
+    else
+      std::fprintf(stderr, "%s [%s]: ", prompt.c_str(), initial.c_str());
+    if (!readLine(answer, true)) return false;
+    if (answer->empty()) *answer = initial;
+    return true;
+  }
+
+  bool askPassword(const std::string& prompt, std::string* answer) override {
+    if (!opt_.password.empty()) {
+      *answer = opt_.password;
+      return true;
+    }
+    if (!interactive_) return false;
+    std::fprintf(stderr, "%s: ", prompt.c_str());
+    return readLine(answer, false);
+  }
+
+  // Files are always named on the command line.
+  bool chooseFile(const std::string&, const std::string&, bool, std::string*) override { return false; }
+
+  void logLine(const std::string& line) override {
+    std::fprintf(stdout, "%s\n", line.c_str());
+    std::fflush(stdout);
+    atLineStart_ = true;
+  }
+  void logAppend(const std::string& text) override {
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+    atLineStart_ = !text.empty() && text.back() == '\n';
+  }
+  // A terminal can step back over the tail; a pipe gets the new text on a line of its own.
+  void logReplaceTail(size_t count, const std::string& text) override {
+    if (isatty(STDOUT_FILENO)) {
+      std::string back(count, '\b');
+      std::fputs(back.c_str(), stdout);
+    } else if (!atLineStart_) {
+      std::fputc('\n', stdout);
+    }
+    logAppend(text);
+  }
+  void clearLog() override {}
+
+ private:
+  static bool isPasswordPrompt(const std::string& prompt) {
+    return prompt == tr("Please enter admin password") || prompt == tr("Please enter OLD password");
+  }
+
+  static bool readLine(std::string* out, bool echo) {
+    termios saved{};
+    bool restore = false;
+    if (!echo && tcgetattr(STDIN_FILENO, &saved) == 0) {
+      termios quiet = saved;
+      quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+      restore = tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
+    }
+    bool ok = static_cast<bool>(std::getline(std::cin, *out));
+    if (restore) {
+      tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+      std::fputc('\n', stderr);
+    }
+    if (ok && !out->empty() && out->back() == '\r') out->pop_back();
+    return ok;
+  }
+
+  const CliOptions& opt_;
+  bool interactive_;
+  bool atLineStart_ = true;
+};
+
+void printUsage(FILE* f) {
+  std::fprintf(f,
+               "usage: korvane-cli [--port NAME] [--baud N] [--address A] [--password P] [--yes] [--trace]\n"
+               "                   COMMAND [ARGS]\n"
+               "  --port NAME    serial device, TCPC_<ipv4>:<port>, TCPS_<port> or STUB\n"
+               "                 (default: the port of %s)\n"
+               "  --baud N       line speed (default: from %s)\n"
+               "  --address A    bus address of the board, decimal or 0x-hex (default 1)\n"
+               "  --password P   admin password for protected writes\n"
+               "  --yes          answer every question with Yes\n"
+               "  --trace        every frame sent and received to standard error\n"
+               "commands:\n",
+               kPreferencesFile, kPreferencesFile);
+  for (const CliCommand& c : cliCommands()) std::fprintf(f, "  %s\n", c.usage);
+  std::fprintf(f, "exit status: 0 success, 1 the operation failed, 2 bad usage\n");
+}
+
+int usageError(const std::string& why) {
+  std::fprintf(stderr, "korvane-cli: %s\n", why.c_str());
+  std::fprintf(stderr, "try 'korvane-cli --help'\n");
+  return kCliUsage;
+}
+
+uint32_t g_traceStartMs = 0;
+
+void traceFrame(uint16_t, bool sent, const uint8_t* data, size_t n) {
+  std::string line = strprintf("%8u ms %s", nowMs() - g_traceStartMs, sent ? ">>" : "<<");
+  for (size_t i = 0; i < n; ++i) line += strprintf(" %02x", data[i]);
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+// Keeps pumping the port until its TCP link is up (or the wait runs out).
+void waitForLink(uint16_t port) {
+  const PortEntry* e = portEntry(port);
+  if (!e) return;
+  if (e->kind == PortKind::TcpClient) {
+    const uint32_t until = nowMs() + kTcpClientConnectWaitMs;
+    while (!e->connected && !deadlineReached(until)) {
+      portAvailable(port);
+      if (!e->connected) tickSleepMs(kConnectPollMs);
+    }
+  } else if (e->kind == PortKind::TcpServer) {
+    const uint32_t until = nowMs() + kTcpServerPeerWaitMs;
+    auto anyPeer = [e] {
+      for (int i = 0; i < kTcpServerClients; ++i)
+        if (e->clientSocket[i] >= 0) return true;
+      return false;
+    };
+    while (!anyPeer() && !deadlineReached(until)) {
+      portAvailable(port);
+      if (!anyPeer()) tickSleepMs(kConnectPollMs);
+    }
+  }
+}
+
+const CliCommand* findCommand(const std::string& name) {
+  for (const CliCommand& c : cliCommands())
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+}  // namespace
+
+void cliRegister(const CliCommand& cmd) { commandTable().push_back(cmd); }
+
+const std::vector<CliCommand>& cliCommands() { return commandTable(); }
+
+bool cliParseNumber(const std::string& text, uint64_t max, uint64_t* out) {
+  if (text.empty()) return false;
+  unsigned base = 10;
+  size_t i = 0;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    i = 2;
+  }
+  uint64_t v = 0;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    unsigned d;
+    if (c >= '0' && c <= '9')
+      d = static_cast<unsigned>(c - '0');
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      d = static_cast<unsigned>(c - 'a' + 10);
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      d = static_cast<unsigned>(c - 'A' + 10);
+    else
+      return false;
+    if (v > (UINT64_MAX - d) / base) return false;
+    v = v * base + d;
+    if (v > max) return false;
+  }
+  *out = v;
+  return true;
+}
+
+int main(int argc, char** argv) {
+  CliOptions opt;
+  bool portGiven = false;
+  std::string commandName;
+  std::vector<std::string> commandArgs;
+  std::string baudText, addressText;
+
+  // Global options may stand before or after the command; anything else after the command
+  // name belongs to the command.
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](std::string* dst) {
+      if (i + 1 >= argc) return false;
+      *dst = argv[++i];
+      return true;
+    };
+    if (a == "--help" || a == "-h") {
+      printUsage(stdout);
+      return kCliOk;
+    } else if (a == "--port") {
+      if (!value(&opt.port)) return usageError("--port needs a name");
+      portGiven = true;
+    } else if (a == "--baud") {
+      if (!value(&baudText)) return usageError("--baud needs a number");
+    } else if (a == "--address") {
+      if (!value(&addressText)) return usageError("--address needs a number");
+    } else if (a == "--password") {
+      if (!value(&opt.password)) return usageError("--password needs a value");
+    } else if (a == "--yes") {
+      opt.yes = true;
+    } else if (a == "--trace") {
+      opt.trace = true;
+    } else if (commandName.empty()) {
+      if (a.rfind("--", 0) == 0) return usageError("unknown option " + a);
+      commandName = a;
+    } else {
+      commandArgs.push_back(a);
+    }
+  }
+  if (commandName.empty()) return usageError("no command given");
+  const CliCommand* cmd = findCommand(commandName);
+  if (!cmd) return usageError("unknown command " + commandName);
+
+  uint64_t n = 0;
+  if (!addressText.empty()) {
+    if (!cliParseNumber(addressText, 0xFF, &n)) return usageError("bad --address " + addressText);
+    opt.address = static_cast<uint8_t>(n);
+  }
+  if (!baudText.empty()) {
+    if (!cliParseNumber(baudText, 4000000, &n) || n == 0) return usageError("bad --baud " + baudText);
+    opt.baud = static_cast<uint32_t>(n);
+  }
+
+  // The same words as the GUI: the catalog is used when the working folder has one.
+  catalog_load("korvane_v3.mo", "ru");
+
+  Preferences prefs;
+  loadPreferences(&prefs);
+  if (!portGiven) opt.port = prefs.portName;
+  if (opt.baud == 0) opt.baud = prefs.baud > 0 ? static_cast<uint32_t>(prefs.baud) : 4800;
+
+  tickStart();
+  portTableInit();
+  g_traceStartMs = nowMs();
+  if (opt.trace) portSetTrace(traceFrame);
+
+  CliOperator op(opt);
+  CliContext ctx;
+  ctx.opt = opt;
+  ctx.op = &op;
+
+  if (cmd->needsPort) {
+    uint16_t port = 0;
+    int rc = opt.port.empty() ? kPortOpenEmptyName : portOpen(opt.port.c_str(), &port);
+    if (port == 0) {
+      std::fprintf(stderr, "%s: %s (%d)\n", tr("Cannot open serial port"), opt.port.c_str(), rc);
+      return kCliFailed;
+    }
+    portSetLine(port, opt.baud, static_cast<uint8_t>(prefs.dataBits), prefs.parity,
+                static_cast<uint8_t>(prefs.stopBits));
+    waitForLink(port);
+    ctx.port = port;
+  }
+
+  UTRKDevice dev(ctx.port);
+  dev.address = opt.address;
+  BoardSession session;
+  session.dev = &dev;
+  session.op = &op;
+  session.pumpAddress = opt.address;
+  ctx.dev = &dev;
+  ctx.session = &session;
+
+  int status = cmd->fn(ctx, commandArgs);
+  if (ctx.port) portClose(ctx.port);
+  std::fflush(stdout);
+  return status;
+}

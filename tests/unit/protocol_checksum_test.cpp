@@ -1,0 +1,73 @@
+// The checks and number packings of controller frames: the rotating frame checksum, the
+// board's CRC-32 over little-endian words, BCD, and right-aligned decimal totals.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "protocol/board.h"
+#include "protocol/utrk_device.h"
+
+TEST(FrameChecksum, KnownHeadersAndEmptyInput) {
+  const uint8_t header[] = {0x60, 0x01, 0x21};
+  EXPECT_EQ(frameChecksum(header, 3), 0xBA);
+  EXPECT_EQ(frameChecksum(nullptr, 0), 0xFF);
+  const uint8_t zero[] = {0x00};
+  EXPECT_EQ(frameChecksum(zero, 1), 0xFF);
+  // 0xFF ^ 0x01 = 0xFE, rotated left = 0xFD: the carried-out top bit comes back at bit 0.
+  const uint8_t one[] = {0x01};
+  EXPECT_EQ(frameChecksum(one, 1), 0xFD);
+  const uint8_t ab[] = {0x12, 0x34};
+  const uint8_t ba[] = {0x34, 0x12};
+  EXPECT_NE(frameChecksum(ab, 2), frameChecksum(ba, 2));
+}
+
+TEST(Crc32Stm, WordVectorsOfTheBoardsCrcUnit) {
+  const uint8_t four[] = {0x01, 0x02, 0x03, 0x04};
+  EXPECT_EQ(crc32Stm(four, 4), 0x1DABE74Fu);
+  const uint8_t three[] = {0x01, 0x02, 0x03};
+  EXPECT_EQ(crc32Stm(three, 3), 0x615EAB4Au);
+  const uint8_t zeros[] = {0, 0, 0, 0};
+  EXPECT_EQ(crc32Stm(zeros, 4), 0xC704DD7Bu);
+  EXPECT_EQ(crc32Stm(nullptr, 0), 0xFFFFFFFFu);
+}
+
+TEST(Crc32Stm, ShortTailIsPaddedToOneWordOnly) {
+  const uint8_t tail[] = {0x01, 0x02, 0x03, 0x04, 0xAA};
+  const uint8_t padded[] = {0x01, 0x02, 0x03, 0x04, 0xAA, 0x00, 0x00, 0x00};
+  EXPECT_EQ(crc32Stm(tail, 5), crc32Stm(padded, 8));
+  const uint8_t twoWords[] = {0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_NE(crc32Stm(twoWords, 8), crc32Stm(twoWords, 4));
+  // A whole settings record: the table-driven CRC must agree with a bit-by-bit one.
+  std::vector<uint8_t> rec(68);
+  for (size_t i = 0; i < rec.size(); ++i) rec[i] = static_cast<uint8_t>(i * 37 + 5);
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = 0; i < rec.size(); i += 4) {
+    uint32_t w = rec[i] | (rec[i + 1] << 8) | (rec[i + 2] << 16) | (static_cast<uint32_t>(rec[i + 3]) << 24);
+    crc ^= w;
+    for (int b = 0; b < 32; ++b) crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+  }
+  EXPECT_EQ(crc32Stm(rec.data(), rec.size()), crc);
+}
+
+TEST(Bcd, PacksTwoDigitsAndBack) {
+  EXPECT_EQ(toBcd(0), 0x00);
+  EXPECT_EQ(toBcd(7), 0x07);
+  EXPECT_EQ(toBcd(59), 0x59);
+  EXPECT_EQ(toBcd(99), 0x99);
+  EXPECT_EQ(toBcd(123), 0x23);  // no two-digit form: last two digits
+  EXPECT_EQ(fromBcd(0x59), 59u);
+  EXPECT_EQ(fromBcd(0x10), 10u);
+  for (unsigned v = 0; v < 100; ++v) EXPECT_EQ(fromBcd(toBcd(v)), v);
+}
+
+TEST(FormatDecimalRight, PlacesPointPadsLeftAndNeverCuts) {
+  EXPECT_EQ(formatDecimalRight(12345, 2, 10), "    123.45");
+  EXPECT_EQ(formatDecimalRight(5, 3, 0), "0.005");
+  EXPECT_EQ(formatDecimalRight(1200, 2, 7), "  12.00");
+  EXPECT_EQ(formatDecimalRight(123456, 0, 3), "123456");
+  EXPECT_EQ(formatDecimalRight(42, 0, 5), "   42");
+  EXPECT_EQ(formatDecimalRight(-150, 2, 6), " -1.50");
+  EXPECT_EQ(formatDecimalRight(INT64_MIN, 0, 0), "-9223372036854775808");
+  EXPECT_EQ(formatDecimalRight(INT64_MAX, 19, 0), "0.9223372036854775807");
+}

@@ -1,0 +1,175 @@
+// A stand-in for a board at the far end of a TCP link, for protocol and command-line tests.
+// The tool reaches it as "TCPC_127.0.0.1:<port>". A test either drives it by hand (take what
+// the tool sent, send a reply) or lets it answer every request frame from a handler thread.
+#pragma once
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+// Length of the request frame at the start of buf as the tool builds it, or 0 while too
+// few bytes are in to tell.
+inline size_t requestFrameLength(const Bytes& buf) {
+  if (buf.size() < 3) return 0;
+  const uint8_t cmd = buf[2];
+  if (cmd == 0x00) return 5;
+  if (cmd == 0x20 || cmd == 0x30) return 6;
+  if ((cmd & 0xF8) == 0x48 || cmd == 0x61 || cmd == 0x62) return 12;
+  if ((cmd & 0xF8) == 0x40) {
+    if (buf.size() < 11) return 0;
+    return buf[10] >= 2 ? 12u + buf[10] : 12u;
+  }
+  return 4;
+}
+
+class BoardPeer {
+ public:
+  // Gets the request frame, returns the reply (empty: stay silent).
+  using Handler = std::function<Bytes(const Bytes& request)>;
+
+  BoardPeer() {
+    listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listenFd_, 4) == 0) {
+      socklen_t len = sizeof a;
+      getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
+      tcpPort_ = ntohs(a.sin_port);
+    }
+  }
+  ~BoardPeer() {
+    stopServing();
+    closeClient();
+    if (listenFd_ >= 0) close(listenFd_);
+  }
+  BoardPeer(const BoardPeer&) = delete;
+  BoardPeer& operator=(const BoardPeer&) = delete;
+
+  int tcpPort() const { return tcpPort_; }
+  std::string portName() const { return "TCPC_127.0.0.1:" + std::to_string(tcpPort_); }
+
+  // ---- driven by hand ----
+  bool acceptClient(int timeoutMs) {
+    pollfd p{listenFd_, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) <= 0) return false;
+    closeClient();
+    clientFd_ = accept(listenFd_, nullptr, nullptr);
+    if (clientFd_ >= 0) {
+      int one = 1;
+      setsockopt(clientFd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+    return clientFd_ >= 0;
+  }
+  // Exactly n bytes, or what arrived before timeoutMs passed.
+  Bytes receive(size_t n, int timeoutMs = 2000) {
+    Bytes out;
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (out.size() < n && clientFd_ >= 0) {
+      int left = static_cast<int>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count());
+      if (left <= 0) break;
+      pollfd p{clientFd_, POLLIN, 0};
+      if (poll(&p, 1, left) <= 0) break;
+      uint8_t buf[512];
+      ssize_t got = recv(clientFd_, buf, std::min(sizeof buf, n - out.size()), 0);
+      if (got <= 0) break;
+      out.insert(out.end(), buf, buf + got);
+    }
+    return out;
+  }
+  // Everything that arrives until the line has been quiet for quietMs.
+  Bytes receiveUntilQuiet(int quietMs) {
+    Bytes out;
+    for (;;) {
+      pollfd p{clientFd_, POLLIN, 0};
+      if (clientFd_ < 0 || poll(&p, 1, quietMs) <= 0) return out;
+      uint8_t buf[512];
+      ssize_t got = recv(clientFd_, buf, sizeof buf, 0);
+      if (got <= 0) return out;
+      out.insert(out.end(), buf, buf + got);
+    }
+  }
+  void send(const Bytes& b) {
+    if (clientFd_ >= 0 && !b.empty()) ::send(clientFd_, b.data(), b.size(), MSG_NOSIGNAL);
+  }
+
+  // ---- answering on its own thread ----
+  void serve(Handler handler) {
+    handler_ = std::move(handler);
+    running_ = true;
+    thread_ = std::thread([this] { serveLoop(); });
+  }
+  void stopServing() {
+    running_ = false;
+    if (thread_.joinable()) thread_.join();
+  }
+  std::vector<Bytes> requests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  void closeClient() {
+    if (clientFd_ >= 0) close(clientFd_);
+    clientFd_ = -1;
+  }
+
+  void serveLoop() {
+    Bytes pending;
+    while (running_) {
+      if (clientFd_ < 0) {
+        acceptClient(20);
+        pending.clear();
+        continue;
+      }
+      pollfd p{clientFd_, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      uint8_t buf[512];
+      ssize_t got = recv(clientFd_, buf, sizeof buf, 0);
+      if (got <= 0) {
+        closeClient();
+        continue;
+      }
+      pending.insert(pending.end(), buf, buf + got);
+      for (;;) {
+        // Anything before a start byte is line noise to a board.
+        while (!pending.empty() && pending[0] != 0x60) pending.erase(pending.begin());
+        size_t len = requestFrameLength(pending);
+        if (len == 0 || pending.size() < len) break;
+        Bytes request(pending.begin(), pending.begin() + static_cast<long>(len));
+        pending.erase(pending.begin(), pending.begin() + static_cast<long>(len));
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          requests_.push_back(request);
+        }
+        send(handler_(request));
+      }
+    }
+  }
+
+  int listenFd_ = -1;
+  int clientFd_ = -1;
+  int tcpPort_ = 0;
+  Handler handler_;
+  std::atomic<bool> running_{false};
+  std::thread thread_;
+  std::mutex mutex_;
+  std::vector<Bytes> requests_;
+};
