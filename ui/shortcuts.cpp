@@ -1,0 +1,66 @@
+// Global shortcut handler and its wiring to the main and channel windows.
+#include "ui/shortcuts.h"
+
+// Before any FLTK header: FL/x.H brings X11's None macro, which the settings enums use.
+#include "settings/settings_form.h"
+
+#include <FL/Fl.H>
+
+#include "protocol/board.h"
+#include "ui/chan_form.h"
+#include "ui/main_form.h"
+#include "ui/var_table.h"
+
+namespace {
+constexpr int kFunctionKeyCount = 12;
+
+ShortcutHooks& hooks() {
+  static ShortcutHooks h;
+  return h;
+}
+}  // namespace
+
+void set_shortcut_hooks(ShortcutHooks h) { hooks() = std::move(h); }
+
+void connect_shortcuts(xMainForm* main, xChanForm* chan) {
+  ShortcutHooks h;
+  if (main) {
+    h.selectAddress = [main](int a) {
+      main->set_pump_address(a);
+      main->tabs->value(main->tab_main);
+      main->tabs->redraw();
+    };
+    h.identify = [main](int a) { return identifyBoard(main->app.session, static_cast<uint8_t>(a), false); };
+    h.bootMode = [main] { return main->app.bootMode(); };
+    h.refresh = [main] { main->refresh_after_identification(); };
+    h.openVariablesTable = [main] { ChanVarTable::open_modal(main->app.dev.get(), &main->app.channels); };
+  }
+  if (chan) h.openChannelForm = [chan] { chan->open(); };
+  set_shortcut_hooks(std::move(h));
+}
+
+int handle_shortcut_key(int key, int state) {
+  if (key <= FL_F || key > FL_F + kFunctionKeyCount) return 0;
+  ShortcutHooks& h = hooks();
+  int n = key - FL_F;
+  if (state & FL_ALT) {
+    if (n == 12) {
+      if (h.openChannelForm) h.openChannelForm();
+      return 1;
+    }
+    if (n == 11) {
+      // open_modal ignores the key while a table window is open.
+      if (h.openVariablesTable) h.openVariablesTable();
+      return 1;
+    }
+    return 0;
+  }
+  if (h.selectAddress) h.selectAddress(n);
+  if (h.identify && h.identify(n) == 1 && !(h.bootMode && h.bootMode()) && h.refresh) h.refresh();
+  return 1;
+}
+
+int global_shortcut_handler(int event) {
+  if (event != FL_SHORTCUT) return 0;
+  return handle_shortcut_key(Fl::event_key(), Fl::event_state());
+}

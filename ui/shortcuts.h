@@ -1,0 +1,30 @@
+// The global keyboard shortcuts, caught whichever window has the focus: F1..F12 select bus
+// address 1..12 and identify the board there, Alt+F12 opens the channel settings window,
+// Alt+F11 the channel variables table. The windows are reached through hooks.
+#pragma once
+#include <functional>
+
+class xMainForm;
+class xChanForm;
+
+struct ShortcutHooks {
+  // Sets the device address and the "Pump address %d" banner, and shows the "Main" tab.
+  std::function<void(int address)> selectAddress;
+  // Identification (not quiet) at the address; returns its result.
+  std::function<int(int address)> identify;
+  // The identified board runs its boot loader.
+  std::function<bool()> bootMode;
+  // The refresh after identification.
+  std::function<void()> refresh;
+  std::function<void()> openChannelForm;
+  std::function<void()> openVariablesTable;
+};
+
+// Replaces the hooks; unset hooks make their keys do nothing.
+void set_shortcut_hooks(ShortcutHooks hooks);
+// Wires the hooks to the main window and the channel window (either may be null until built).
+void connect_shortcuts(xMainForm* main, xChanForm* chan);
+// The handler for Fl::add_handler: looks only at FL_SHORTCUT events; 1 when it used the key.
+int global_shortcut_handler(int event);
+// The same decision for an explicit key and modifier state (tests drive it without events).
+int handle_shortcut_key(int key, int state);
