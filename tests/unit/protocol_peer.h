@@ -173,3 +173,79 @@ class BoardPeer {
   std::mutex mutex_;
   std::vector<Bytes> requests_;
 };
+
+// The board behind a BoardPeer for tests above the frame level: answers identification,
+// the text identifier, block reads and writes, the admin log-in and the last-error query.
+// Its replies are built with the tool's own checksum functions, which have their own tests.
+#include <map>
+#include <utility>
+
+#include "protocol/utrk_device.h"
+
+struct ScriptedBoard {
+  uint8_t address = 1;
+  uint8_t kind = '#';
+  uint8_t extra = 0x07;
+  Bytes text = Bytes{'T', 'e', 's', 't', ' ', 'b', 'o', 'a', 'r', 'd'};
+  bool answersText = true;
+  int adminPassword = -1;             // -1: no password set
+  uint8_t lastError = 0;
+  bool corruptReadCheck = false;
+  std::map<std::pair<uint8_t, uint32_t>, Bytes> memory;   // (bank, address) -> bytes read there
+  std::vector<std::pair<uint32_t, Bytes>> writes;         // (bank << 24 | address, data) written
+
+  Bytes answer(const Bytes& f) {
+    const uint8_t to = f[1], cmd = f[2];
+    if (cmd == 0x21) {
+      if (to != address && to != kBroadcastAddress) return {};
+      Bytes r{address, kind, extra};
+      r.push_back(frameChecksum(r.data(), 3));
+      return r;
+    }
+    if (to != address) return {};
+    if (cmd == 0x00) {
+      if (!answersText) return {};
+      Bytes r = text;
+      r.push_back(0x00);
+      return r;
+    }
+    if (cmd == 0xF0) {
+      Bytes r(16, 0);
+      r[7] = lastError;
+      return r;
+    }
+    const uint8_t bank = cmd & 0x07;
+    const uint32_t addr = static_cast<uint32_t>(f[8]) | (static_cast<uint32_t>(f[6]) << 8) |
+                          (static_cast<uint32_t>(f[7]) << 16);
+    const uint8_t count = f[10];
+    if ((cmd & 0xF8) == 0x48) {
+      Bytes data(count, 0);
+      auto it = memory.find({bank, addr});
+      if (it != memory.end()) std::copy_n(it->second.begin(), std::min<size_t>(count, it->second.size()), data.begin());
+      Bytes r = data;
+      if ((f[4] & 3) == 1) r.push_back(frameChecksum(data.data(), count));
+      if ((f[4] & 3) == 2) {
+        uint32_t crc = crc32Stm(data.data(), count);
+        for (int i = 0; i < 4; ++i) r.push_back(static_cast<uint8_t>(crc >> (8 * i)));
+      }
+      if (corruptReadCheck && r.size() > count) r[count] ^= 0x01;
+      r.push_back(0x00);
+      return r;
+    }
+    if ((cmd & 0xF8) == 0x40) {
+      Bytes data{f[9]};
+      if (count >= 2) data.insert(data.end(), f.begin() + 12, f.begin() + 12 + count - 1);
+      writes.emplace_back((static_cast<uint32_t>(bank) << 24) | addr, data);
+      if (count < 2) return {0x00, 0x00};
+      if (bank == 2 && addr == 0x02 && adminPassword >= 0) {
+        const int typed = data[0] | (data[1] << 8);
+        if (typed != adminPassword) {
+          lastError = '[';
+          return {0xFF};
+        }
+      }
+      return {0x00};
+    }
+    return {};
+  }
+};
