@@ -1,0 +1,427 @@
+// korvane-sim: simulated controller boards on a simulated service bus, for training, demos,
+// work without hardware and the integration tests. Parses the options, builds the bus,
+// and runs the single-threaded event loop until SIGINT or SIGTERM.
+#include <poll.h>
+#include <signal.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "sim/bus.h"
+#include "sim/transport.h"
+
+namespace {
+
+constexpr int kIdleTickMs = 20;          // deliveries advance at least this often
+constexpr uint32_t kBitsPerByte = 10;    // start bit, 8 data bits, stop bit
+
+volatile sig_atomic_t gStop = 0;
+void onSignal(int) { gStop = 1; }
+
+const char* const kHelp =
+    "Usage: korvane-sim [OPTIONS]\n"
+    "Simulated fuel-dispenser controller boards on a service bus.\n"
+    "\n"
+    "Reaching the bus (exactly one):\n"
+    "  --listen HOST:PORT    accept TCP connections (the tool opens TCPC_HOST:PORT). Port 0 picks\n"
+    "                        a free port. Successive connections are accepted; the newest one\n"
+    "                        carries the bus and an older one is closed.\n"
+    "  --connect HOST:PORT   connect to the tool's TCP server (TCPS_PORT), retrying every 200 ms\n"
+    "                        until it answers and again whenever the link drops.\n"
+    "  --pty PATH            create a pseudo-terminal and link its slave at PATH; the tool opens\n"
+    "                        PATH as a serial port. An existing symbolic link at PATH is replaced.\n"
+    "\n"
+    "Boards:\n"
+    "  --board ADDR[:KIND]   add a board at bus address ADDR (1..239, decimal or 0x-hex); KIND is\n"
+    "                        '#' (volume meters, default) or '$' (mass meters). Repeatable.\n"
+    "                        Without it there is one board 1:#. Frames to address 240 are\n"
+    "                        answered by the first board given.\n"
+    "  --text TEXT           text identifier (UTF-8, stored in code page 866). Given after a\n"
+    "                        --board it applies to that board, otherwise to every board without\n"
+    "                        its own. Default \"TRK controller v3.1\". A text containing\n"
+    "                        \"boot load\" starts the board in its boot loader.\n"
+    "  --admin-password N    admin password 0..9999 (default: none set, every entry accepted)\n"
+    "  --calib-password N    calibration password 0..9999 (default: none set)\n"
+    "  --key-off             configuration key off: settings writes are refused (status 0xFF)\n"
+    "                        and the last-error query reports 'X'\n"
+    "  --flow LPM            flow of a delivery in litres a minute (default 30)\n"
+    "  --cpu PART/FLASHK/PAGE/FLAGS  boot loader CPU information, e.g. 103/128/2048/0x80\n"
+    "                        (default); PAGE in bytes, a multiple of 1024; FLAGS bit 7 = can\n"
+    "                        raise the baud rate, bit 6 = low-power family\n"
+    "  --image-out PATH      write the firmware image received by the boot loader to PATH when\n"
+    "                        the update finishes (boot loader left) and at exit\n"
+    "\n"
+    "Faults and line:\n"
+    "  --drop P              drop a reply with probability P (0..1)\n"
+    "  --corrupt P           change one byte of a reply with probability P (0..1); the reply's\n"
+    "                        checksum or CRC then no longer matches\n"
+    "  --delay-ms N          send every reply N ms late\n"
+    "  --silent ADDR         never answer at ADDR (repeatable)\n"
+    "  --baud N              pace the bytes sent at N baud (10 bits a byte). The board follows\n"
+    "                        the set-baud command (0x30) and the boot loader's baud change\n"
+    "                        (0xF5) and returns to N when it leaves the boot loader. On --pty\n"
+    "                        bytes that arrive while the tool's line rate differs from the\n"
+    "                        board's are lost, as on a real line.\n"
+    "  --seed N              seed of the fault random numbers (default 1)\n"
+    "  --verbose             log each frame received and sent, with a time stamp, to stderr\n"
+    "  --help                this text\n"
+    "\n"
+    "Board behaviour where the tool leaves it open:\n"
+    "  - Frames are found by their start byte 0x60 and header checksum; a frame with a bad\n"
+    "    checksum in any group is ignored (no answer). A frame whose bytes stop for 250 ms is\n"
+    "    abandoned.\n"
+    "  - Identify answers [address, kind, 0x03, checksum]. Block reads end with the checksum of\n"
+    "    everything before it. Writes of 0 or 1 byte are answered [status, checksum of status];\n"
+    "    longer writes with one status byte: 0x00 done, 0xFF refused, 0xFE bad value.\n"
+    "  - Settings writes (the data space except the restart register; new passwords; clear)\n"
+    "    need the key on and, when an admin password is set, a correct entry at service 0x02\n"
+    "    since the last restart. A wrong entry gives last error '['; the third wrong entry\n"
+    "    locks password entry (status word lock bits, last error '\\') until a restart.\n"
+    "  - Writing the restart register 0x88FFFF with 0x55 ends deliveries, logs the admin out and\n"
+    "    moves the board to the side A address of its main settings. Set address (0x20) also\n"
+    "    stores the new side A address.\n"
+    "  - With two sides and a side B address in the main settings (not owned by another board)\n"
+    "    the board also answers there; fuelling at that address drives the side B nozzles.\n"
+    "  - Last-error reply (0xF0), 16 bytes: address, 0xF0, mode byte, password status (2),\n"
+    "    wrong entries, key, code, zeros, checksum.\n"
+    "  - Fuelling: volume/amount presets are accepted when the nozzle is free or finished;\n"
+    "    'Load start' (0x21) for 0.4 s, then 'Loading' (0x30) with growing quantity, then\n"
+    "    'Finished' (0x40). Suspend gives 'PC suspend' (0x46), continue resumes, finish ends a\n"
+    "    delivery and a second finish frees the nozzle. Command 0x13 sets nozzle flag bit 7.\n"
+    "    Commands that do not fit the state get 0xFF; bad BCD or codes get 0xFE. Prices change\n"
+    "    only while the nozzle does not deliver. Deliveries update the channel record totals.\n"
+    "  - Boot loader: 0xFA enters (0xFF while a delivery is pending), 0xF1 leaves. Block frames\n"
+    "    with a bad checksum are not acknowledged. A gap in the received blocks reads as 0xFF.\n";
+
+uint64_t nowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+uint64_t nowUs() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string stamp() {
+  timeval tv;
+  gettimeofday(&tv, nullptr);
+  std::tm tm{};
+  localtime_r(&tv.tv_sec, &tm);
+  char b[32];
+  std::snprintf(b, sizeof b, "%02d:%02d:%02d.%03ld", tm.tm_hour, tm.tm_min, tm.tm_sec,
+                static_cast<long>(tv.tv_usec / 1000));
+  return b;
+}
+
+bool parseNumber(const char* s, long lo, long hi, long* out) {
+  if (!s || !*s) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(s, &end, 0);
+  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
+
+bool parseProbability(const char* s, double* out) {
+  if (!s || !*s) return false;
+  char* end = nullptr;
+  const double v = std::strtod(s, &end);
+  if (*end != '\0' || !(v >= 0.0 && v <= 1.0)) return false;
+  *out = v;
+  return true;
+}
+
+int usageError(const std::string& msg) {
+  std::fprintf(stderr, "korvane-sim: %s (see --help)\n", msg.c_str());
+  return 2;
+}
+
+bool writeImage(const std::string& path, const std::vector<uint8_t>& image) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  return static_cast<bool>(f);
+}
+
+struct Options {
+  std::vector<sim::BoardConfig> boards;
+  std::vector<bool> ownText;
+  std::string defaultText = "TRK controller v3.1";
+  sim::FaultConfig faults;
+  std::string listen, connect, pty, imageOut;
+  uint32_t baud = 0;
+  uint32_t seed = 1;
+  bool verbose = false;
+};
+
+// Returns -1 to go on, otherwise the exit status.
+int parseOptions(int argc, char** argv, Options* o) {
+  int adminPassword = -1, calibPassword = -1;
+  bool keyOff = false;
+  unsigned flow = 50;
+  sim::CpuInfo cpu;
+  auto need = [&](int& i) -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    long v = 0;
+    if (a == "--help" || a == "-h") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    } else if (a == "--board") {
+      const char* s = need(i);
+      if (!s) return usageError("--board needs ADDR[:KIND]");
+      std::string t = s;
+      char kind = '#';
+      const size_t colon = t.find(':');
+      if (colon != std::string::npos) {
+        const std::string k = t.substr(colon + 1);
+        if (k != "#" && k != "$") return usageError("board kind must be '#' or '$'");
+        kind = k[0];
+        t = t.substr(0, colon);
+      }
+      if (!parseNumber(t.c_str(), 1, 239, &v)) return usageError("board address must be 1..239");
+      for (const auto& b : o->boards)
+        if (b.address == v) return usageError("two boards at address " + t);
+      sim::BoardConfig c;
+      c.address = static_cast<uint8_t>(v);
+      c.kind = kind;
+      o->boards.push_back(c);
+      o->ownText.push_back(false);
+    } else if (a == "--text") {
+      const char* s = need(i);
+      if (!s) return usageError("--text needs TEXT");
+      std::string t = sim::utf8ToCp866(s);
+      std::string clean;
+      for (char ch : t)
+        if (ch != '\0' && ch != 0x7F) clean += ch;   // either would end the text reply early
+      if (o->boards.empty()) {
+        o->defaultText = clean;
+      } else {
+        o->boards.back().textCp866 = clean;
+        o->ownText.back() = true;
+      }
+    } else if (a == "--listen" || a == "--connect" || a == "--pty" || a == "--image-out") {
+      const char* s = need(i);
+      if (!s || !*s) return usageError(a + " needs a value");
+      (a == "--listen" ? o->listen : a == "--connect" ? o->connect : a == "--pty" ? o->pty : o->imageOut) = s;
+    } else if (a == "--admin-password" || a == "--calib-password") {
+      if (!parseNumber(need(i), 0, 9999, &v)) return usageError(a + " must be 0..9999");
+      (a == "--admin-password" ? adminPassword : calibPassword) = static_cast<int>(v);
+    } else if (a == "--key-off") {
+      keyOff = true;
+    } else if (a == "--drop" || a == "--corrupt") {
+      double p;
+      if (!parseProbability(need(i), &p)) return usageError(a + " needs a probability 0..1");
+      (a == "--drop" ? o->faults.dropProbability : o->faults.corruptProbability) = p;
+    } else if (a == "--delay-ms") {
+      if (!parseNumber(need(i), 0, 600000, &v)) return usageError("--delay-ms needs 0..600000");
+      o->faults.delayMs = static_cast<uint32_t>(v);
+    } else if (a == "--silent") {
+      if (!parseNumber(need(i), 1, 240, &v)) return usageError("--silent needs an address 1..240");
+      o->faults.silentAddresses.push_back(static_cast<uint8_t>(v));
+    } else if (a == "--baud") {
+      if (!parseNumber(need(i), 50, 4000000, &v)) return usageError("--baud needs 50..4000000");
+      o->baud = static_cast<uint32_t>(v);
+    } else if (a == "--seed") {
+      if (!parseNumber(need(i), 0, 0xFFFFFFFFL, &v)) return usageError("--seed needs a number");
+      o->seed = static_cast<uint32_t>(v);
+    } else if (a == "--flow") {
+      if (!parseNumber(need(i), 1, 600, &v)) return usageError("--flow needs 1..600 litres a minute");
+      flow = static_cast<unsigned>(v * 100 / 60);
+    } else if (a == "--cpu") {
+      const char* s = need(i);
+      long part, flash, page, flags;
+      char extra;
+      char p1[16], p2[16], p3[16], p4[16];
+      if (!s || std::sscanf(s, "%15[^/]/%15[^/]/%15[^/]/%15s%c", p1, p2, p3, p4, &extra) != 4 ||
+          !parseNumber(p1, 0, 999, &part) || part % 100 > 15 || !parseNumber(p2, 16, 4080, &flash) ||
+          !parseNumber(p3, 0, 255 * 1024, &page) || page % 1024 != 0 || !parseNumber(p4, 0, 255, &flags))
+        return usageError("--cpu needs PART/FLASHK/PAGE/FLAGS, e.g. 103/128/2048/0x80");
+      cpu.part = static_cast<unsigned>(part);
+      cpu.flashKb = static_cast<unsigned>(flash);
+      cpu.pageBytes = static_cast<unsigned>(page);
+      cpu.flags = static_cast<uint8_t>(flags);
+    } else if (a == "--verbose" || a == "-v") {
+      o->verbose = true;
+    } else {
+      return usageError("unknown option " + a);
+    }
+  }
+  const int transports = !o->listen.empty() + !o->connect.empty() + !o->pty.empty();
+  if (transports != 1) return usageError("give exactly one of --listen, --connect, --pty");
+  if (o->boards.empty()) {
+    o->boards.emplace_back();
+    o->ownText.push_back(false);
+  }
+  for (size_t k = 0; k < o->boards.size(); ++k) {
+    auto& b = o->boards[k];
+    if (!o->ownText[k]) b.textCp866 = o->defaultText;
+    b.adminPassword = adminPassword;
+    b.calibrationPassword = calibPassword;
+    b.keyOn = !keyOff;
+    b.flowHundredthsPerSecond = flow;
+    b.cpu = cpu;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  const int early = parseOptions(argc, argv, &opt);
+  if (early >= 0) return early;
+
+  std::unique_ptr<sim::Transport> transport;
+  std::string host;
+  int port = 0;
+  if (!opt.pty.empty()) {
+    transport = sim::makePtyTransport(opt.pty);
+  } else {
+    const std::string& hp = opt.listen.empty() ? opt.connect : opt.listen;
+    if (!sim::splitHostPort(hp, &host, &port)) return usageError("expected HOST:PORT, got " + hp);
+    transport = opt.listen.empty() ? sim::makeConnectTransport(host, port) : sim::makeListenTransport(host, port);
+  }
+
+  struct sigaction sa{};
+  sa.sa_handler = onSignal;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  sim::Bus bus(opt.boards, opt.faults, opt.seed);
+  auto logLine = [&](const std::string& line) {
+    if (opt.verbose) std::fprintf(stderr, "%s %s\n", stamp().c_str(), line.c_str());
+  };
+  bus.log = logLine;
+  bus.onImageFinished = [&](const sim::Board& b) {
+    if (opt.imageOut.empty()) return;
+    const auto img = b.image();
+    if (writeImage(opt.imageOut, img))
+      logLine("image of " + std::to_string(img.size()) + " bytes written to " + opt.imageOut);
+    else
+      std::fprintf(stderr, "korvane-sim: cannot write %s\n", opt.imageOut.c_str());
+  };
+
+  std::string ready, err;
+  if (!transport->open(&ready, &err)) {
+    std::fprintf(stderr, "korvane-sim: %s\n", err.c_str());
+    return 1;
+  }
+  std::printf("korvane-sim: %s\n", ready.c_str());
+  std::fflush(stdout);
+
+  // Line pacing: the byte at the head of the queue may start at lineFreeUs.
+  uint32_t lineBaud = opt.baud;
+  uint64_t lineFreeUs = 0;
+  std::deque<sim::Outgoing> queue;
+  std::vector<uint8_t> pending;   // bytes of the queue head not yet sent
+  bool headStarted = false;
+
+  auto applyBaud = [&](uint32_t b) {
+    if (b == 0) return;
+    const uint32_t target = b == sim::kRestoreLineBaud ? opt.baud : b;
+    logLine("line rate " + std::to_string(target ? target : 0) + " baud");
+    if (opt.baud != 0) lineBaud = target;
+  };
+
+  uint8_t buf[4096];
+  while (!gStop) {
+    const uint64_t tMs = nowMs();
+    int timeout = kIdleTickMs;
+    if (!queue.empty()) {
+      const uint64_t due = queue.front().dueMs;
+      timeout = due > tMs ? static_cast<int>(std::min<uint64_t>(due - tMs, kIdleTickMs)) : 0;
+      if (lineBaud && headStarted) timeout = 1;
+    }
+    pollfd fds[2];
+    int nfds = 0;
+    if (transport->listenFd() >= 0) fds[nfds++] = {transport->listenFd(), POLLIN, 0};
+    const int sfd = transport->streamFd();
+    if (sfd >= 0) fds[nfds++] = {sfd, POLLIN, 0};
+    ::poll(fds, nfds, timeout);
+    if (gStop) break;
+
+    std::string note;
+    if (transport->service(nowMs(), &note)) {
+      logLine(note);
+      if (!opt.connect.empty()) {
+        std::printf("korvane-sim: %s\n", note.c_str());
+        std::fflush(stdout);
+      }
+      bus.resetParsers();
+      queue.clear();
+      pending.clear();
+      headStarted = false;
+    }
+
+    for (;;) {
+      const long n = transport->readSome(buf, sizeof buf);
+      if (n < 0) {
+        logLine("connection closed");
+        transport->closeStream();
+        bus.resetParsers();
+        queue.clear();
+        pending.clear();
+        headStarted = false;
+        break;
+      }
+      if (n == 0) break;
+      // On a terminal, bytes sent at another rate than the board listens at are lost.
+      const uint32_t peer = transport->peerBaud();
+      if (opt.baud != 0 && peer != 0 && peer != lineBaud) {
+        logLine("rx lost: line at " + std::to_string(peer) + " baud, board at " + std::to_string(lineBaud));
+        continue;
+      }
+      std::vector<sim::Outgoing> out;
+      bus.feed(buf, static_cast<size_t>(n), nowMs(), &out);
+      for (auto& o : out) queue.push_back(std::move(o));
+    }
+
+    // Send what is due, paced at the line rate when one is set.
+    while (!queue.empty() && queue.front().dueMs <= nowMs()) {
+      if (!headStarted) {
+        pending = queue.front().bytes;
+        headStarted = true;
+        lineFreeUs = std::max(lineFreeUs, nowUs());
+      }
+      size_t count = pending.size();
+      if (lineBaud) {
+        const uint64_t perByteUs = 1000000ull * kBitsPerByte / lineBaud;
+        const uint64_t t = nowUs();
+        count = 0;
+        while (count < pending.size() && lineFreeUs + count * perByteUs <= t) ++count;
+        lineFreeUs += count * perByteUs;
+      }
+      if (count > 0 && transport->streamFd() >= 0) transport->writeAll(pending.data(), count);
+      pending.erase(pending.begin(), pending.begin() + static_cast<long>(count));
+      if (!pending.empty()) break;
+      applyBaud(queue.front().baudAfter);
+      queue.pop_front();
+      headStarted = false;
+    }
+    bus.advance(nowMs());
+  }
+
+  if (!opt.imageOut.empty()) {
+    for (size_t i = 0; i < bus.size(); ++i) {
+      const auto img = bus.board(i).image();
+      if (!img.empty()) {
+        writeImage(opt.imageOut, img);
+        break;
+      }
+    }
+  }
+  return 0;
+}
