@@ -1,0 +1,90 @@
+// korvane-cli commands of the boot loader: the firmware update from an image file and the
+// return of a board from its boot loader to normal mode.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "firmware/boot_update.h"
+#include "settings/preferences.h"
+#include "ui/catalog.h"
+
+namespace {
+
+const char* const kFirmwareUsage = "firmware IMAGE [--f0] [--max-baud N]";
+const char* const kLeaveUsage = "leave-boot";
+constexpr uint64_t kMaxBaudOption = 4000000;
+
+int usage(const char* line) {
+  std::fprintf(stderr, "usage: korvane-cli %s\n", line);
+  return kCliUsage;
+}
+
+const char* resultText(FirmwareResult r) {
+  switch (r) {
+    case FirmwareResult::Finished: return "finished";
+    case FirmwareResult::CannotOpenFile: return "cannot open the image file";
+    case FirmwareResult::NoCpuInfo: return "no CPU information from the board";
+    case FirmwareResult::CpuInfoCrc: return "CPU information checksum wrong";
+    case FirmwareResult::EnterFailed: return "the board did not enter its boot loader";
+    case FirmwareResult::EnterRefused: return "the board refused: a fuel delivery is pending";
+    case FirmwareResult::BadPageSize: return "the board reports a page size of 0";
+    case FirmwareResult::BlockTimeout: return "a block was not acknowledged";
+  }
+  return "failed";
+}
+
+int cmdFirmware(CliContext& ctx, const std::vector<std::string>& args) {
+  FirmwareUpdateRequest req;
+  Preferences prefs;
+  loadPreferences(&prefs);
+  req.maxBaud = prefs.maxBaud > 0 ? static_cast<uint32_t>(prefs.maxBaud) : 0;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--f0") {
+      req.mode = 2;
+    } else if (args[i] == "--max-baud") {
+      uint64_t n = 0;
+      if (i + 1 >= args.size() || !cliParseNumber(args[++i], kMaxBaudOption, &n))
+        return usage(kFirmwareUsage);
+      req.maxBaud = static_cast<uint32_t>(n);
+    } else if (args[i].rfind("--", 0) == 0 || !req.imagePath.empty()) {
+      return usage(kFirmwareUsage);
+    } else {
+      req.imagePath = args[i];
+    }
+  }
+  if (req.imagePath.empty()) return usage(kFirmwareUsage);
+  req.currentAddress = ctx.opt.address;
+  req.portBaud = ctx.opt.baud;
+  // The line goes back to what this run opened it with.
+  req.prefs = prefs;
+  req.prefs.baud = static_cast<int>(ctx.opt.baud);
+
+  PortBootLink link(ctx.port);
+  FirmwareOutcome o = updateFirmware(link, *ctx.op, req);
+  if (o.ok()) return kCliOk;
+  if (o.result == FirmwareResult::Finished)
+    std::fprintf(stderr, "korvane-cli: firmware: the board did not leave its boot loader\n");
+  else
+    std::fprintf(stderr, "korvane-cli: firmware: %s after %u blocks\n", resultText(o.result),
+                 o.blocksSent);
+  return kCliFailed;
+}
+
+int cmdLeaveBoot(CliContext& ctx, const std::vector<std::string>& args) {
+  if (!args.empty()) return usage(kLeaveUsage);
+  PortBootLink link(ctx.port);
+  int r = leaveBootloader(link, *ctx.op, ctx.opt.address);
+  if (r == kHandshakeFailed) {
+    std::fprintf(stderr, "korvane-cli: leave-boot: no answer after %d attempts (result %d)\n",
+                 kBootHandshakeAttempts, r);
+    return kCliFailed;
+  }
+  ctx.op->logLine(tr("OK"));
+  return kCliOk;
+}
+
+const CliRegistrar kFirmware({"firmware", kFirmwareUsage, cmdFirmware, true});
+const CliRegistrar kLeave({"leave-boot", kLeaveUsage, cmdLeaveBoot, true});
+
+}  // namespace

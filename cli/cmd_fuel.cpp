@@ -1,0 +1,233 @@
+// korvane-cli commands of the "Load" tab: fuelling commands to one side and nozzle, and the
+// side monitor run in a loop that prints the nozzle's state and performance as they change.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "link/port.h"
+#include "link/tick.h"
+#include "protocol/fuelling.h"
+#include "protocol/side_monitor.h"
+#include "ui/catalog.h"
+
+namespace {
+
+const char* const kFuelUsage =
+    "fuel volume|amount|fulltank|finish|suspend|continue|price [VALUE] [--side A|B] [--nozzle N]";
+const char* const kMonitorUsage = "monitor [--count N] [--side A|B] [--nozzle N]";
+constexpr uint32_t kMainSettingsAddress = 0x3101;
+constexpr uint8_t kMainSettingsBytes = 68;
+constexpr int kSideAAddressByte = 3;
+constexpr int kSideBAddressByte = 4;
+constexpr uint64_t kMaxNozzle = 5;
+constexpr uint64_t kMaxCount = 1000000;
+
+int usage(const char* line) {
+  std::fprintf(stderr, "usage: korvane-cli %s\n", line);
+  return kCliUsage;
+}
+
+// "12.5", "12,50", "7": hundredths. Anything else (signs, letters, a third decimal) is refused.
+bool parseHundredths(const std::string& t, int64_t* out) {
+  int64_t whole = 0;
+  size_t i = 0;
+  size_t digits = 0;
+  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i, ++digits) {
+    whole = whole * 10 + (t[i] - '0');
+    if (whole > 99999999) return false;
+  }
+  int64_t frac = 0;
+  int fracDigits = 0;
+  if (i < t.size() && (t[i] == '.' || t[i] == ',')) {
+    for (++i; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
+      if (++fracDigits > 2) return false;
+      frac = frac * 10 + (t[i] - '0');
+    }
+  }
+  if (i != t.size() || (digits == 0 && fracDigits == 0)) return false;
+  if (fracDigits == 1) frac *= 10;
+  *out = whole * 100 + frac;
+  return true;
+}
+
+struct SideOptions {
+  bool sideB = false;
+  uint8_t nozzle = 1;
+};
+
+// Takes --side and --nozzle out of args; false on a bad value.
+bool takeSideOptions(std::vector<std::string>* args, SideOptions* so, uint64_t* count) {
+  std::vector<std::string> rest;
+  for (size_t i = 0; i < args->size(); ++i) {
+    const std::string& a = (*args)[i];
+    bool hasValue = i + 1 < args->size();
+    if (a == "--side") {
+      if (!hasValue) return false;
+      const std::string& v = (*args)[++i];
+      if (v == "A" || v == "a")
+        so->sideB = false;
+      else if (v == "B" || v == "b")
+        so->sideB = true;
+      else
+        return false;
+    } else if (a == "--nozzle") {
+      uint64_t n = 0;
+      if (!hasValue || !cliParseNumber((*args)[++i], kMaxNozzle, &n) || n == 0) return false;
+      so->nozzle = static_cast<uint8_t>(n);
+    } else if (a == "--count" && count) {
+      if (!hasValue || !cliParseNumber((*args)[++i], kMaxCount, count)) return false;
+    } else {
+      rest.push_back(a);
+    }
+  }
+  *args = rest;
+  return true;
+}
+
+// The side addresses come from the board's main settings; without them side A is the board
+// the command line names and side B is unknown.
+bool setUpSides(CliContext& ctx, SideMonitor* mon, const SideOptions& so) {
+  uint8_t rec[kMainSettingsBytes] = {};
+  UTRKDevice& dev = *ctx.dev;
+  int r = pollRequest(dev, [&] {
+    return dev.readBlock(kMainSettingsAddress, kBankData, kMainSettingsBytes, rec, kCheckCrc, 0);
+  });
+  mon->sideAAddress = ctx.opt.address;
+  mon->sideBAddress = 0;
+  if (r == kResultDone) {
+    mon->sideAAddress = rec[kSideAAddressByte] ? rec[kSideAAddressByte] : ctx.opt.address;
+    mon->sideBAddress = rec[kSideBAddressByte];
+  }
+  if (so.sideB && mon->sideBAddress == 0) {
+    std::fprintf(stderr, "korvane-cli: side B address unknown (main settings read result=%d)\n", r);
+    return false;
+  }
+  mon->selectSide(so.sideB);
+  mon->nozzle = so.nozzle;
+  return true;
+}
+
+// The timer of a command-line run: the loop below waits for it.
+class LoopTimer : public MonitorTimer {
+ public:
+  bool pending = false;
+  uint32_t due = 0;
+  void arm(uint32_t ms) override {
+    pending = true;
+    due = nowMs() + ms;
+  }
+  void cancel() override { pending = false; }
+};
+
+// Runs the loop until the status poll has been answered (or timed out), so that the nozzle
+// flags are known before a command.
+void learnNozzleFlags(SideMonitor& mon) {
+  LoopTimer t;
+  mon.timer = &t;
+  mon.step();
+  while (mon.monitorState == kMonitorAwaitStatus) {
+    portWaitInput(mon.dev->port, 1);
+    mon.step();
+  }
+  mon.pause();
+  mon.timer = nullptr;
+}
+
+int cmdFuel(CliContext& ctx, const std::vector<std::string>& argsIn) {
+  std::vector<std::string> args = argsIn;
+  SideOptions so;
+  if (!takeSideOptions(&args, &so, nullptr) || args.empty()) return usage(kFuelUsage);
+  const std::string& what = args[0];
+  int code = 0;
+  bool needsValue = false;
+  int64_t value = 0;
+  if (what == "volume") {
+    code = kFuelLoadVolume, needsValue = true;
+  } else if (what == "amount") {
+    code = kFuelLoadAmount, needsValue = true;
+  } else if (what == "price") {
+    code = kFuelSetPrice, needsValue = true;
+  } else if (what == "fulltank") {
+    code = kFuelLoadVolume, value = kFulltankValue;
+  } else if (what == "finish") {
+    code = kFuelFinish;
+  } else if (what == "suspend") {
+    code = kFuelSuspend;
+  } else if (what == "continue") {
+    code = kFuelContinue;
+  } else {
+    return usage(kFuelUsage);
+  }
+  if (args.size() != (needsValue ? 2u : 1u)) return usage(kFuelUsage);
+  if (needsValue && !parseHundredths(args[1], &value)) {
+    std::fprintf(stderr, "korvane-cli: bad value %s (a number with at most two decimals)\n",
+                 args[1].c_str());
+    return kCliUsage;
+  }
+  FuelBody probe;
+  if (!buildFuellingBody(code, value, so.nozzle, &probe)) {
+    std::fprintf(stderr, "korvane-cli: value %s is out of range\n", args[1].c_str());
+    return kCliUsage;
+  }
+
+  SideMonitor mon(ctx.dev);
+  if (!setUpSides(ctx, &mon, so)) return kCliFailed;
+  learnNozzleFlags(mon);
+  int r = sendFuellingCommand(mon, code, value, false, ctx.op);
+  if (r != kResultDone) {
+    std::fprintf(stderr, "korvane-cli: fuel %s: result=%d\n", what.c_str(), r);
+    return kCliFailed;
+  }
+  return kCliOk;
+}
+
+int cmdMonitor(CliContext& ctx, const std::vector<std::string>& argsIn) {
+  std::vector<std::string> args = argsIn;
+  SideOptions so;
+  uint64_t count = 0;
+  if (!takeSideOptions(&args, &so, &count) || !args.empty()) return usage(kMonitorUsage);
+
+  UTRKDevice& dev = *ctx.dev;
+  uint8_t ident[3] = {};
+  int r = pollRequest(dev, [&] { return dev.identify(ident, ctx.opt.address); });
+  if (r != kResultDone) {
+    ctx.op->logLine(tr("No connection"));
+    std::fprintf(stderr, "korvane-cli: monitor: identify result=%d\n", r);
+    return kCliFailed;
+  }
+  dev.address = ctx.opt.address;
+  SideMonitor mon(&dev);
+  mon.kind = static_cast<char>(ident[1]);
+  if (!setUpSides(ctx, &mon, so)) return kCliFailed;
+
+  std::string state, performance;
+  uint64_t polls = 0;
+  mon.view.showState = [&](const std::string& s) {
+    ++polls;
+    if (s != state) ctx.op->logLine(strprintf("%s: %s", tr("State"), s.c_str()));
+    state = s;
+  };
+  mon.view.showPerformance = [&](const std::string& s) {
+    if (s != performance) ctx.op->logLine(strprintf("%s: %s", tr("Performance"), s.c_str()));
+    performance = s;
+  };
+  // After the last counted status, the loop stops at its next idle point.
+  mon.view.loadTabCurrent = [&] { return count == 0 || polls < count; };
+
+  LoopTimer timer;
+  mon.timer = &timer;
+  mon.start(so.sideB);
+  while (timer.pending) {
+    int32_t left = static_cast<int32_t>(timer.due - nowMs());
+    if (left > 0) tickSleepMs(static_cast<uint32_t>(left));
+    timer.pending = false;
+    mon.onTimer();
+  }
+  return kCliOk;
+}
+
+const CliRegistrar kFuel({"fuel", kFuelUsage, cmdFuel, true});
+const CliRegistrar kMonitor({"monitor", kMonitorUsage, cmdMonitor, true});
+
+}  // namespace
