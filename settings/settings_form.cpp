@@ -1,0 +1,595 @@
+// Codecs between the settings records and the forms of the "Main settings" and "Extra
+// settings" tabs, the coupled-control rules and the number readers they share.
+#include "settings/settings_form.h"
+
+#include <cctype>
+#include <cinttypes>
+#include <cstdio>
+
+#include "ui/catalog.h"
+#include "util/operator.h"
+
+const char* const kMsgSideAddressesSame = "Side addresses must not be the same";
+const char* const kMsgSideAddressRange = "Side addresses must be 1..0x20";
+const char* const kMsgAztRange = "AZT addresses must be 1..210";
+const char* const kMsgAztOverlap = "AZT addresses overlap";
+const char* const kMsgSatelliteOverlap = "Satellite channels overlap";
+const char* const kMsgSatelliteRange = "Satellite channels must be 0..15";
+const char* const kMsgFastTokheim = "Must be 2 nozzles set for fast Tokheim";
+const char* const kMsgMixedTokheim = "Must be 2 or more nozzles set for mixed Tokheim";
+
+namespace {
+constexpr int m(MainControl c) { return static_cast<int>(c); }
+constexpr int e(ExtraControl c) { return static_cast<int>(c); }
+
+constexpr uint8_t kSideAddressMax = 0x20;
+constexpr uint32_t kAztMin = 1;
+constexpr uint32_t kAztMax = 210;
+constexpr uint32_t kAztNoneTyped = 65535;     // side B "no address", stored as 0xFF
+constexpr uint8_t kAztNoneStored = 0xFF;
+constexpr size_t kSatelliteTextMax = 999;
+constexpr uint32_t kSatelliteNotAssigned = 15;
+constexpr uint32_t kSatelliteEntryCap = 100000;   // scanning stops growing a value here
+constexpr int kSlowStartImmediate = 25500;
+constexpr int kOverfillNoCounting = 2550;
+constexpr int kOverfillCount3s = 2540;
+constexpr uint8_t kSmartTimeoutDefault = 3;
+constexpr uint8_t kSmartMeasureDefault = 1;
+constexpr int kFastTokheimBit = 2;
+constexpr int kFastTokheimFatBit = 7;
+constexpr int kMixedTokheimBit = 9;
+constexpr int64_t kParseCap = INT64_C(1000000000000000000);
+
+int choiceItemCount(MainControl c) {
+  switch (c) {
+    case MainControl::PrimaryChannel:
+    case MainControl::Peripherals: return 4;
+    case MainControl::SideCount: return 2;
+    case MainControl::NozzleCount: return 5;
+    case MainControl::DisplayA:
+    case MainControl::DisplayB: return 18;
+    default: return 0;
+  }
+}
+
+// A choice takes item; -1 clears it; an item beyond the list leaves it as it was.
+void setChoice(int* choice, long item, int count) {
+  if (item == -1) *choice = -1;
+  else if (item >= 0 && item < count) *choice = static_cast<int>(item);
+}
+
+std::string u(uint32_t v) { return strprintf("%" PRIu32, v); }
+
+bool scanU32(const char*& p, uint32_t* out) {
+  while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
+  const char* q = p;
+  bool neg = false;
+  if (*q == '+' || *q == '-') neg = (*q++ == '-');
+  if (!std::isdigit(static_cast<unsigned char>(*q))) return false;
+  uint64_t v = 0;
+  while (std::isdigit(static_cast<unsigned char>(*q))) {
+    if (v < UINT64_C(0x100000000)) v = v * 10 + static_cast<unsigned>(*q - '0');
+    ++q;
+  }
+  uint32_t r = v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
+  *out = neg ? static_cast<uint32_t>(0u - r) : r;
+  p = q;
+  return true;
+}
+
+// "%u.%u.%u.%u": octets not matched are 0.
+void parseIpv4(const std::string& text, uint8_t octets[4]) {
+  for (int i = 0; i < 4; ++i) octets[i] = 0;
+  const char* p = text.c_str();
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) {
+      if (*p != '.') return;
+      ++p;
+    }
+    uint32_t v;
+    if (!scanU32(p, &v)) return;
+    octets[i] = static_cast<uint8_t>(v & 0xFF);
+  }
+}
+
+bool inRange(uint32_t v, uint32_t lo, uint32_t hi) { return v >= lo && v <= hi; }
+
+CollectResult fail(const char* msg, MainControl focus) {
+  CollectResult r;
+  r.ok = false;
+  r.message = msg;
+  r.focus = focus;
+  return r;
+}
+}  // namespace
+
+const std::array<ControlDesc, kMainControlCount> kMainControls = {{
+    {m(MainControl::PrimaryChannel), ControlKind::Choice, "Primary channel"},
+    {m(MainControl::Peripherals), ControlKind::Choice, "Peripherals"},
+    {m(MainControl::NozzleCount), ControlKind::Choice, "Nozzle count"},
+    {m(MainControl::SideCount), ControlKind::Choice, "Side count"},
+    {m(MainControl::DisplayA), ControlKind::Choice, "Display A"},
+    {m(MainControl::DisplayB), ControlKind::Choice, "Display B"},
+    {m(MainControl::SlowStart), ControlKind::Input, "Slow start"},
+    {m(MainControl::NozzleFat), ControlKind::Input, "Nozzle fat"},
+    {m(MainControl::SlowFinish), ControlKind::Input, "Slow finish"},
+    {m(MainControl::OverfillBuffer), ControlKind::Input, "Overfill buffer"},
+    {m(MainControl::PhaseTimeout), ControlKind::Input, "Phase timeout"},
+    {m(MainControl::FulltankTimeout), ControlKind::Input, "Fulltank timeout"},
+    {m(MainControl::ForecourtTimeout), ControlKind::Input, "Forecourt timeout"},
+    {m(MainControl::MinVolumeSet), ControlKind::Input, "Min volume set"},
+    {m(MainControl::MinPerformance), ControlKind::Input, "Min performance"},
+    {m(MainControl::MinPerfTimeout), ControlKind::Input, "Min perf. timeout"},
+    {m(MainControl::ValveOpenDelay), ControlKind::Input, "Valve open delay"},
+    {m(MainControl::ForceStartDelay), ControlKind::Input, "Force start delay"},
+    {m(MainControl::ValvePwmLength), ControlKind::Input, "Valve PWM length"},
+    {m(MainControl::SideAAddress), ControlKind::Input, "Side A address"},
+    {m(MainControl::SideBAddress), ControlKind::Input, "Side B address"},
+    {m(MainControl::ShiftPriceLeft), ControlKind::Input, "Shift price left"},
+    {m(MainControl::ImmediateStart), ControlKind::Radio, "Immediate start"},
+    {m(MainControl::Start20ml), ControlKind::Radio, "20 ml start"},
+    {m(MainControl::NoCounting), ControlKind::Radio, "No counting"},
+    {m(MainControl::Count3Seconds), ControlKind::Radio, "Count for 3 seconds"},
+    {m(MainControl::PriceDotXXYY), ControlKind::Radio, "price dot position XX.YY"},
+    {m(MainControl::PriceDotXXXY), ControlKind::Radio, "price dot position XXX.Y"},
+    {m(MainControl::PriceDotXXXX), ControlKind::Radio, "price dot position XXXX"},
+    {m(MainControl::VolumeDot), ControlKind::Check, "Volume dot position XXXX.YYY"},
+    {m(MainControl::AztSideA), ControlKind::Table, "AZT2.0 side A addresses"},
+    {m(MainControl::AztSideB), ControlKind::Table, "AZT2.0 side B addresses"},
+    {m(MainControl::Satellite), ControlKind::MultiLine, "Satellite channel"},
+    {m(MainControl::BmuAdmin), ControlKind::Input, "Admin password"},
+    {m(MainControl::BmuUser0), ControlKind::Input, "User0 password"},
+    {m(MainControl::BmuUser1), ControlKind::Input, "User1 password"},
+    {m(MainControl::BmuUser2), ControlKind::Input, "User2 password"},
+    {m(MainControl::BmuUser3), ControlKind::Input, "User3 password"},
+    {m(MainControl::ModeList), ControlKind::CheckList, ""},
+    {m(MainControl::ModeList2), ControlKind::CheckList, ""},
+}};
+
+const std::array<ControlDesc, kExtraControlCount> kExtraControls = {{
+    {e(ExtraControl::DensityMultiplier), ControlKind::Input, "Density multiplier"},
+    {e(ExtraControl::MassMultiplier), ControlKind::Input, "Mass multiplier"},
+    {e(ExtraControl::TcMultiplier), ControlKind::Input, "Tc multiplier"},
+    {e(ExtraControl::VolumeMultiplier), ControlKind::Input, "Volume multiplier"},
+    {e(ExtraControl::Line1MinFlow), ControlKind::Input, "Line1 mininum flow"},
+    {e(ExtraControl::Line2MinFlow), ControlKind::Input, "Line2 mininum flow"},
+    {e(ExtraControl::Line3MinFlow), ControlKind::Input, "Line3 mininum flow"},
+    {e(ExtraControl::FailFlowRate), ControlKind::Input, "Fail flow rate"},
+    {e(ExtraControl::PressureOffset4mA), ControlKind::Input, "Pressure offset 4mA"},
+    {e(ExtraControl::PressureOffset20mA), ControlKind::Input, "Pressure offset 20mA"},
+    {e(ExtraControl::PressureDebug), ControlKind::Input, "Pressure (debug)"},
+    {e(ExtraControl::FinalPressureTimeout), ControlKind::Input, "Final pressure timeout (3 sec)"},
+    {e(ExtraControl::FinalPressureMeasureTime), ControlKind::Input, "Final pressure measure time"},
+    {e(ExtraControl::ModbusPort), ControlKind::Input, "modbus listen port"},
+    {e(ExtraControl::FailPressure), ControlKind::Input, "Fail pressure"},
+    {e(ExtraControl::FinalPressure), ControlKind::Input, "Final pressure"},
+    {e(ExtraControl::PressureFallSpeed), ControlKind::Input, "Pressure fall speed"},
+    {e(ExtraControl::MeterMaxPressure), ControlKind::Input, "Meter max pressure"},
+    {e(ExtraControl::Line1MinFlowTimeout), ControlKind::Input, "Line1 min. flow timeout"},
+    {e(ExtraControl::Line2MinFlowTimeout), ControlKind::Input, "Line2 min. flow timeout"},
+    {e(ExtraControl::Line3MinFlowTimeout), ControlKind::Input, "Line3 min. flow timeout"},
+    {e(ExtraControl::ManualDensity), ControlKind::Input, "Manual density"},
+    {e(ExtraControl::HeaterOnTemp), ControlKind::Input, "Heater turn on temperature"},
+    {e(ExtraControl::HeaterOffTemp), ControlKind::Input, "Heater turn off temperature"},
+    {e(ExtraControl::TcpIp), ControlKind::Input, "TCP ip"},
+    {e(ExtraControl::TcpSubnet), ControlKind::Input, "TCP subnet"},
+    {e(ExtraControl::TcpGateway), ControlKind::Input, "TCP gateway"},
+    {e(ExtraControl::MassmeterType), ControlKind::Choice, "Massmeter type"},
+    {e(ExtraControl::MassFlagList), ControlKind::CheckList, ""},
+}};
+
+MainSettingsForm::MainSettingsForm() {
+  choice.fill(-1);
+  for (const ControlDesc& d : kMainControls)
+    if (d.kind == ControlKind::Input || d.kind == ControlKind::MultiLine) text[d.id] = "0";
+}
+
+ExtraSettingsForm::ExtraSettingsForm() {
+  for (const ControlDesc& d : kExtraControls)
+    if (d.kind == ControlKind::Input) text[d.id] = "0";
+}
+
+// ---------------------------------------------------------------- number readers
+
+int64_t parseLeadingInt(const std::string& text) {
+  const char* p = text.c_str();
+  while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
+  bool neg = false;
+  if (*p == '+' || *p == '-') neg = (*p++ == '-');
+  int64_t v = 0;
+  while (std::isdigit(static_cast<unsigned char>(*p))) {
+    if (v < kParseCap) v = v * 10 + (*p - '0');
+    ++p;
+  }
+  return neg ? -v : v;
+}
+
+uint32_t parseUnsigned(const std::string& text) {
+  return static_cast<uint32_t>(static_cast<uint64_t>(parseLeadingInt(text)));
+}
+
+int64_t parseScaledDecimal(const std::string& text, unsigned decimals) {
+  const char* p = text.c_str();
+  while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
+  bool neg = false;
+  if (*p == '+' || *p == '-') neg = (*p++ == '-');
+  int64_t v = 0;
+  while (std::isdigit(static_cast<unsigned char>(*p))) {
+    if (v < kParseCap) v = v * 10 + (*p - '0');
+    ++p;
+  }
+  unsigned taken = 0;
+  if (*p == '.' || *p == ',') {
+    ++p;
+    while (std::isdigit(static_cast<unsigned char>(*p))) {
+      if (taken < decimals) {
+        v = v * 10 + (*p - '0');
+        ++taken;
+      }
+      ++p;
+    }
+  }
+  for (; taken < decimals; ++taken) v *= 10;
+  return neg ? -v : v;
+}
+
+uint32_t parseHexAfterPrefix(const std::string& text) {
+  if (text.size() < 3) return 0;
+  uint32_t v = 0;
+  for (size_t i = 2; i < text.size(); ++i) {
+    int c = static_cast<unsigned char>(text[i]);
+    if (!std::isxdigit(c)) break;
+    int d = std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10;
+    v = (v << 4) | static_cast<uint32_t>(d);
+  }
+  return v;
+}
+
+// ---------------------------------------------------------------- satellite channels
+
+SatelliteScan scanSatelliteText(const std::string& full) {
+  SatelliteScan s;
+  const std::string text = full.substr(0, kSatelliteTextMax);
+  uint32_t value = 0;
+  size_t index = 0;
+  size_t i = 0;
+  while (i < text.size() && index < 4) {
+    char c = text[i];
+    if (c >= '0' && c <= '9') {
+      if (value < kSatelliteEntryCap) value = value * 10 + static_cast<uint32_t>(c - '0');
+      ++i;
+    } else if (c == '\n') {
+      s.entries[index++] = value;
+      value = 0;
+      ++i;
+    } else {
+      while (i < text.size() && text[i] != '\n') ++i;
+    }
+  }
+  if (i >= text.size() && value != 0 && index <= 3) s.entries[index] = value;
+  return s;
+}
+
+std::string satelliteText(uint16_t word, const char* notAssigned) {
+  std::string t;
+  for (int k = 0; k < 4; ++k) {
+    unsigned n = (word >> (4 * k)) & 0xF;
+    if (n == kSatelliteNotAssigned) t += notAssigned;
+    else t += strprintf("%u\n", n);
+  }
+  return t;
+}
+
+// ---------------------------------------------------------------- main settings
+
+void displayMainSettings(const MainSettings& rec, MainSettingsForm* f) {
+  const unsigned nozzles = rec.get(ms::noz_count);
+  for (size_t i = 0; i < kMainFieldCount; ++i) {
+    const RecordField& fd = kMainFields[i];
+    const uint32_t v = rec.get(fd);
+    const MainControl c = static_cast<MainControl>(fd.control);
+    switch (fd.codec) {
+      case FieldCodec::None: break;
+      case FieldCodec::BaudChoice:
+        for (int k = 0; k < 4; ++k)
+          if (kBaudCodes[k] == v) f->choiceOf(c) = k;
+        break;
+      case FieldCodec::CountChoice:
+        setChoice(&f->choiceOf(c), static_cast<long>(v) - 1, choiceItemCount(c));
+        break;
+      case FieldCodec::DisplayChoice:
+        setChoice(&f->choiceOf(c), static_cast<long>(v), choiceItemCount(c));
+        break;
+      case FieldCodec::SideAddress:
+      case FieldCodec::Decimal: f->textOf(c) = u(v); break;
+      case FieldCodec::Scaled: f->textOf(c) = u(v * fd.param); break;
+      case FieldCodec::Satellite:
+        f->textOf(c) = satelliteText(static_cast<uint16_t>(v), tr("15 - not assigned\n"));
+        break;
+      case FieldCodec::AztCell:
+        if (fd.param < kAztColumns) {
+          auto& cells = (c == MainControl::AztSideA) ? f->aztA : f->aztB;
+          cells[fd.param] = fd.param < nozzles ? strprintf("%d", static_cast<int>(v)) : std::string();
+        }
+        break;
+      case FieldCodec::FlagList:
+        for (int b = 0; b < fd.param; ++b) {
+          bool set = (v >> b) & 1u;
+          if (c == MainControl::ModeList) f->modes[b] = set;
+          else f->modes2[b] = set;
+        }
+        break;
+      case FieldCodec::DotFlags: {
+        const uint32_t dot = v & 0x6;
+        f->onOf(MainControl::PriceDotXXXX) = dot == 0x2;
+        f->onOf(MainControl::PriceDotXXXY) = dot == 0x4;
+        f->onOf(MainControl::PriceDotXXYY) = dot != 0x2 && dot != 0x4;
+        f->textOf(MainControl::ShiftPriceLeft) = u((v >> 3) & 7);
+        f->onOf(MainControl::VolumeDot) = (v >> 6) & 1u;
+        break;
+      }
+      default: break;
+    }
+  }
+  const uint32_t slow = rec.get(ms::slow_start);
+  f->onOf(MainControl::ImmediateStart) = slow == 255;
+  f->onOf(MainControl::Start20ml) = slow == 0;
+  const uint32_t hydro = rec.get(ms::hydro_hit);
+  f->onOf(MainControl::NoCounting) = hydro == 255;
+  f->onOf(MainControl::Count3Seconds) = hydro == 254;
+}
+
+CollectResult collectMainSettings(const MainSettingsForm& f, MainSettings* out) {
+  MainSettings& r = *out;
+  r.bytes.fill(0);
+  r.set(ms::rec_tag, kRecTag);
+
+  auto baud = [&](MainControl c) -> uint32_t {
+    int k = f.choiceOf(c);
+    return (k >= 0 && k < 4) ? kBaudCodes[k] : 0;
+  };
+  r.set(ms::pc_baud, baud(MainControl::PrimaryChannel));
+  r.set(ms::per_baud, baud(MainControl::Peripherals));
+
+  const int sideChoice = f.choiceOf(MainControl::SideCount);
+  const uint32_t sides = static_cast<uint32_t>(sideChoice + 1);   // 0 when none chosen
+  r.set(ms::side_count, sides);
+
+  const uint32_t sideA = parseUnsigned(f.textOf(MainControl::SideAAddress));
+  uint32_t sideB = 0;
+  if (sides == 1) {
+    if (sideA == 0) return fail(kMsgSideAddressesSame, MainControl::SideBAddress);
+    if (!inRange(sideA, 1, kSideAddressMax)) return fail(kMsgSideAddressRange, MainControl::SideAAddress);
+  } else {
+    sideB = parseUnsigned(f.textOf(MainControl::SideBAddress));
+    if (sideA == sideB) return fail(kMsgSideAddressesSame, MainControl::SideBAddress);
+    if (!inRange(sideA, 1, kSideAddressMax)) return fail(kMsgSideAddressRange, MainControl::SideAAddress);
+    if (!inRange(sideB, 1, kSideAddressMax)) return fail(kMsgSideAddressRange, MainControl::SideBAddress);
+  }
+  r.set(ms::side_addr0, sideA);
+  r.set(ms::side_addr1, sideB);
+
+  const uint32_t nozzles = static_cast<uint32_t>(f.choiceOf(MainControl::NozzleCount) + 1);
+  r.set(ms::noz_count, nozzles);
+
+  const uint32_t columns = nozzles < static_cast<uint32_t>(kAztColumns) ? nozzles : kAztColumns;
+  for (uint32_t col = 0; col < columns; ++col) {
+    const uint32_t a = parseUnsigned(f.aztA[col]);
+    r.set(ms::nara(2 * col), a & 0xFF);
+    if (sides > 1) {
+      const uint32_t b = parseUnsigned(f.aztB[col]);
+      r.set(ms::nara(2 * col + 1), b == kAztNoneTyped ? kAztNoneStored : (b & 0xFF));
+      if (!inRange(a, kAztMin, kAztMax)) return fail(kMsgAztRange, MainControl::AztSideA);
+      if (!inRange(b, kAztMin, kAztMax) && b != kAztNoneTyped)
+        return fail(kMsgAztRange, MainControl::AztSideB);
+    } else if (!inRange(a, kAztMin, kAztMax)) {
+      return fail(kMsgAztRange, MainControl::AztSideA);
+    }
+  }
+
+  // Overlap among the entries in use; side B entries marked "no address" never collide.
+  if (sides >= 1) {
+    std::array<int, 12> used{};
+    size_t n = 0;
+    for (uint32_t col = 0; col < columns; ++col) {
+      used[n++] = r.get(ms::nara(2 * col));
+      if (sides > 1) {
+        uint32_t b = r.get(ms::nara(2 * col + 1));
+        if (b != kAztNoneStored) used[n++] = static_cast<int>(b);
+      }
+    }
+    for (size_t i = 0; i < n; ++i)
+      for (size_t j = i + 1; j < n; ++j)
+        if (used[i] == used[j]) return fail(kMsgAztOverlap, MainControl::AztSideA);
+  }
+
+  auto display = [&](MainControl c) -> uint32_t {
+    int k = f.choiceOf(c);
+    return k < 0 ? 0xFF : static_cast<uint32_t>(k) & 0xFF;
+  };
+  r.set(ms::tbl_type0, display(MainControl::DisplayA));
+  r.set(ms::tbl_type1, display(MainControl::DisplayB));
+
+  for (size_t i = 0; i < kMainFieldCount; ++i) {
+    const RecordField& fd = kMainFields[i];
+    const MainControl c = static_cast<MainControl>(fd.control);
+    if (fd.codec == FieldCodec::Scaled)
+      r.set(fd, static_cast<uint32_t>(parseLeadingInt(f.textOf(c)) / fd.param) & 0xFF);
+  }
+  for (size_t i = 0; i < kMainFieldCount; ++i) {
+    const RecordField& fd = kMainFields[i];
+    if (fd.codec == FieldCodec::Decimal)
+      r.set(fd, parseUnsigned(f.textOf(static_cast<MainControl>(fd.control))));
+  }
+
+  const SatelliteScan sat = scanSatelliteText(f.textOf(MainControl::Satellite));
+  for (uint32_t e : sat.entries)
+    if (e > kSatelliteNotAssigned) return fail(kMsgSatelliteRange, MainControl::Satellite);
+  const uint32_t word = sat.entries[0] | sat.entries[1] << 4 | sat.entries[2] << 8 | sat.entries[3] << 12;
+  if (word == 0) {
+    r.set(ms::sat_channel, 0xFFFF);
+  } else {
+    r.set(ms::sat_channel, word);
+    for (int i = 0; i < 4; ++i)
+      for (int j = i + 1; j < 4; ++j)
+        if (sat.entries[i] == sat.entries[j] && sat.entries[i] != kSatelliteNotAssigned)
+          return fail(kMsgSatelliteOverlap, MainControl::Satellite);
+  }
+
+  uint32_t dot = (static_cast<uint32_t>(parseLeadingInt(f.textOf(MainControl::ShiftPriceLeft))) & 7) << 3;
+  uint32_t modes = 0, modes2 = 0;
+  for (int b = 0; b < 16; ++b)
+    if (f.modes[b]) modes |= 1u << b;
+  for (int b = 0; b < 11; ++b)
+    if (f.modes2[b]) modes2 |= 1u << b;
+  r.set(ms::trk_modes, modes);
+  r.set(ms::trk_modes2, modes2);
+  if (f.onOf(MainControl::PriceDotXXXX)) dot |= 0x2;
+  else if (f.onOf(MainControl::PriceDotXXXY)) dot |= 0x4;
+  if (f.onOf(MainControl::VolumeDot)) dot |= 0x40;
+  r.set(ms::tbl_dot_flags, dot);
+
+  if ((modes2 >> kFastTokheimBit & 1u) || (modes2 >> kFastTokheimFatBit & 1u)) {
+    if (nozzles != 2) return fail(kMsgFastTokheim, MainControl::NozzleCount);
+  } else if ((modes2 >> kMixedTokheimBit & 1u) && nozzles < 2) {
+    return fail(kMsgMixedTokheim, MainControl::NozzleCount);
+  }
+  return CollectResult{};
+}
+
+// ---------------------------------------------------------------- coupled controls
+
+void onImmediateStartChosen(MainSettingsForm* f) {
+  f->textOf(MainControl::SlowStart) = "25500";
+  f->onOf(MainControl::ImmediateStart) = true;
+  f->onOf(MainControl::Start20ml) = false;
+}
+
+void onStart20mlChosen(MainSettingsForm* f) {
+  f->textOf(MainControl::SlowStart) = "0";
+  f->onOf(MainControl::Start20ml) = true;
+  f->onOf(MainControl::ImmediateStart) = false;
+}
+
+void onSlowStartEdited(MainSettingsForm* f) {
+  const int64_t v = parseLeadingInt(f->textOf(MainControl::SlowStart));
+  f->onOf(MainControl::ImmediateStart) = v == kSlowStartImmediate;
+  f->onOf(MainControl::Start20ml) = v == 0;
+}
+
+void onNoCountingChosen(MainSettingsForm* f) {
+  f->textOf(MainControl::OverfillBuffer) = "2550";
+  f->onOf(MainControl::NoCounting) = true;
+  f->onOf(MainControl::Count3Seconds) = false;
+}
+
+void onCount3SecondsChosen(MainSettingsForm* f) {
+  f->textOf(MainControl::OverfillBuffer) = "2540";
+  f->onOf(MainControl::Count3Seconds) = true;
+  f->onOf(MainControl::NoCounting) = false;
+}
+
+void onOverfillBufferEdited(MainSettingsForm* f) {
+  const int64_t v = parseLeadingInt(f->textOf(MainControl::OverfillBuffer));
+  f->onOf(MainControl::NoCounting) = v == kOverfillNoCounting;
+  f->onOf(MainControl::Count3Seconds) = v == kOverfillCount3s;
+}
+
+void applyExclusiveOptions(std::array<bool, 11>* modes2) {
+  if ((*modes2)[kFastTokheimBit]) {
+    (*modes2)[kFastTokheimFatBit] = false;
+    (*modes2)[kMixedTokheimBit] = false;
+  }
+}
+
+PasswordView passwordView(const PasswordStatus& st, bool calibration) {
+  const bool set = calibration ? st.calibrationSet() : st.adminSet();
+  const bool locked = calibration ? st.calibrationLocked() : st.adminLocked();
+  if (!set) return {"Not set", kColourNormal};
+  if (locked) return {"Locked", kColourLocked};
+  return {"****", kColourNormal};
+}
+
+// ---------------------------------------------------------------- extra settings
+
+void displayExtraSettings(const ExtraSettings& rec, const uint16_t* raw, ExtraSettingsForm* f) {
+  for (size_t i = 0; i < kExtraFieldCount; ++i) {
+    const RecordField& fd = kExtraFields[i];
+    const uint32_t v = rec.get(fd);
+    const ExtraControl c = static_cast<ExtraControl>(fd.control);
+    switch (fd.codec) {
+      case FieldCodec::Decimal: f->textOf(c) = u(v); break;
+      case FieldCodec::Tenths: f->textOf(c) = strprintf("%u.%u", v / 10, v % 10); break;
+      case FieldCodec::SignedTenths:
+        f->textOf(c) = strprintf("%.1f", static_cast<int16_t>(v) / 10.0);
+        break;
+      case FieldCodec::Density: f->textOf(c) = strprintf("%.4f", v / 10000.0); break;
+      case FieldCodec::Hex: f->textOf(c) = strprintf("0x%X", v); break;
+      case FieldCodec::Ipv4:
+        if (fd.param == 0) {
+          const uint8_t* o = &rec.bytes[fd.offset];
+          f->textOf(c) = strprintf("%u.%u.%u.%u", o[0], o[1], o[2], o[3]);
+        }
+        break;
+      case FieldCodec::SmartFillTmt:
+        f->textOf(ExtraControl::FinalPressureTimeout) = u(v & 0xF);
+        f->textOf(ExtraControl::FinalPressureMeasureTime) = u(v >> 4);
+        break;
+      case FieldCodec::MassFlags: {
+        for (int b = 0; b < 8; ++b) f->massFlags[b] = (v >> b) & 1u;
+        const uint32_t type = v >> es::kMassTypeShift;
+        if (type < 4) f->massmeterType = static_cast<int>(type);
+        break;
+      }
+      default: break;
+    }
+  }
+  if (raw)
+    f->textOf(ExtraControl::PressureDebug) =
+        strprintf("0x%03X, 0x%03X", static_cast<unsigned>(raw[0] >> 4), static_cast<unsigned>(raw[1] >> 4));
+}
+
+ExtraSettings collectExtraSettings(const ExtraSettings& base, const ExtraSettingsForm& f) {
+  ExtraSettings r = base;
+  for (size_t i = 0; i < kExtraFieldCount; ++i) {
+    const RecordField& fd = kExtraFields[i];
+    const ExtraControl c = static_cast<ExtraControl>(fd.control);
+    switch (fd.codec) {
+      case FieldCodec::MassFlags: {
+        uint32_t v = 0;
+        for (int b = 0; b < 8; ++b)
+          if (f.massFlags[b]) v |= 1u << b;
+        const uint32_t type = (f.massmeterType >= 0 && f.massmeterType < 4)
+                                  ? static_cast<uint32_t>(f.massmeterType)
+                                  : es::kMassTypeNone;
+        r.set(fd, v | type << es::kMassTypeShift);
+        break;
+      }
+      case FieldCodec::Decimal: r.set(fd, parseUnsigned(f.textOf(c))); break;
+      case FieldCodec::Tenths:
+      case FieldCodec::SignedTenths:
+        r.set(fd, static_cast<uint32_t>(parseScaledDecimal(f.textOf(c), 1)));
+        break;
+      case FieldCodec::Density: {
+        // truncate((typed + 0.00005) x 10000), computed exactly in units of 1e-5
+        const int64_t x = parseScaledDecimal(f.textOf(c), 5) + 5;
+        r.set(fd, static_cast<uint32_t>(x / 10));
+        break;
+      }
+      case FieldCodec::Hex: r.set(fd, parseHexAfterPrefix(f.textOf(c))); break;
+      case FieldCodec::SmartFillTmt: {
+        uint32_t t = parseUnsigned(f.textOf(ExtraControl::FinalPressureTimeout));
+        uint32_t mt = parseUnsigned(f.textOf(ExtraControl::FinalPressureMeasureTime));
+        if (t == 0 || t > 15) t = kSmartTimeoutDefault;
+        if (mt == 0 || mt > 15) mt = kSmartMeasureDefault;
+        r.set(fd, t | mt << 4);
+        break;
+      }
+      case FieldCodec::Ipv4:
+        if (fd.param == 0) parseIpv4(f.textOf(c), &r.bytes[fd.offset]);
+        break;
+      default: break;
+    }
+  }
+  return r;
+}
