@@ -45,6 +45,13 @@ enum class FillResult { Drained, RingFull, EndOfStream, Error };
 // recv() so that a zero-length read means the peer closed. errno is kept on Error.
 FillResult ringFillFromFd(PortEntry& e, uint16_t port, int fd, bool isSocket);
 
+// ---- serial (serial_posix.cpp) ----
+struct termios;
+// Puts baud (0 = 4800), data bits, parity letter and stop-bit code into tio. Stop code other
+// than 1 or 2 and an unknown parity letter leave those settings unchanged. false with errno
+// EINVAL for a rate or size termios cannot express (nothing is half-changed then).
+bool serialBuildLine(termios& tio, uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits);
+
 // ---- sockets (socket_posix.cpp) ----
 // A TCP socket that is non-blocking, close-on-exec, with keep-alive and no Nagle delay; -1 on failure.
 int makeStreamSocket();

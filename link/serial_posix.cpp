@@ -75,13 +75,23 @@ bool speedFor(uint32_t baud, speed_t* out) {
   return false;
 }
 
-// Fills tio for the given settings; false (errno set) when a value cannot be represented.
-bool buildLine(termios& tio, uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits) {
+}  // namespace
+
+bool serialBuildLine(termios& tio, uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits) {
   speed_t speed;
   if (!speedFor(baud == 0 ? kSerialDefaultBaud : baud, &speed)) {
     errno = EINVAL;
     return false;
   }
+#ifdef CMSPAR
+  const tcflag_t stick = CMSPAR;
+#else
+  const tcflag_t stick = 0;
+  if (parity == 'M' || parity == 'S' || parity == 'Z') {  // no mark/space parity on this system
+    errno = EINVAL;
+    return false;
+  }
+#endif
   tcflag_t size;
   switch (dataBits) {
     case 5: size = CS5; break;
@@ -95,11 +105,6 @@ bool buildLine(termios& tio, uint32_t baud, uint8_t dataBits, char parity, uint8
   tio.c_cflag = (tio.c_cflag & ~CSIZE) | size;
   if (stopBits == 1) tio.c_cflag &= ~CSTOPB;
   if (stopBits == 2) tio.c_cflag |= CSTOPB;
-#ifdef CMSPAR
-  const tcflag_t stick = CMSPAR;
-#else
-  const tcflag_t stick = 0;
-#endif
   switch (parity) {
     case 'N': tio.c_cflag &= ~(PARENB | PARODD | stick); break;
     case 'O': tio.c_cflag = (tio.c_cflag & ~stick) | PARENB | PARODD; break;
@@ -107,10 +112,6 @@ bool buildLine(termios& tio, uint32_t baud, uint8_t dataBits, char parity, uint8
     case 'M':
     case 'S':
     case 'Z':
-      if (stick == 0) {  // no mark/space parity on this system
-        errno = EINVAL;
-        return false;
-      }
       tio.c_cflag |= PARENB | stick;
       if (parity == 'M') tio.c_cflag |= PARODD;
       else tio.c_cflag &= ~PARODD;
@@ -122,13 +123,17 @@ bool buildLine(termios& tio, uint32_t baud, uint8_t dataBits, char parity, uint8
   return true;
 }
 
+namespace {
+
 // Applies tio and checks the driver really took the rate: tcsetattr() succeeds when any
 // part of the request was applied, and a silently different rate must not pass as success.
 int applyLine(int fd, const termios& want) {
   if (tcsetattr(fd, TCSANOW, &want) != 0) return errno;
   termios got{};
   if (tcgetattr(fd, &got) != 0) return errno;
-  if (cfgetospeed(&got) != cfgetospeed(&want) || (got.c_cflag & CSIZE) != (want.c_cflag & CSIZE)) return EINVAL;
+  // Only the rate is checked: a pseudo-terminal, for one, always carries 8-bit bytes and
+  // reports CS8 without parity whatever it was asked.
+  if (cfgetospeed(&got) != cfgetospeed(&want) || cfgetispeed(&got) != cfgetispeed(&want)) return EINVAL;
   return 0;
 }
 
@@ -155,7 +160,7 @@ int serialOpen(PortEntry& e) {
   tio.c_iflag &= ~(IXON | IXOFF | IXANY);
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
-  buildLine(tio, kSerialDefaultBaud, 8, 'N', 1);
+  serialBuildLine(tio, kSerialDefaultBaud, 8, 'N', 1);
   int err = applyLine(fd, tio);
   if (err != 0) {
     close(fd);
@@ -178,7 +183,7 @@ int serialSetLine(PortEntry& e, uint32_t baud, uint8_t dataBits, char parity, ui
   const int fd = static_cast<int>(e.handle);
   termios tio{};
   if (tcgetattr(fd, &tio) != 0) return errno;
-  if (!buildLine(tio, baud, dataBits, parity, stopBits)) return errno;
+  if (!serialBuildLine(tio, baud, dataBits, parity, stopBits)) return errno;
   int err = applyLine(fd, tio);
   if (err != 0) return err;
   e.baud = baud == 0 ? kSerialDefaultBaud : baud;
