@@ -1,0 +1,244 @@
+// Read and write sequences of the settings tabs, the password changes and the settings
+// file flows.
+#include "settings/settings_sequences.h"
+
+#include <cctype>
+#include <vector>
+
+#include "link/tick.h"
+#include "settings/service_actions.h"
+#include "settings/settings_json.h"
+#include "ui/catalog.h"
+
+namespace {
+constexpr size_t kPasswordDigitsMax = 4;
+constexpr uint32_t kPasswordMax = 9999;
+constexpr const char* kJsonFilter = "JSON format\t*.json\n";
+
+void setTabs(SettingsState& st, bool on) {
+  st.tabsEnabled = on;
+  if (st.onTabsEnabled) st.onTabsEnabled(on);
+}
+
+}  // namespace
+
+int followBoardToAddress(BoardSession& s, SettingsState& st, uint8_t address) {
+  s.pumpAddress = address;
+  if (s.dev) s.dev->address = address;
+  if (s.onPumpAddress) s.onPumpAddress(address);
+  for (int i = 0; i < kFollowIdentifyAttempts; ++i) {
+    if (identifyBoard(s, address, true) == 1) break;
+    tickSleepMs(kFollowRetryDelayMs);
+  }
+  return identifyAndRefresh(s, st, address);
+}
+
+void forgetBoardSettings(SettingsState* st) {
+  st->readCopy = MainSettings{};
+  st->imitatorByte = 0;
+  st->counters = ServiceCounters{};
+  setTabs(*st, false);
+}
+
+int readBlockPolled(BoardSession& s, uint32_t address, uint8_t bank, uint8_t count, uint8_t* dst, uint8_t check) {
+  if (!s.dev) return kResultTimeout;
+  UTRKDevice& dev = *s.dev;
+  return pollRequest(dev, [&] { return dev.readBlock(address, bank, count, dst, check, 0); });
+}
+
+int writeBlockPolled(BoardSession& s, uint32_t address, uint8_t bank, const uint8_t* data, uint8_t count) {
+  if (!s.dev) return kResultTimeout;
+  UTRKDevice& dev = *s.dev;
+  return pollRequest(dev, [&] { return dev.writeBlock(address, bank, data, count); });
+}
+
+std::string writeFailureText(BoardSession& s, const char* ownText) {
+  const int code = readLastStatus(s);
+  return tr(code == 'X' ? "Turn the configuration key on" : ownText);
+}
+
+int readMainSettings(BoardSession& s, SettingsState& st) {
+  MainSettings rec;
+  const int r = readBlockPolled(s, kMainSettingsAddress, kBankData, kMainSettingsSize, rec.data(), kCheckCrc);
+  if (r == kResultDone) {
+    st.readCopy = rec;
+    setTabs(st, true);
+    if (st.onMainRead) st.onMainRead();
+  } else {
+    setTabs(st, false);
+  }
+  return r;
+}
+
+void readServiceState(BoardSession& s, SettingsState& st) {
+  uint8_t mode = 0;
+  if (readBlockPolled(s, kRegImitator, kBankService, 1, &mode, kCheckNone) == kResultDone) {
+    st.imitatorByte = mode;
+    st.imitatorActive = true;
+  } else {
+    st.imitatorByte = 0;
+    st.imitatorActive = false;
+  }
+  PasswordStatus ps;
+  if (readBlockPolled(s, kRegPasswordStatus, kBankService, 2, ps.bytes, kCheckNone) == kResultDone) {
+    s.passwordStatus[0] = ps.bytes[0];
+    s.passwordStatus[1] = ps.bytes[1];
+  }
+  if (st.onServiceValues) st.onServiceValues();
+  readMainSettings(s, st);
+}
+
+void refreshAfterIdentify(BoardSession& s, SettingsState& st) {
+  ServiceCounters c;
+  if (readBlockPolled(s, kRegServiceCounters, kBankService, 4, c.bytes, kCheckCrc) == kResultDone) {
+    st.counters = c;
+    s.op->logLine(strprintf(tr("Factory clear count: %u"), static_cast<unsigned>(c.factoryClearCount())));
+    s.op->logLine(strprintf(tr("Reprogram count: %u"), static_cast<unsigned>(c.reprogramCount())));
+  }
+  readServiceState(s, st);
+}
+
+int identifyAndRefresh(BoardSession& s, SettingsState& st, uint8_t address, bool refresh) {
+  forgetBoardSettings(&st);
+  const int r = identifyBoard(s, address, false);
+  if (r == 1 && !s.bootMode && refresh) refreshAfterIdentify(s, st);
+  return r;
+}
+
+int writeMainSettings(BoardSession& s, SettingsState& st) {
+  if (enterAdminPassword(s, false) != 1) return 0;
+  const int r = writeBlockPolled(s, kMainSettingsAddress, kBankData, st.writeCopy.data(), kMainSettingsSize);
+  if (r != kResultDone) {
+    s.op->alert(writeFailureText(s, "Write error"));
+    return r;
+  }
+  s.op->alert(tr("Write ok"));
+  restartController(s);
+  const uint8_t newA = static_cast<uint8_t>(st.writeCopy.get(ms::side_addr0));
+  const uint8_t oldA = static_cast<uint8_t>(st.readCopy.get(ms::side_addr0));
+  if (newA != oldA && newA >= 1 && newA <= 0x20) {
+    // The board comes back at the side A address just written.
+    followBoardToAddress(s, st, newA);
+  } else {
+    readMainSettings(s, st);
+  }
+  return r;
+}
+
+int saveMainSettings(BoardSession& s, SettingsState& st, const MainSettingsForm& form, MainControl* focus) {
+  const CollectResult c = collectMainSettings(form, &st.writeCopy);
+  if (!c.ok) {
+    s.op->alert(tr(c.message));
+    if (focus) *focus = c.focus;
+    return 0;
+  }
+  if (st.writeCopy == st.readCopy) {
+    s.op->alert(tr("Settings did not change"));
+    return 0;
+  }
+  return writeMainSettings(s, st);
+}
+
+int readExtraSettings(BoardSession& s, SettingsState& st) {
+  ExtraSettings rec;
+  const int r = readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, rec.data(), kCheckCrc);
+  if (r == kResultDone) st.extra = rec;
+  uint8_t raw[4] = {};
+  if (readBlockPolled(s, kRegRawPressure, kBankService, 4, raw, kCheckCrc) == kResultDone) {
+    st.rawPressure[0] = getU16(raw);
+    st.rawPressure[1] = getU16(raw + 2);
+  }
+  if (st.onExtraRead) st.onExtraRead();
+  return r;
+}
+
+int saveExtraSettings(BoardSession& s, SettingsState& st, const ExtraSettingsForm& form) {
+  const ExtraSettings candidate = collectExtraSettings(st.extra, form);
+  if (candidate == st.extra) {
+    s.op->alert(tr("No values changed"));
+    return 0;
+  }
+  st.extra = candidate;
+  if (enterAdminPassword(s, false) != 1) return 0;
+  const int r = writeBlockPolled(s, kExtraSettingsAddress, kBankData, st.extra.data(), kExtraSettingsSize);
+  s.op->alert(tr(r == kResultDone ? "Write extra settings ok" : "Write extra settings error"));
+  readExtraSettings(s, st);
+  return r;
+}
+
+int changePassword(BoardSession& s, SettingsState& st, bool calibration, const std::string& typed) {
+  // Only one to four digits make a password; anything else would write some other number.
+  size_t b = 0, e = typed.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(typed[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(typed[e - 1]))) --e;
+  bool digits = e > b && e - b <= kPasswordDigitsMax + 6;
+  uint32_t value = 0;
+  for (size_t i = b; digits && i < e; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(typed[i]))) digits = false;
+    else value = value * 10 + static_cast<uint32_t>(typed[i] - '0');
+  }
+  if (!digits || value > kPasswordMax) {
+    s.op->alert(tr("Password must be between 0000 and 9999"));
+    return 0;
+  }
+  if (enterAdminPassword(s, !calibration) != 1) return 0;
+  uint8_t bytes[2];
+  putU16(bytes, static_cast<uint16_t>(value));
+  const int r = writeBlockPolled(s, calibration ? kRegNewCalibrationPassword : kRegNewAdminPassword, kBankService,
+                                 bytes, 2);
+  if (r != kResultDone) {
+    s.op->alert(tr("Set password error"));
+    return r;
+  }
+  if (!calibration) {
+    // The next protected write logs in with the new password, not the old cached one.
+    s.cachedPassword = static_cast<uint16_t>(value);
+    s.passwordCached = true;
+  }
+  if (!s.bootMode) refreshAfterIdentify(s, st);
+  s.op->alert(tr("Ok"));
+  return r;
+}
+
+int exportSettings(BoardSession& s, SettingsState& st, const std::string& givenPath) {
+  ExtraSettings rec;
+  if (readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, rec.data(), kCheckCrc) ==
+      kResultDone)
+    st.extra = rec;   // a failed read would otherwise put a half-received record in the file
+  std::string chosen = givenPath;
+  if (chosen.empty() && !s.op->chooseFile(tr("Select a file"), kJsonFilter, true, &chosen)) return 0;
+  if (chosen.empty()) return 0;
+  if (saveSettingsFile(settingsFileName(chosen), st.readCopy, st.extra) != kJsonOk) {
+    s.op->alert(tr("Write error"));
+    return 0;
+  }
+  s.op->alert("OK");
+  return 1;
+}
+
+int importSettings(BoardSession& s, SettingsState& st, const std::string& givenPath) {
+  std::string path = givenPath;
+  if (path.empty() && !s.op->chooseFile(tr("Select a file"), kJsonFilter, false, &path)) return 0;
+  if (path.empty()) return 0;
+  MainSettings main;
+  // The fields the file has no key for (baud rates, bus addresses) come from this read; a
+  // record that did not arrive would write zeros over them.
+  if (readBlockPolled(s, kMainSettingsAddress, kBankData, kMainSettingsSize, main.data(), kCheckCrc) !=
+      kResultDone) {
+    s.op->alert(tr("Read error"));
+    return 0;
+  }
+  ExtraSettings extra;
+  std::vector<std::string> skipped;
+  if (loadSettingsFile(path, &main, &extra, &skipped) != kJsonOk) {
+    s.op->alert(tr("File load error"));
+    return 0;
+  }
+  for (const std::string& key : skipped)
+    s.op->logLine(strprintf(tr("Key %s skipped: its value is not a decimal number"), key.c_str()));
+  st.writeCopy = main;
+  if (!s.op->confirm(tr("Start writing?"))) return 0;
+  const int r = writeBlockPolled(s, kExtraSettingsAddress, kBankData, extra.data(), kExtraSettingsSize);
+  s.op->alert(tr(r == kResultDone ? "Write extra settings ok" : "Write extra settings error"));
+  return writeMainSettings(s, st);
+}

@@ -1,0 +1,55 @@
+// The read and write sequences of the settings tabs over the device handle: main settings
+// read, the refresh after identification, main and extra saves, password changes and the
+// settings file export and import. Each talks to the engineer only through the session's
+// Operator and returns when done; messages are shown translated.
+#pragma once
+#include <string>
+
+#include "protocol/board.h"
+#include "settings/settings_form.h"
+#include "settings/settings_state.h"
+
+// How often the board is asked for after a restart at a new side A address.
+constexpr int kFollowIdentifyAttempts = 10;
+constexpr uint32_t kFollowRetryDelayMs = 200;
+
+// Reads MainSettings into the read copy; enables and shows the tabs on success, disables
+// them on failure (the previous copy stays). Returns the result code.
+int readMainSettings(BoardSession& s, SettingsState& st);
+// Counters to the log, imitator flag, password status, main settings read.
+void refreshAfterIdentify(BoardSession& s, SettingsState& st);
+// The same without the counters in the log (used before a command-line action).
+void readServiceState(BoardSession& s, SettingsState& st);
+// "Get identifier": identification at the current pump address and, when a board that is
+// not in its boot loader answered, the refresh. Returns the identification result.
+int identifyAndRefresh(BoardSession& s, SettingsState& st, uint8_t address, bool refresh = true);
+
+// "Save settings" of "Main settings". Returns 1 when the record was written; on a
+// validation failure *focus names the control that takes the focus.
+int saveMainSettings(BoardSession& s, SettingsState& st, const MainSettingsForm& form,
+                     MainControl* focus = nullptr);
+// After a restart at a new side A address: make it the pump address, wait for the board
+// to answer there, then identify and refresh.
+int followBoardToAddress(BoardSession& s, SettingsState& st, uint8_t address);
+// The main save from its admin log-in onward, writing st.writeCopy (also used by the import).
+int writeMainSettings(BoardSession& s, SettingsState& st);
+
+// "Read settings" of "Extra settings": the record and the raw pressure readings.
+int readExtraSettings(BoardSession& s, SettingsState& st);
+// "Save settings" of "Extra settings". Returns 1 when written.
+int saveExtraSettings(BoardSession& s, SettingsState& st, const ExtraSettingsForm& form);
+
+// "Change" beside "Admin password" (calibration false) or "Calibration password".
+int changePassword(BoardSession& s, SettingsState& st, bool calibration, const std::string& typed);
+
+// "Read image to file..": path empty asks the Operator for a file. Returns 1 when saved.
+int exportSettings(BoardSession& s, SettingsState& st, const std::string& path = "");
+// "Write image from file..": path empty asks the Operator; asks "Start writing?".
+int importSettings(BoardSession& s, SettingsState& st, const std::string& path = "");
+
+// Poll helpers over the session's device.
+int readBlockPolled(BoardSession& s, uint32_t address, uint8_t bank, uint8_t count, uint8_t* dst,
+                    uint8_t check);
+int writeBlockPolled(BoardSession& s, uint32_t address, uint8_t bank, const uint8_t* data, uint8_t count);
+// After a failed settings write: the board's reason, or the operation's own text.
+std::string writeFailureText(BoardSession& s, const char* ownText);
