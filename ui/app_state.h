@@ -2,16 +2,19 @@
 // port, the one device handle, the preferences, the board session, the settings and channel
 // copies, the Load tab's selection and the message log. Lives from start-up to exit.
 #pragma once
+// Project headers first: FLTK's X11 headers define a macro None that the settings enums use.
+#include "protocol/board.h"
+#include "protocol/side_monitor.h"
+#include "protocol/utrk_device.h"
+#include "settings/channel_record.h"
+#include "settings/settings_records.h"
+#include "settings/preferences.h"
+#include "util/operator.h"
+
 #include <FL/Fl_Text_Buffer.H>
 
 #include <cstdint>
 #include <memory>
-
-#include "protocol/board.h"
-#include "protocol/utrk_device.h"
-#include "settings/channel_record.h"
-#include "settings/preferences.h"
-#include "util/operator.h"
 
 constexpr int kLogBufferInitialBytes = 1024;
 constexpr int kLogBufferGrowBytes = 1024;
@@ -28,12 +31,22 @@ struct AppState {
   // The three settings tabs are active only while set.
   bool settingsEnabled = false;
 
+  // Main settings as last read from the board, the record being written, the extra record,
+  // and the status values read with them.
+  MainSettings mainRead;
+  MainSettings mainWrite;
+  ExtraSettings extra;
+  PasswordStatus passwordStatus;
+  uint8_t imitatorByte = 0;
+
   // Host copies of the ten channel records and meter records (the channel window).
   ChannelCopies channels;
 
   // Load tab: the side address it talks to and the nozzle number 1..5.
   uint8_t loadAddress = 0;
   uint8_t loadNozzle = 1;
+  // The side monitor of the "Load" tab.
+  SideMonitor monitor;
 
   // The message log shown on the "Main" tab.
   std::unique_ptr<Fl_Text_Buffer> log =

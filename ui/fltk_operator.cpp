@@ -1,0 +1,61 @@
+// FltkOperator: how the shared logic reaches the engineer in the FLTK program. Texts arrive
+// already translated; they are shown with "%s" so a '%' in a message is never a format.
+#include "ui/fltk_operator.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Native_File_Chooser.H>
+#include <FL/fl_ask.H>
+
+#include "ui/catalog.h"
+#include "ui/main_form.h"
+
+void translate_dialog_buttons() {
+  fl_no = tr("No");
+  fl_yes = tr("Yes");
+  fl_ok = tr("OK");
+  fl_cancel = tr("Cancel");
+  fl_close = tr("Close");
+}
+
+void FltkOperator::alert(const std::string& text) { fl_alert("%s", text.c_str()); }
+
+bool FltkOperator::confirm(const std::string& question) {
+  return fl_choice("%s", tr("No"), tr("Yes"), nullptr, question.c_str()) == 1;
+}
+
+bool FltkOperator::askText(const std::string& prompt, const std::string& initial,
+                           std::string* answer) {
+  const char* r = fl_input("%s", initial.c_str(), prompt.c_str());
+  if (!r) return false;
+  *answer = r;
+  return true;
+}
+
+bool FltkOperator::askPassword(const std::string& prompt, std::string* answer) {
+  const char* r = fl_password("%s", "", prompt.c_str());
+  if (!r) return false;
+  *answer = r;
+  return true;
+}
+
+bool FltkOperator::chooseFile(const std::string& title, const std::string& filter, bool forSave,
+                              std::string* path) {
+  Fl_Native_File_Chooser chooser;
+  chooser.title(title.c_str());
+  chooser.type(forSave ? Fl_Native_File_Chooser::BROWSE_SAVE_FILE
+                       : Fl_Native_File_Chooser::BROWSE_FILE);
+  chooser.filter(filter.c_str());
+  if (chooser.show() != 0) return false;  // 1 cancelled, -1 error
+  const char* name = chooser.filename();
+  if (!name || !*name) return false;
+  *path = name;
+  return true;
+}
+
+void FltkOperator::logLine(const std::string& line) { form_->log_line(line.c_str()); }
+void FltkOperator::logAppend(const std::string& text) { form_->log_append(text.c_str()); }
+void FltkOperator::logReplaceTail(size_t count, const std::string& text) {
+  form_->log_replace_tail(count, text.c_str());
+}
+void FltkOperator::clearLog() { form_->log_clear(); }
+void FltkOperator::repaint() { Fl::wait(0); }

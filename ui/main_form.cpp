@@ -1,0 +1,779 @@
+// The main window: hand-written layout of the banner and the five tabs, the start-up
+// sequence that opens the saved port and identifies the board, the port button, the log,
+// and the copying between the settings tabs and their form structures.
+#include "ui/main_form.h"
+
+#include <FL/Fl.H>
+#include <FL/fl_ask.H>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "link/port.h"
+#include "link/serial_discovery.h"
+#include "link/tick.h"
+#include "settings/settings_records.h"
+#include "ui/catalog.h"
+#include "ui/fltk_operator.h"
+#include "ui/shortcuts.h"
+
+namespace {
+
+constexpr int kLabelSize = 12;
+constexpr int kRowH = 22;          // height of a one-line input, choice or button
+constexpr int kButtonH = 24;
+constexpr int kTabTop = 57;        // first free line inside a tab
+constexpr const char* kBaudItemsShown[] = {"4800", "9600", "19200", "38400"};
+
+// Menu labels treat '/', '&', '_' and '\' as markup; port and list names are literal.
+std::string menu_escape(const char* text) {
+  std::string out;
+  for (const char* p = text; *p; ++p) {
+    if (*p == '/' || *p == '&' || *p == '_' || *p == '\\') out += '\\';
+    out += *p;
+  }
+  return out;
+}
+
+void add_item(Fl_Choice* c, const char* text) { c->add(menu_escape(text).c_str()); }
+
+// The label-above-input pattern used throughout the window.
+template <class W>
+W* above(int x, int y, int w, int h, const char* label) {
+  W* wd = new W(x, y, w, h, label ? tr(label) : nullptr);
+  wd->align(FL_ALIGN_TOP_LEFT);
+  wd->labelsize(kLabelSize);
+  return wd;
+}
+
+template <class W>
+W* button(int x, int y, int w, int h, const char* label) {
+  W* b = new W(x, y, w, h, tr(label));
+  b->labelsize(kLabelSize);
+  return b;
+}
+
+Fl_Group* framed_group(int x, int y, int w, int h, const char* label) {
+  Fl_Group* g = above<Fl_Group>(x, y, w, h, label);
+  g->box(FL_ENGRAVED_FRAME);
+  return g;
+}
+
+Fl_Group* plain_group(int x, int y, int w, int h) {
+  Fl_Group* g = new Fl_Group(x, y, w, h);
+  g->box(FL_NO_BOX);
+  return g;
+}
+
+Fl_Round_Button* radio(int x, int y, int w, const char* label) {
+  Fl_Round_Button* r = button<Fl_Round_Button>(x, y, w, kRowH, label);
+  r->type(FL_RADIO_BUTTON);
+  r->down_box(FL_ROUND_DOWN_BOX);
+  return r;
+}
+
+Fl_Check_Browser* check_list(int x, int y, int w, int h, const char* const* items, int n,
+                             const char* label = nullptr) {
+  Fl_Check_Browser* b = above<Fl_Check_Browser>(x, y, w, h, label);
+  b->textsize(kLabelSize);
+  for (int i = 0; i < n; ++i) b->add(tr(items[i]));
+  return b;
+}
+
+Fl_Choice* choice_with(int x, int y, int w, const char* label, const char* const* items, int n,
+                       int untranslated = -1) {
+  Fl_Choice* c = above<Fl_Choice>(x, y, w, kRowH, label);
+  c->textsize(kLabelSize);
+  for (int i = 0; i < n; ++i) add_item(c, i == untranslated ? items[i] : tr(items[i]));
+  return c;
+}
+
+bool is_single_line_input(Fl_Widget* w) {
+  Fl_Input_* in = dynamic_cast<Fl_Input_*>(w);
+  if (!in) return false;
+  const int t = in->input_type();
+  return t != FL_MULTILINE_INPUT && !in->readonly();
+}
+
+bool takes_action_callback(Fl_Widget* w) {
+  return dynamic_cast<Fl_Button*>(w) || dynamic_cast<Fl_Choice*>(w) ||
+         dynamic_cast<Fl_Check_Browser*>(w) || is_single_line_input(w);
+}
+
+void set_text(Fl_Widget* w, const std::string& text) {
+  if (auto* in = dynamic_cast<Fl_Input_*>(w)) in->value(text.c_str());
+}
+
+std::string text_of(const Fl_Widget* w) {
+  auto* in = dynamic_cast<const Fl_Input_*>(w);
+  return in && in->value() ? in->value() : "";
+}
+
+// -1 clears the selection; an item beyond the list leaves the choice as it is.
+void set_choice(Fl_Choice* c, int item) {
+  if (item < 0)
+    c->value(-1);
+  else if (item < c->size() - 1)
+    c->value(item);
+}
+
+}  // namespace
+
+xMainForm::xMainForm(int w, int h, const char* /*title*/, AppState* state)
+    : Fl_Double_Window(w, h), app(state ? *state : app_state()) {
+  banner_ = build_banner();
+  label(banner_.c_str());
+  address_box = new Fl_Box(8, 0, 144, 32, tr("Pump address"));
+  address_box->labelfont(FL_TIMES);
+  address_box->labelsize(19);
+  address_box->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
+
+  tabs = new Fl_Tabs(0, 32, 992, 576);
+  build_main_tab();
+  build_main_settings_tab();
+  build_extra_tab();
+  build_sides_tab();
+  build_load_tab();
+  tabs->end();
+  tabs->value(tab_main);
+  end();
+  init_main_window();
+}
+
+xMainForm::~xMainForm() {
+  if (app.port) {
+    portClose(app.port);
+    app.port = 0;
+    if (app.dev) app.dev->port = 0;
+  }
+  Fl::remove_handler(global_shortcut_handler);
+  set_shortcut_hooks(ShortcutHooks{});
+  app.session.onForgetBoard = nullptr;
+  app.session.onPumpAddress = nullptr;
+  if (own_op_ && app.op == own_op_.get()) app.op = nullptr;
+  if (app.session.op == own_op_.get()) app.session.op = nullptr;
+  // The editor lets go of the log buffer, which belongs to AppState and outlives us.
+  log_view->buffer(nullptr);
+}
+
+std::string xMainForm::build_banner() { return std::string("Korvane v3 ") + __DATE__; }
+
+void xMainForm::build_main_tab() {
+  tab_main = new Fl_Group(0, kTabTop, 992, 551, tr("Main"));
+  tab_main->labelsize(kLabelSize);
+  port_choice = new Fl_Choice(8, 66, 100, kRowH);
+  port_choice->textsize(kLabelSize);
+  baud_choice = new Fl_Input_Choice(112, 66, 76, kRowH);
+  baud_choice->textsize(kLabelSize);
+  port_button = button<Fl_Button>(192, 65, 88, kButtonH, "Open port");
+
+  log_view = new Fl_Text_Editor(8, 96, 272, 408);
+  log_view->textsize(kLabelSize);
+  log_view->buffer(app.log.get());
+
+  command_panel = new Fl_Group(287, 64, 500, 511);
+  const int lx = 295, rx = 545, cw = 235;
+  firmware_update = button<Fl_Button>(lx, 84, 175, kButtonH, "Firmware update");
+  max_baud = above<Fl_Int_Input>(480, 84, 90, kButtonH, "Max baud rate");
+  max_baud->value("38400");
+  leave_bootloader = button<Fl_Button>(580, 84, 195, kButtonH, "Leave bootloader");
+
+  ext_firmware_update = button<Fl_Button>(lx, 124, cw, kButtonH, "Extended firmware update");
+  read_diagnostics = button<Fl_Button>(lx, 154, cw, kButtonH, "Read diagnostics");
+  show_totals = button<Fl_Button>(lx, 184, cw, kButtonH, "Show totals");
+  restart = button<Fl_Button>(lx, 214, cw, kButtonH, "Restart");
+  display_test = framed_group(lx, 264, cw, 140, "Display test");
+  disp_standard = radio(lx + 10, 270, cw - 20, "Standard mode");
+  disp_totals = radio(lx + 10, 296, cw - 20, "Totals");
+  disp_performance = radio(lx + 10, 322, cw - 20, "Performance");
+  disp_test = radio(lx + 10, 348, cw - 20, "Test");
+  disp_test09 = radio(lx + 10, 374, cw - 20, "Test 0..9");
+  display_test->end();
+
+  get_identifier = button<Fl_Button>(rx, 124, cw, kButtonH, "Get identifier");
+  controller_clear = button<Fl_Button>(rx, 154, cw, kButtonH, "Controller clear");
+  factory_settings = button<Fl_Button>(rx, 184, cw, kButtonH, "Factory settings");
+  broadcast_search = button<Fl_Button>(rx, 214, cw, kButtonH, "Broadcast search");
+  search_pumps = button<Fl_Button>(rx, 244, cw, kButtonH, "Search pumps..");
+  read_image = button<Fl_Button>(rx, 274, cw, kButtonH, "Read image to file..");
+  write_image = button<Fl_Button>(rx, 304, cw, kButtonH, "Write image from file..");
+
+  admin_password = above<Fl_Int_Input>(lx, 436, 130, kButtonH, "Admin password");
+  admin_password_change = button<Fl_Button>(lx + 135, 436, 100, kButtonH, "Change");
+  calib_password = above<Fl_Int_Input>(rx, 436, 130, kButtonH, "Calibration password");
+  calib_password_change = button<Fl_Button>(rx + 135, 436, 100, kButtonH, "Change");
+
+  enter_serial = button<Fl_Button>(lx, 478, cw, kButtonH, "Enter serial number");
+  serial_input = new Fl_Int_Input(rx, 478, 130, kButtonH);
+  serial_input->tooltip(tr("Enter here serial number"));
+  imitator = button<Fl_Light_Button>(lx, 520, cw, kButtonH, "Imitator");
+  command_panel->end();
+  tab_main->end();
+}
+
+void xMainForm::build_main_settings_tab() {
+  tab_main_settings = new Fl_Group(0, kTabTop, 992, 551, tr("Main settings"));
+  tab_main_settings->labelsize(kLabelSize);
+  auto set = [this](MainControl c, Fl_Widget* w) { main_ctl_[static_cast<size_t>(c)] = w; };
+
+  // Left column: line speeds, counts, displays, satellite channel, read/save.
+  baud_group = framed_group(10, 82, 150, 104, "Baud rates");
+  pc_baud = choice_with(18, 106, 134, "Primary channel", kBaudItems, 4);
+  pc_baud->tooltip(tr("Primary channel baud rate (for connecting forecourt controller)"));
+  per_baud = choice_with(18, 154, 134, "Peripherals", kBaudItems, 4);
+  per_baud->tooltip(tr("Peripheral channel baud rate"));
+  baud_group->end();
+  static const char* const kNozzleItems[] = {"1", "2", "3", "4", "5"};
+  static const char* const kSideItems[] = {"1", "2"};
+  nozzle_count = choice_with(10, 212, 150, "Nozzle count", kNozzleItems, 5);
+  side_count = choice_with(10, 254, 150, "Side count", kSideItems, 2);
+  display_a = choice_with(10, 296, 150, "Display A", kDisplayTypeItems, 18, kDisplayTypeUntranslated);
+  display_b = choice_with(10, 338, 150, "Display B", kDisplayTypeItems, 18, kDisplayTypeUntranslated);
+  satellite = above<Fl_Multiline_Input>(10, 380, 150, 76, "Satellite channel");
+  satellite->value("0");
+  ms_read = button<Fl_Button>(10, 520, 150, kButtonH, "Read settings");
+  ms_save = button<Fl_Button>(10, 552, 150, kButtonH, "Save settings");
+  set(MainControl::PrimaryChannel, pc_baud);
+  set(MainControl::Peripherals, per_baud);
+  set(MainControl::NozzleCount, nozzle_count);
+  set(MainControl::SideCount, side_count);
+  set(MainControl::DisplayA, display_a);
+  set(MainControl::DisplayB, display_b);
+  set(MainControl::Satellite, satellite);
+
+  // Middle: the numeric fields in a 3-column grid.
+  struct Field {
+    Fl_Int_Input** widget;
+    MainControl id;
+    const char* label;
+  };
+  const Field fields[] = {
+      {&slow_start, MainControl::SlowStart, "Slow start"},
+      {&nozzle_fat, MainControl::NozzleFat, "Nozzle fat"},
+      {&slow_finish, MainControl::SlowFinish, "Slow finish"},
+      {&overfill_buffer, MainControl::OverfillBuffer, "Overfill buffer"},
+      {&phase_timeout, MainControl::PhaseTimeout, "Phase timeout"},
+      {&fulltank_timeout, MainControl::FulltankTimeout, "Fulltank timeout"},
+      {&forecourt_timeout, MainControl::ForecourtTimeout, "Forecourt timeout"},
+      {&min_volume, MainControl::MinVolumeSet, "Min volume set"},
+      {&min_performance, MainControl::MinPerformance, "Min performance"},
+      {&min_perf_timeout, MainControl::MinPerfTimeout, "Min perf. timeout"},
+      {&valve_open_delay, MainControl::ValveOpenDelay, "Valve open delay"},
+      {&force_start_delay, MainControl::ForceStartDelay, "Force start delay"},
+      {&valve_pwm, MainControl::ValvePwmLength, "Valve PWM length"},
+      {&side_a_address, MainControl::SideAAddress, "Side A address"},
+      {&side_b_address, MainControl::SideBAddress, "Side B address"},
+      {&shift_price, MainControl::ShiftPriceLeft, "Shift price left"},
+  };
+  int i = 0;
+  for (const Field& f : fields) {
+    const int col = i % 3, row = i / 3;
+    *f.widget = above<Fl_Int_Input>(180 + col * 160, 82 + row * 44, 150, kRowH, f.label);
+    (*f.widget)->value("0");
+    set(f.id, *f.widget);
+    ++i;
+  }
+
+  Fl_Group* start_pair = plain_group(180, 350, 150, 48);
+  immediate_start = radio(180, 350, 150, "Immediate start");
+  start_20ml = radio(180, 374, 150, "20 ml start");
+  start_pair->end();
+  Fl_Group* count_pair = plain_group(340, 350, 150, 48);
+  no_counting = radio(340, 350, 150, "No counting");
+  count_3s = radio(340, 374, 150, "Count for 3 seconds");
+  count_pair->end();
+  price_dot_group = plain_group(500, 330, 150, 72);
+  dot_xx_yy = radio(500, 330, 150, "price dot position XX.YY");
+  dot_xxx_y = radio(500, 354, 150, "price dot position XXX.Y");
+  dot_xxxx = radio(500, 378, 150, "price dot position XXXX");
+  price_dot_group->end();
+  volume_dot = button<Fl_Check_Button>(500, 404, 150, kRowH, "Volume dot position XXXX.YYY");
+  volume_dot->down_box(FL_DOWN_BOX);
+  set(MainControl::ImmediateStart, immediate_start);
+  set(MainControl::Start20ml, start_20ml);
+  set(MainControl::NoCounting, no_counting);
+  set(MainControl::Count3Seconds, count_3s);
+  set(MainControl::PriceDotXXYY, dot_xx_yy);
+  set(MainControl::PriceDotXXXY, dot_xxx_y);
+  set(MainControl::PriceDotXXXX, dot_xxxx);
+  set(MainControl::VolumeDot, volume_dot);
+
+  auto azt = [](int x, int y, const char* label) {
+    Fl_StringTable* t = above<Fl_StringTable>(x, y, 104, 24, label);
+    t->set_size(1, kAztColumns);
+    t->row_header(0);
+    t->col_header(0);
+    t->col_width_all(20);
+    t->row_height_all(20);
+    t->cell_selected_bg = 50;
+    t->end();
+    return t;
+  };
+  azt_a = azt(180, 446, "AZT2.0 side A addresses");
+  azt_b = azt(340, 446, "AZT2.0 side B addresses");
+  set(MainControl::AztSideA, azt_a);
+  set(MainControl::AztSideB, azt_b);
+
+  bmu_group = framed_group(180, 494, 470, 96, "BMU passwords");
+  bmu_admin = above<Fl_Int_Input>(188, 514, 145, kRowH, "Admin password");
+  for (int u = 0; u < 4; ++u) {
+    static const char* const kUserLabels[] = {"User0 password", "User1 password",
+                                              "User2 password", "User3 password"};
+    const int slot = u + 1;
+    bmu_user[u] = above<Fl_Int_Input>(188 + (slot % 3) * 155, 514 + (slot / 3) * 44, 145,
+                                      kRowH, kUserLabels[u]);
+  }
+  bmu_group->end();
+  set(MainControl::BmuAdmin, bmu_admin);
+  set(MainControl::BmuUser0, bmu_user[0]);
+  set(MainControl::BmuUser1, bmu_user[1]);
+  set(MainControl::BmuUser2, bmu_user[2]);
+  set(MainControl::BmuUser3, bmu_user[3]);
+
+  // Right: the two option lists.
+  modes = check_list(664, 82, 320, 290, kModeItems, 16);
+  modes2 = check_list(664, 384, 320, 206, kMode2Items, 11);
+  set(MainControl::ModeList, modes);
+  set(MainControl::ModeList2, modes2);
+  tab_main_settings->end();
+}
+
+void xMainForm::build_extra_tab() {
+  tab_extra = new Fl_Group(0, kTabTop, 992, 551, tr("Extra settings"));
+  tab_extra->labelsize(kLabelSize);
+  // Integer fields, then decimal fields, then the network addresses: a 3 x 9 grid.
+  int i = 0;
+  for (const ControlDesc& d : kExtraControls) {
+    if (d.kind != ControlKind::Input) continue;
+    const auto id = static_cast<ExtraControl>(d.id);
+    const int col = i / 9, row = i % 9;
+    const int x = 10 + col * 200, y = 82 + row * 44;
+    Fl_Input* in;
+    if (id >= ExtraControl::FailPressure && id <= ExtraControl::HeaterOffTemp)
+      in = above<Fl_Float_Input>(x, y, 180, kRowH, d.label);
+    else if (id >= ExtraControl::TcpIp && id <= ExtraControl::TcpGateway)
+      in = above<Fl_Input>(x, y, 180, kRowH, d.label);
+    else
+      in = above<Fl_Int_Input>(x, y, 180, kRowH, d.label);
+    extra_ctl_[static_cast<size_t>(id)] = in;
+    ++i;
+  }
+  massmeter_type = choice_with(620, 82, 200, "Massmeter type", kMassmeterTypeItems, 4);
+  mass_flags = check_list(620, 120, 362, 164, kMassFlagItems, 8);
+  extra_ctl_[static_cast<size_t>(ExtraControl::MassmeterType)] = massmeter_type;
+  extra_ctl_[static_cast<size_t>(ExtraControl::MassFlagList)] = mass_flags;
+  es_read = button<Fl_Button>(620, 300, 150, kButtonH, "Read settings");
+  es_save = button<Fl_Button>(780, 300, 150, kButtonH, "Save settings");
+  tab_extra->end();
+}
+
+void xMainForm::build_sides_tab() {
+  tab_sides = new Fl_Group(0, kTabTop, 992, 551, tr("Side and nozzle settings"));
+  tab_sides->labelsize(kLabelSize);
+  for (int s = 0; s < 2; ++s) {
+    SideGroup& g = sides[s];
+    const int y = 82 + s * 170;
+    g.group = framed_group(10, y, 310, 150, s == 0 ? "Side A" : "Side B");
+    g.active_nozzle = above<Fl_Int_Input>(20, y + 22, 140, kRowH, "Active nozzle");
+    g.calibration_count = above<Fl_Int_Input>(170, y + 22, 140, kRowH, "Calibration count");
+    g.delivery_count = above<Fl_Int_Input>(20, y + 66, 140, kRowH, "Delivery count");
+    g.wrong_clear_count = above<Fl_Int_Input>(170, y + 66, 140, kRowH, "Wrong clear count");
+    g.calibration_date = above<Fl_Input>(20, y + 110, 140, kRowH, "Calibration date");
+    g.clear = button<Fl_Button>(170, y + 109, 140, kButtonH, "Clear");
+    g.group->end();
+  }
+  sn_read = button<Fl_Button>(10, 440, 150, kButtonH, "Read settings");
+  sn_write = button<Fl_Button>(170, 440, 150, kButtonH, "Write settings");
+  for (int k = 0; k < kMeterRows; ++k) {
+    const int y = 82 + k * 52;
+    char text[64];
+    snprintf(text, sizeof text, "Meter %d type", k + 1);
+    meter_type[k] = above<Fl_Int_Input>(340, y, 140, kRowH, nullptr);
+    meter_type[k]->copy_label(tr(text));
+    snprintf(text, sizeof text, "Meter %d phase", k + 1);
+    meter_phase[k] = above<Fl_Choice>(495, y, 140, kRowH, nullptr);
+    meter_phase[k]->copy_label(tr(text));
+    meter_phase[k]->textsize(kLabelSize);
+    snprintf(text, sizeof text, "Calibration %d count", k + 1);
+    meter_calibration[k] = above<Fl_Output>(650, y, 140, kRowH, nullptr);
+    meter_calibration[k]->copy_label(tr(text));
+    meter_coefficient[k] = above<Fl_Output>(805, y, 170, kRowH, "Coefficient");
+  }
+  tab_sides->end();
+}
+
+void xMainForm::build_load_tab() {
+  tab_load = new Fl_Group(0, kTabTop, 992, 551, tr("Load"));
+  tab_load->labelsize(kLabelSize);
+  // The two side buttons are the tab's only radio buttons, so they form one radio set.
+  load_side_a = radio(10, 78, 110, "Side A");
+  load_side_b = radio(130, 78, 110, "Side B");
+  load_side_a->setonly();
+  volume_input = new Fl_Float_Input(10, 112, 120, kButtonH);
+  load_volume = button<Fl_Button>(140, 112, 140, kButtonH, "Load Volume");
+  amount_input = new Fl_Float_Input(10, 146, 120, kButtonH);
+  load_amount = button<Fl_Button>(140, 146, 140, kButtonH, "Load Amount");
+  fulltank = button<Fl_Button>(140, 180, 140, kButtonH, "Fulltank");
+  static const char* const kNozzleItems[] = {"1", "2", "3", "4", "5"};
+  load_nozzle = choice_with(300, 112, 80, "Nozzle", kNozzleItems, 5);
+  load_nozzle->value(0);
+  price_input = new Fl_Float_Input(10, 224, 120, kButtonH);
+  set_price = button<Fl_Button>(140, 224, 140, kButtonH, "Set price");
+  finish = button<Fl_Button>(300, 146, 140, kButtonH, "Finish");
+  suspend = button<Fl_Button>(300, 180, 140, kButtonH, "Suspend");
+  continue_ = button<Fl_Button>(300, 214, 140, kButtonH, "Continue");
+  test_prices = button<Fl_Button>(300, 248, 140, kButtonH, "Test prices");
+  // The input/output indicators, from 36 px below the price input.
+  for (int r = 0; r < 2; ++r)
+    for (int c = 0; c < 6; ++c) {
+      Fl_Check_Button* b = new Fl_Check_Button(10 + c * 24, 224 + 36 + r * 24, 16, 16);
+      b->down_box(FL_DOWN_BOX);
+      indicators[r][c] = b;
+    }
+  state_field = above<Fl_Input>(470, 82, 260, kButtonH, "State");
+  performance_field = above<Fl_Input>(470, 128, 260, kButtonH, "Performance");
+  counters = above<Fl_Multiline_Input>(470, 174, 260, 150, "Counters");
+  sip_diag = button<Fl_Button>(10, 340, 140, kButtonH, "SIP diag");
+  sip_set_address = button<Fl_Button>(160, 340, 160, kButtonH, "SIP set address");
+  sip_diag_text = above<Fl_Multiline_Input>(10, 390, 450, 206, "SIP diag");
+  sip_diag_text->textfont(FL_COURIER);
+  sip_diag_text->textsize(kLabelSize);
+  tab_load->end();
+}
+
+const char* xMainForm::serial_sys_root = "/sys/class/tty";
+
+void xMainForm::fill_port_choice() {
+  SerialPortList list{};
+  discoverSerialPorts(&list, serial_sys_root);
+  for (int i = 0; i < list.count && i < kSerialPortListSize; ++i) {
+    char name[kSerialPortNameSize];
+    memcpy(name, list.names[i], sizeof name);
+    name[kSerialPortNameSize - 1] = '\0';
+    add_item(port_choice, name);
+  }
+}
+
+void xMainForm::attach_callbacks() {
+  // Direct children only: controls inside nested groups are wired one by one below.
+  auto wire = [](Fl_Group* g, bool nullData) {
+    for (int i = 0; i < g->children(); ++i) {
+      Fl_Widget* c = g->child(i);
+      if (!takes_action_callback(c)) continue;
+      if (nullData)
+        c->callback(&xMainForm::main_action_callback, nullptr);
+      else
+        c->callback(&xMainForm::main_action_callback);
+    }
+  };
+  wire(tab_main, true);
+  wire(command_panel, true);
+  wire(tab_main_settings, false);
+  wire(tab_extra, false);
+  wire(tab_sides, false);
+  wire(tab_load, false);
+
+  for (Fl_Widget* w : {static_cast<Fl_Widget*>(disp_standard), static_cast<Fl_Widget*>(disp_totals),
+                       static_cast<Fl_Widget*>(disp_performance), static_cast<Fl_Widget*>(disp_test),
+                       static_cast<Fl_Widget*>(disp_test09), static_cast<Fl_Widget*>(immediate_start),
+                       static_cast<Fl_Widget*>(start_20ml), static_cast<Fl_Widget*>(no_counting),
+                       static_cast<Fl_Widget*>(count_3s), static_cast<Fl_Widget*>(sides[0].clear),
+                       static_cast<Fl_Widget*>(sides[1].clear), static_cast<Fl_Widget*>(tabs)})
+    w->callback(&xMainForm::main_action_callback);
+
+  slow_start->when(FL_WHEN_CHANGED);
+  overfill_buffer->when(FL_WHEN_CHANGED);
+  modes2->callback(&xMainForm::modes2_cb, this);
+  modes2->when(FL_WHEN_CHANGED);
+}
+
+void xMainForm::init_main_window() {
+  if (!app.op) {
+    own_op_ = std::make_unique<FltkOperator>(this);
+    app.op = own_op_.get();
+  }
+  Operator& op = *app.op;
+
+  // 1. Dialog buttons in the catalog's language.
+  translate_dialog_buttons();
+
+  // 2. Lists.
+  for (const char* b : kBaudItemsShown) baud_choice->add(b);
+  baud_choice->value(0);
+  fill_port_choice();
+  for (Fl_Choice* c : meter_phase)
+    for (const char* item : kPhaseItems) add_item(c, tr(item));
+
+  // 3. The device handle, bound to no port yet.
+  app.port = 0;
+  app.dev = std::make_unique<UTRKDevice>(app.port);
+  app.session.dev = app.dev.get();
+  app.session.op = &op;
+  app.session.onForgetBoard = [this] { enable_settings_tabs(false); };
+  app.session.onPumpAddress = [this](uint8_t a) { set_pump_address(a); };
+
+  // 4.-5.
+  enable_settings_tabs(false);
+  loadPreferences(&app.prefs);
+
+  // 6.-8., 10.
+  attach_callbacks();
+  Fl::remove_handler(global_shortcut_handler);  // a window built again must not add it twice
+  Fl::add_handler(global_shortcut_handler);
+  leave_bootloader->callback(&xMainForm::leave_bootloader_cb, this);
+
+  // 11. The pump address.
+  std::string answer;
+  int address = 1;
+  if (op.askText(tr("Enter pump address"), "1", &answer)) address = atoi(answer.c_str()) & 0xFF;
+  set_pump_address(address);
+
+  // 12.-13.
+  tickStart();
+  portTableInit();
+  uint16_t port = 0;
+  if (portOpen(app.prefs.portName.c_str(), &port) != 0 || port == 0) {
+    op.alert(tr("Cannot open serial port"));
+    return;
+  }
+  app.port = port;
+
+  // 14.-16.
+  const Fl_Menu_Item* items = port_choice->menu();
+  for (int i = 0; items && i < port_choice->size() - 1; ++i)
+    if (items[i].label() && app.prefs.portName == items[i].label()) {
+      port_choice->value(i);
+      break;
+    }
+  bool listed = false;
+  for (int i = 0; i < 4; ++i)
+    if (atoi(kBaudItemsShown[i]) == app.prefs.baud) {
+      baud_choice->value(i);
+      listed = true;
+    }
+  if (!listed) baud_choice->value(strprintf("%d", app.prefs.baud).c_str());
+  max_baud->value(strprintf("%d", app.prefs.maxBaud).c_str());
+
+  // 17.-18.
+  portSetLine(app.port, static_cast<uint32_t>(app.prefs.baud),
+              static_cast<uint8_t>(app.prefs.dataBits), app.prefs.parity,
+              static_cast<uint8_t>(app.prefs.stopBits));
+  app.dev->port = app.port;
+  port_button->label(tr("Close Port"));
+  port_choice->deactivate();
+  baud_choice->deactivate();
+
+  // 19.
+  identify_and_refresh(app.session.pumpAddress, false);
+}
+
+void xMainForm::main_action_callback(Fl_Widget* w, void*) {
+  // The window is found from the widget, so the controls need no user data.
+  if (auto* form = dynamic_cast<xMainForm*>(w->window() ? w->window() : w->top_window()))
+    form->dispatch_action(w);
+}
+
+void xMainForm::leave_bootloader_cb(Fl_Widget*, void* self) {
+  static_cast<xMainForm*>(self)->on_leave_bootloader();
+}
+
+void xMainForm::modes2_cb(Fl_Widget*, void* self) { static_cast<xMainForm*>(self)->on_modes2_changed(); }
+
+void xMainForm::on_modes2_changed() {
+  std::array<bool, 11> m{};
+  for (int i = 0; i < 11; ++i) m[i] = modes2->checked(i + 1) != 0;
+  applyExclusiveOptions(&m);
+  for (int i = 0; i < 11; ++i)
+    if ((modes2->checked(i + 1) != 0) != m[i]) modes2->checked(i + 1, m[i]);
+}
+
+void xMainForm::log_line(const char* text) {
+  app.log->append(text);
+  app.log->append("\n");
+  fputs(text, stdout);
+  fputc('\n', stdout);
+  fflush(stdout);
+  if (log_view) {
+    log_view->insert_position(app.log->length());
+    log_view->show_insert_position();
+  }
+}
+
+void xMainForm::log_append(const char* text) {
+  app.log->append(text);
+  fputs(text, stdout);
+  fflush(stdout);
+  if (log_view) {
+    log_view->insert_position(app.log->length());
+    log_view->show_insert_position();
+  }
+}
+
+void xMainForm::log_replace_tail(size_t count, const char* text) {
+  const int len = app.log->length();
+  const int from = count >= static_cast<size_t>(len) ? 0 : len - static_cast<int>(count);
+  app.log->replace(from, len, text);
+  if (log_view) {
+    log_view->insert_position(app.log->length());
+    log_view->show_insert_position();
+  }
+}
+
+void xMainForm::log_clear() { app.log->text(""); }
+
+void xMainForm::set_pump_address(int a) {
+  app.session.pumpAddress = static_cast<uint8_t>(a);
+  if (app.dev) app.dev->address = static_cast<uint8_t>(a);
+  address_label_ = strprintf(tr("Pump address %d"), a);
+  address_box->copy_label(address_label_.c_str());
+}
+
+void xMainForm::enable_settings_tabs(bool on) {
+  app.settingsEnabled = on;
+  for (Fl_Group* t : {tab_main_settings, tab_extra, tab_sides}) {
+    if (on)
+      t->activate();
+    else
+      t->deactivate();
+  }
+  tabs->redraw();
+}
+
+int xMainForm::identify_and_refresh(uint8_t address, bool quiet) {
+  const int r = identifyBoard(app.session, address, quiet);
+  if (r == 1 && !app.session.bootMode && !quiet) refresh_after_identification();
+  return r;
+}
+
+void xMainForm::toggle_port() {
+  if (app.port) {
+    portClose(app.port);
+    app.port = 0;
+    if (app.dev) app.dev->port = 0;
+    port_button->label(tr("Open Port"));
+    port_choice->activate();
+    baud_choice->activate();
+    enable_settings_tabs(false);
+    command_panel->deactivate();
+    return;
+  }
+  const Fl_Menu_Item* item = port_choice->mvalue();
+  uint16_t port = 0;
+  if (!item || !item->label() || portOpen(item->label(), &port) != 0 || port == 0) {
+    app.op->alert(tr("Cannot open serial port"));
+    return;
+  }
+  app.port = port;
+  app.prefs.baud = static_cast<int>(atol(baud_choice->value() ? baud_choice->value() : ""));
+  app.prefs.maxBaud = static_cast<int>(atol(max_baud->value() ? max_baud->value() : ""));
+  portSetLine(app.port, static_cast<uint32_t>(app.prefs.baud),
+              static_cast<uint8_t>(app.prefs.dataBits), app.prefs.parity,
+              static_cast<uint8_t>(app.prefs.stopBits));
+  app.dev->port = app.port;
+  app.prefs.portName = item->label();
+  savePreferences(app.prefs);
+  port_button->label(tr("Close Port"));
+  port_choice->deactivate();
+  baud_choice->deactivate();
+  command_panel->activate();
+}
+
+// ---- settings tabs <-> forms ----
+
+void xMainForm::show_main_form(const MainSettingsForm& f) {
+  for (const ControlDesc& d : kMainControls) {
+    const auto id = static_cast<MainControl>(d.id);
+    Fl_Widget* w = main_control(id);
+    if (!w) continue;
+    switch (d.kind) {
+      case ControlKind::Choice:
+        set_choice(static_cast<Fl_Choice*>(w), f.choiceOf(id));
+        break;
+      case ControlKind::Input:
+      case ControlKind::MultiLine:
+        set_text(w, f.textOf(id));
+        break;
+      case ControlKind::Radio:
+      case ControlKind::Check:
+        static_cast<Fl_Button*>(w)->value(f.onOf(id) ? 1 : 0);
+        break;
+      case ControlKind::Table: {
+        auto* t = static_cast<Fl_StringTable*>(w);
+        const auto& cells = id == MainControl::AztSideA ? f.aztA : f.aztB;
+        for (int c = 0; c < kAztColumns; ++c)
+          t->set_cell(c, 0, cells[c].empty() ? nullptr : cells[c].c_str());
+        t->redraw();
+        break;
+      }
+      case ControlKind::CheckList: {
+        auto* b = static_cast<Fl_Check_Browser*>(w);
+        if (id == MainControl::ModeList)
+          for (size_t i = 0; i < f.modes.size(); ++i) b->checked(static_cast<int>(i) + 1, f.modes[i]);
+        else
+          for (size_t i = 0; i < f.modes2.size(); ++i) b->checked(static_cast<int>(i) + 1, f.modes2[i]);
+        break;
+      }
+    }
+  }
+  tab_main_settings->redraw();
+}
+
+MainSettingsForm xMainForm::read_main_form() const {
+  MainSettingsForm f;
+  for (const ControlDesc& d : kMainControls) {
+    const auto id = static_cast<MainControl>(d.id);
+    Fl_Widget* w = main_control(id);
+    if (!w) continue;
+    switch (d.kind) {
+      case ControlKind::Choice:
+        f.choiceOf(id) = static_cast<Fl_Choice*>(w)->value();
+        break;
+      case ControlKind::Input:
+      case ControlKind::MultiLine:
+        f.textOf(id) = text_of(w);
+        break;
+      case ControlKind::Radio:
+      case ControlKind::Check:
+        f.onOf(id) = static_cast<Fl_Button*>(w)->value() != 0;
+        break;
+      case ControlKind::Table: {
+        auto* t = static_cast<Fl_StringTable*>(w);
+        auto& cells = id == MainControl::AztSideA ? f.aztA : f.aztB;
+        for (int c = 0; c < kAztColumns; ++c) {
+          const char* s = t->get_cell(c, 0);
+          cells[c] = s ? s : "";
+        }
+        break;
+      }
+      case ControlKind::CheckList: {
+        auto* b = static_cast<Fl_Check_Browser*>(w);
+        if (id == MainControl::ModeList)
+          for (size_t i = 0; i < f.modes.size(); ++i) f.modes[i] = b->checked(static_cast<int>(i) + 1) != 0;
+        else
+          for (size_t i = 0; i < f.modes2.size(); ++i) f.modes2[i] = b->checked(static_cast<int>(i) + 1) != 0;
+        break;
+      }
+    }
+  }
+  return f;
+}
+
+void xMainForm::show_extra_form(const ExtraSettingsForm& f) {
+  for (const ControlDesc& d : kExtraControls)
+    if (d.kind == ControlKind::Input)
+      set_text(extra_control(static_cast<ExtraControl>(d.id)), f.textOf(static_cast<ExtraControl>(d.id)));
+  set_choice(massmeter_type, f.massmeterType);
+  for (size_t i = 0; i < f.massFlags.size(); ++i) mass_flags->checked(static_cast<int>(i) + 1, f.massFlags[i]);
+  tab_extra->redraw();
+}
+
+ExtraSettingsForm xMainForm::read_extra_form() const {
+  ExtraSettingsForm f;
+  for (const ControlDesc& d : kExtraControls)
+    if (d.kind == ControlKind::Input)
+      f.textOf(static_cast<ExtraControl>(d.id)) = text_of(extra_control(static_cast<ExtraControl>(d.id)));
+  f.massmeterType = massmeter_type->value();
+  for (size_t i = 0; i < f.massFlags.size(); ++i) f.massFlags[i] = mass_flags->checked(static_cast<int>(i) + 1) != 0;
+  return f;
+}

@@ -1,0 +1,242 @@
+// xMainForm: the main window — the pump address banner and the five tabs ("Main", the three
+// settings tabs and "Load") — with its start-up sequence, the port button, the log and the
+// copying between the settings tabs' widgets and their plain form structures.
+#pragma once
+// The settings headers come before any FLTK header: X11 defines a macro None.
+#include "settings/settings_form.h"
+#include "ui/app_state.h"
+
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Check_Browser.H>
+#include <FL/Fl_Check_Button.H>
+#include <FL/Fl_Choice.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Float_Input.H>
+#include <FL/Fl_Group.H>
+#include <FL/Fl_Input.H>
+#include <FL/Fl_Input_Choice.H>
+#include <FL/Fl_Int_Input.H>
+#include <FL/Fl_Light_Button.H>
+#include <FL/Fl_Multiline_Input.H>
+#include <FL/Fl_Output.H>
+#include <FL/Fl_Round_Button.H>
+#include <FL/Fl_Tabs.H>
+#include <FL/Fl_Text_Editor.H>
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "ui/Fl_StringTable.h"
+
+class Operator;
+
+constexpr int kMainWindowW = 996;
+constexpr int kMainWindowH = 615;
+constexpr int kMeterRows = 10;
+
+class xMainForm : public Fl_Double_Window {
+ public:
+  // Builds every widget, then runs init_main_window. The title is not used: the window's
+  // label is the build banner.
+  xMainForm(int w, int h, const char* title = nullptr, AppState* state = nullptr);
+  ~xMainForm() override;
+
+  // The one callback shared by almost every control.
+  static void main_action_callback(Fl_Widget* w, void*);
+  // Runs the action of the control that fired (actions.cpp).
+  void dispatch_action(Fl_Widget* w);
+
+  void log_line(const char* text);
+  void log_append(const char* text);
+  void log_replace_tail(size_t count, const char* text);
+  void log_clear();
+  void set_pump_address(int a);
+  void enable_settings_tabs(bool on);
+  // Identification at the address, followed by the refresh when the board is not in its
+  // boot loader. Returns the identification result.
+  int identify_and_refresh(uint8_t address, bool quiet);
+  // Reads the service counters, imitator flag, password state and main settings of the
+  // identified board and shows them.
+  void refresh_after_identification();
+  // The port button: closes the open port, or opens the port selected in the list.
+  void toggle_port();
+
+  // Nozzles per side of the identified board (main settings as last read).
+  int nozzle_count_of_board() const { return app.mainRead.bytes[10]; }
+  int side_count_of_board() const { return app.mainRead.bytes[9]; }
+  // The window the "Factory settings" button opens.
+  void set_factory_window(Fl_Window* w) { factory_window_ = w; }
+
+  // Where serial ports are looked up at start-up (tests point it at a fake sysfs tree).
+  static const char* serial_sys_root;
+
+  // The banner text built at compile time ("Korvane v3 " + build date).
+  static std::string build_banner();
+
+  // Settings tabs <-> their form structures.
+  void show_main_form(const MainSettingsForm& f);
+  MainSettingsForm read_main_form() const;
+  void show_extra_form(const ExtraSettingsForm& f);
+  ExtraSettingsForm read_extra_form() const;
+  Fl_Widget* main_control(MainControl c) const { return main_ctl_[static_cast<size_t>(c)]; }
+  Fl_Widget* extra_control(ExtraControl c) const { return extra_ctl_[static_cast<size_t>(c)]; }
+
+  AppState& app;
+
+  // ---- above the tabs ----
+  Fl_Box* address_box = nullptr;
+  Fl_Tabs* tabs = nullptr;
+  Fl_Group* tab_main = nullptr;
+  Fl_Group* tab_main_settings = nullptr;
+  Fl_Group* tab_extra = nullptr;
+  Fl_Group* tab_sides = nullptr;
+  Fl_Group* tab_load = nullptr;
+
+  // ---- "Main" ----
+  Fl_Choice* port_choice = nullptr;
+  Fl_Input_Choice* baud_choice = nullptr;
+  Fl_Button* port_button = nullptr;
+  Fl_Text_Editor* log_view = nullptr;
+  Fl_Group* command_panel = nullptr;
+  Fl_Button* firmware_update = nullptr;
+  Fl_Int_Input* max_baud = nullptr;
+  Fl_Button* leave_bootloader = nullptr;
+  Fl_Button* ext_firmware_update = nullptr;
+  Fl_Button* read_diagnostics = nullptr;
+  Fl_Button* show_totals = nullptr;
+  Fl_Button* restart = nullptr;
+  Fl_Group* display_test = nullptr;
+  Fl_Round_Button* disp_standard = nullptr;
+  Fl_Round_Button* disp_totals = nullptr;
+  Fl_Round_Button* disp_performance = nullptr;
+  Fl_Round_Button* disp_test = nullptr;
+  Fl_Round_Button* disp_test09 = nullptr;
+  Fl_Button* get_identifier = nullptr;
+  Fl_Button* controller_clear = nullptr;
+  Fl_Button* factory_settings = nullptr;
+  Fl_Button* broadcast_search = nullptr;
+  Fl_Button* search_pumps = nullptr;
+  Fl_Button* read_image = nullptr;
+  Fl_Button* write_image = nullptr;
+  Fl_Int_Input* admin_password = nullptr;
+  Fl_Button* admin_password_change = nullptr;
+  Fl_Int_Input* calib_password = nullptr;
+  Fl_Button* calib_password_change = nullptr;
+  Fl_Button* enter_serial = nullptr;
+  Fl_Int_Input* serial_input = nullptr;
+  Fl_Light_Button* imitator = nullptr;
+
+  // ---- "Main settings" ----
+  Fl_Group* baud_group = nullptr;
+  Fl_Choice* pc_baud = nullptr;
+  Fl_Choice* per_baud = nullptr;
+  Fl_Choice* nozzle_count = nullptr;
+  Fl_Choice* side_count = nullptr;
+  Fl_Choice* display_a = nullptr;
+  Fl_Choice* display_b = nullptr;
+  Fl_Int_Input* slow_start = nullptr;
+  Fl_Int_Input* nozzle_fat = nullptr;
+  Fl_Int_Input* slow_finish = nullptr;
+  Fl_Int_Input* overfill_buffer = nullptr;
+  Fl_Int_Input* phase_timeout = nullptr;
+  Fl_Int_Input* fulltank_timeout = nullptr;
+  Fl_Int_Input* forecourt_timeout = nullptr;
+  Fl_Int_Input* min_volume = nullptr;
+  Fl_Int_Input* min_performance = nullptr;
+  Fl_Int_Input* min_perf_timeout = nullptr;
+  Fl_Int_Input* valve_open_delay = nullptr;
+  Fl_Int_Input* force_start_delay = nullptr;
+  Fl_Int_Input* valve_pwm = nullptr;
+  Fl_Int_Input* side_a_address = nullptr;
+  Fl_Int_Input* side_b_address = nullptr;
+  Fl_Int_Input* shift_price = nullptr;
+  Fl_Round_Button* immediate_start = nullptr;
+  Fl_Round_Button* start_20ml = nullptr;
+  Fl_Round_Button* no_counting = nullptr;
+  Fl_Round_Button* count_3s = nullptr;
+  Fl_Group* price_dot_group = nullptr;
+  Fl_Round_Button* dot_xx_yy = nullptr;
+  Fl_Round_Button* dot_xxx_y = nullptr;
+  Fl_Round_Button* dot_xxxx = nullptr;
+  Fl_Check_Button* volume_dot = nullptr;
+  Fl_StringTable* azt_a = nullptr;
+  Fl_StringTable* azt_b = nullptr;
+  Fl_Multiline_Input* satellite = nullptr;
+  Fl_Group* bmu_group = nullptr;
+  Fl_Int_Input* bmu_admin = nullptr;
+  std::array<Fl_Int_Input*, 4> bmu_user{};
+  Fl_Check_Browser* modes = nullptr;
+  Fl_Check_Browser* modes2 = nullptr;
+  Fl_Button* ms_read = nullptr;
+  Fl_Button* ms_save = nullptr;
+
+  // ---- "Extra settings" ----
+  Fl_Choice* massmeter_type = nullptr;
+  Fl_Check_Browser* mass_flags = nullptr;
+  Fl_Button* es_read = nullptr;
+  Fl_Button* es_save = nullptr;
+
+  // ---- "Side and nozzle settings" ----
+  struct SideGroup {
+    Fl_Group* group = nullptr;
+    Fl_Int_Input* active_nozzle = nullptr;
+    Fl_Int_Input* calibration_count = nullptr;
+    Fl_Int_Input* delivery_count = nullptr;
+    Fl_Int_Input* wrong_clear_count = nullptr;
+    Fl_Input* calibration_date = nullptr;
+    Fl_Button* clear = nullptr;
+  };
+  std::array<SideGroup, 2> sides{};
+  std::array<Fl_Int_Input*, kMeterRows> meter_type{};
+  std::array<Fl_Choice*, kMeterRows> meter_phase{};
+  std::array<Fl_Output*, kMeterRows> meter_calibration{};
+  std::array<Fl_Output*, kMeterRows> meter_coefficient{};
+  Fl_Button* sn_read = nullptr;
+  Fl_Button* sn_write = nullptr;
+
+  // ---- "Load" ----
+  Fl_Round_Button* load_side_a = nullptr;
+  Fl_Round_Button* load_side_b = nullptr;
+  Fl_Float_Input* volume_input = nullptr;
+  Fl_Button* load_volume = nullptr;
+  Fl_Float_Input* amount_input = nullptr;
+  Fl_Button* load_amount = nullptr;
+  Fl_Button* fulltank = nullptr;
+  Fl_Choice* load_nozzle = nullptr;
+  Fl_Button* set_price = nullptr;
+  Fl_Float_Input* price_input = nullptr;
+  Fl_Button* finish = nullptr;
+  Fl_Button* suspend = nullptr;
+  Fl_Button* continue_ = nullptr;
+  Fl_Button* test_prices = nullptr;
+  Fl_Input* state_field = nullptr;
+  Fl_Input* performance_field = nullptr;
+  Fl_Multiline_Input* counters = nullptr;
+  Fl_Button* sip_diag = nullptr;
+  Fl_Button* sip_set_address = nullptr;
+  Fl_Multiline_Input* sip_diag_text = nullptr;
+  std::array<std::array<Fl_Check_Button*, 6>, 2> indicators{};
+
+ private:
+  void build_main_tab();
+  void build_main_settings_tab();
+  void build_extra_tab();
+  void build_sides_tab();
+  void build_load_tab();
+  void init_main_window();
+  void attach_callbacks();
+  void fill_port_choice();
+  void on_leave_bootloader();
+  void on_modes2_changed();
+  static void leave_bootloader_cb(Fl_Widget*, void* self);
+  static void modes2_cb(Fl_Widget*, void* self);
+
+  std::unique_ptr<Operator> own_op_;
+  Fl_Window* factory_window_ = nullptr;
+  std::string banner_;
+  std::string address_label_;
+  std::array<Fl_Widget*, kMainControlCount> main_ctl_{};
+  std::array<Fl_Widget*, kExtraControlCount> extra_ctl_{};
+};
