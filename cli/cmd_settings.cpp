@@ -1,0 +1,242 @@
+// korvane-cli commands over the settings core: diagnostics, totals, restart, controller
+// clear, display mode, imitator, serial number, settings file export/import, factory
+// presets, meter types and phases, device passwords. This file only parses arguments.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "settings/presets.h"
+#include "settings/service_actions.h"
+#include "settings/settings_sequences.h"
+#include "settings/side_nozzle.h"
+#include "ui/catalog.h"
+
+namespace {
+
+int usage(const char* line) {
+  std::fprintf(stderr, "usage: korvane-cli %s\n", line);
+  return kCliUsage;
+}
+
+int status(int result) { return result == kResultDone ? kCliOk : kCliFailed; }
+
+// What a command needs to know of the board first: password status, imitator byte and the
+// main settings record (side and nozzle counts).
+void loadBoard(CliContext& ctx, SettingsState* st) { readServiceState(*ctx.session, *st); }
+
+const char* const kDiagUsage = "diag";
+int cmdDiag(CliContext& ctx, const std::vector<std::string>& args) {
+  if (!args.empty()) return usage(kDiagUsage);
+  readDiagnostics(*ctx.session);
+  return kCliOk;
+}
+
+const char* const kTotalsUsage = "totals";
+int cmdTotals(CliContext& ctx, const std::vector<std::string>& args) {
+  if (!args.empty()) return usage(kTotalsUsage);
+  SettingsState st;
+  loadBoard(ctx, &st);
+  return showTotals(*ctx.session, st) ? kCliOk : kCliFailed;
+}
+
+const char* const kRestartUsage = "restart";
+int cmdRestart(CliContext& ctx, const std::vector<std::string>& args) {
+  if (!args.empty()) return usage(kRestartUsage);
+  return status(restartController(*ctx.session));
+}
+
+const char* const kClearUsage = "clear";
+int cmdClear(CliContext& ctx, const std::vector<std::string>& args) {
+  if (!args.empty()) return usage(kClearUsage);
+  SettingsState st;
+  loadBoard(ctx, &st);
+  return status(controllerClear(*ctx.session));
+}
+
+const char* const kDisplayUsage = "display-mode N   (0 standard, 1 performance, 2 test, 3 totals, 11 test 0..9)";
+int cmdDisplayMode(CliContext& ctx, const std::vector<std::string>& args) {
+  uint64_t mode;
+  if (args.size() != 1 || !cliParseNumber(args[0], 0xFF, &mode)) return usage(kDisplayUsage);
+  return status(setDisplayMode(*ctx.session, static_cast<uint8_t>(mode)));
+}
+
+const char* const kImitatorUsage = "imitator";
+int cmdImitator(CliContext& ctx, const std::vector<std::string>& args) {
+  if (!args.empty()) return usage(kImitatorUsage);
+  SettingsState st;
+  loadBoard(ctx, &st);
+  if (!st.imitatorActive) {
+    std::fprintf(stderr, "%s\n", tr("Read error"));
+    return kCliFailed;
+  }
+  return status(toggleImitator(*ctx.session, st));
+}
+
+const char* const kSerialUsage = "serial NNNNNNNN";
+int cmdSerial(CliContext& ctx, const std::vector<std::string>& args) {
+  if (args.size() != 1) return usage(kSerialUsage);
+  return status(writeSerialNumber(*ctx.session, args[0]));
+}
+
+const char* const kExportUsage = "export FILE.json";
+int cmdExport(CliContext& ctx, const std::vector<std::string>& args) {
+  if (args.size() != 1 || args[0].empty()) return usage(kExportUsage);
+  SettingsState st;
+  loadBoard(ctx, &st);
+  if (!st.tabsEnabled) {   // no main record to save
+    std::fprintf(stderr, "%s\n", tr("Read error"));
+    return kCliFailed;
+  }
+  return exportSettings(*ctx.session, st, args[0]) == 1 ? kCliOk : kCliFailed;
+}
+
+const char* const kImportUsage = "import FILE.json   (asks \"Start writing?\" unless --yes)";
+int cmdImport(CliContext& ctx, const std::vector<std::string>& args) {
+  if (args.size() != 1 || args[0].empty()) return usage(kImportUsage);
+  SettingsState st;
+  loadBoard(ctx, &st);
+  return status(importSettings(*ctx.session, st, args[0]));
+}
+
+// "1,2,3" into the cells of an AZT table.
+bool parseCells(const std::string& text, std::array<std::string, 5>* cells) {
+  size_t start = 0;
+  int n = 0;
+  cells->fill("");
+  while (start <= text.size()) {
+    size_t comma = text.find(',', start);
+    if (comma == std::string::npos) comma = text.size();
+    if (n >= 5) return false;
+    (*cells)[n++] = text.substr(start, comma - start);
+    start = comma + 1;
+  }
+  return true;
+}
+
+const char* const kPresetUsage =
+    "preset TYPE --sides 1|2 --nozzles 1..5 [--side-a A] [--side-b B] [--azt-a A1,A2,..] [--azt-b B1,..]\n"
+    "       TYPE: shelf | general | c4000 | astra | tokheim (or 0..4)";
+int cmdPreset(CliContext& ctx, const std::vector<std::string>& args) {
+  if (args.empty()) return usage(kPresetUsage);
+  static const char* const kNames[kPumpTypeCount] = {"shelf", "general", "c4000", "astra", "tokheim"};
+  PresetForm f;
+  f.pumpType = -1;
+  for (int i = 0; i < kPumpTypeCount; ++i)
+    if (args[0] == kNames[i] || args[0] == std::to_string(i)) f.pumpType = i;
+  if (f.pumpType < 0) return usage(kPresetUsage);
+  describePumpType(&f);
+  f.nozzleChoice = -1;
+  bool cellsA = false, cellsB = false;
+  PresetForm given;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (i + 1 >= args.size()) return usage(kPresetUsage);
+    const std::string& v = args[++i];
+    uint64_t n;
+    if (a == "--sides") {
+      if (!cliParseNumber(v, 2, &n) || n < 1) return usage(kPresetUsage);
+      f.sideChoice = static_cast<int>(n) - 1;
+    } else if (a == "--nozzles") {
+      if (!cliParseNumber(v, 5, &n) || n < 1) return usage(kPresetUsage);
+      f.nozzleChoice = static_cast<int>(n) - 1;
+    } else if (a == "--side-a") {
+      f.sideA = v;
+    } else if (a == "--side-b") {
+      f.sideB = v;
+    } else if (a == "--azt-a") {
+      if (!parseCells(v, &given.aztA)) return usage(kPresetUsage);
+      cellsA = true;
+    } else if (a == "--azt-b") {
+      if (!parseCells(v, &given.aztB)) return usage(kPresetUsage);
+      cellsB = true;
+    } else {
+      return usage(kPresetUsage);
+    }
+  }
+  onPresetNozzlesChosen(&f);   // consecutive AZT addresses unless given
+  if (cellsA) f.aztA = given.aztA;
+  if (cellsB) f.aztB = given.aztB;
+  SettingsState st;
+  loadBoard(ctx, &st);
+  return applyPreset(*ctx.session, st, f) == 1 ? kCliOk : kCliFailed;
+}
+
+// "1A" .. "5B" -> row of the side and nozzle tab.
+int rowOf(const SettingsState& st, const std::string& label) {
+  if (label.size() != 2 || label[0] < '1' || label[0] > '5') return -1;
+  const int nozzle = label[0] - '1';
+  const char side = static_cast<char>(label[1] & ~0x20);
+  if (side != 'A' && side != 'B') return -1;
+  const int n = static_cast<int>(st.nozzleCount());
+  const int row = (side == 'B' ? 1 : 0) * n + nozzle;
+  return (nozzle < n && row < shownMeterRows(st)) ? row : -1;
+}
+
+const char* const kMetersUsage = "meters [--type NS=VALUE]... [--phase NS=0|1|2]...   (NS: 1A..5B)";
+int cmdMeters(CliContext& ctx, const std::vector<std::string>& args) {
+  SettingsState st;
+  loadBoard(ctx, &st);
+  if (!st.tabsEnabled) {
+    std::fprintf(stderr, "%s\n", tr("Read error"));
+    return kCliFailed;
+  }
+  readSideNozzle(*ctx.session, st);
+  SideNozzleForm form;
+  displaySideNozzle(st, &form);
+  bool write = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if ((a != "--type" && a != "--phase") || i + 1 >= args.size()) return usage(kMetersUsage);
+    const std::string& v = args[++i];
+    const size_t eq = v.find('=');
+    if (eq == std::string::npos) return usage(kMetersUsage);
+    const int row = rowOf(st, v.substr(0, eq));
+    uint64_t n;
+    if (row < 0 || !cliParseNumber(v.substr(eq + 1), a == "--type" ? 0x7FFF : 2, &n)) return usage(kMetersUsage);
+    if (a == "--type") form.rows[row].type = std::to_string(n);
+    else form.rows[row].phase = static_cast<int>(n);
+    write = true;
+  }
+  if (write) return writeSideNozzle(*ctx.session, st, form) == 1 ? kCliOk : kCliFailed;
+  for (int side = 0; side < 2; ++side) {
+    const SideGroupForm& g = form.sides[side];
+    ctx.op->logLine(strprintf("%s: %s %s, %s %s, %s %s, %s %s, %s %s", tr(side ? "Side B" : "Side A"),
+                              tr("Active nozzle"), g.activeNozzle.c_str(), tr("Calibration count"),
+                              g.calibrationCount.c_str(), tr("Calibration date"), g.calibrationDate.c_str(),
+                              tr("Delivery count"), g.deliveryCount.c_str(), tr("Wrong clear count"),
+                              g.wrongClearCount.c_str()));
+  }
+  for (const MeterRowForm& r : form.rows) {
+    if (!r.shown) continue;
+    ctx.op->logLine(strprintf("%s %s, %s %s, %s %s, %s %s", r.typeLabel.c_str(), r.type.c_str(),
+                              r.phaseLabel.c_str(), r.phase >= 0 ? tr(kPhaseItems[r.phase]) : "-",
+                              r.calibrationLabel.c_str(), r.calibration.c_str(), tr("Coefficient"),
+                              r.coefficient.c_str()));
+  }
+  return kCliOk;
+}
+
+const char* const kPasswdUsage = "passwd admin|calibration NNNN";
+int cmdPasswd(CliContext& ctx, const std::vector<std::string>& args) {
+  if (args.size() != 2 || (args[0] != "admin" && args[0] != "calibration")) return usage(kPasswdUsage);
+  SettingsState st;
+  loadBoard(ctx, &st);
+  return status(changePassword(*ctx.session, st, args[0] == "calibration", args[1]));
+}
+
+const CliRegistrar kRegDiag({"diag", kDiagUsage, cmdDiag, true});
+const CliRegistrar kRegTotals({"totals", kTotalsUsage, cmdTotals, true});
+const CliRegistrar kRegRestart({"restart", kRestartUsage, cmdRestart, true});
+const CliRegistrar kRegClear({"clear", kClearUsage, cmdClear, true});
+const CliRegistrar kRegDisplay({"display-mode", kDisplayUsage, cmdDisplayMode, true});
+const CliRegistrar kRegImitator({"imitator", kImitatorUsage, cmdImitator, true});
+const CliRegistrar kRegSerial({"serial", kSerialUsage, cmdSerial, true});
+const CliRegistrar kRegExport({"export", kExportUsage, cmdExport, true});
+const CliRegistrar kRegImport({"import", kImportUsage, cmdImport, true});
+const CliRegistrar kRegPreset({"preset", kPresetUsage, cmdPreset, true});
+const CliRegistrar kRegMeters({"meters", kMetersUsage, cmdMeters, true});
+const CliRegistrar kRegPasswd({"passwd", kPasswdUsage, cmdPasswd, true});
+
+}  // namespace
