@@ -740,7 +740,9 @@ void Board::addToTotals(int ch, uint32_t delivered) {
     uint32_t density = peek(0, kExtraSettingsAddress + 16) | (peek(0, kExtraSettingsAddress + 17) << 8);
     if (density == 0) density = kDefaultDensity;
     put64(cb + 55, get64(cb + 55) + moneyDelta);
-    put64(cb + 63, get64(cb + 63) + static_cast<uint64_t>(delta) * density / 10000);
+    const uint64_t massDelta = static_cast<uint64_t>(delivered) * density / 10000 -
+                               static_cast<uint64_t>(delivered - delta) * density / 10000;
+    put64(cb + 63, get64(cb + 63) + massDelta);
   } else {
     put32(cb + 55, get32(cb + 55) + delta);
     put32(cb + 59, get32(cb + 59) + static_cast<uint32_t>(moneyDelta));
