@@ -8,6 +8,7 @@
 #include <string>
 
 #include "firmware/boot_update.h"
+#include "settings/settings_sequences.h"
 #include "ui/catalog.h"
 
 void xMainForm::dispatch_action(Fl_Widget* w) {
@@ -46,7 +47,4 @@ void xMainForm::on_leave_bootloader() {
   leaveBootloader(link, *app.op, app.session.pumpAddress);
 }
 
-void xMainForm::refresh_after_identification() {
-  // Wired to the settings refresh sequence (service counters, imitator flag, password state,
-  // main settings) as soon as it is available to the window.
-}
+void xMainForm::refresh_after_identification() { refreshAfterIdentify(app.session, app.settings); }

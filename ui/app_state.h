@@ -8,6 +8,7 @@
 #include "protocol/utrk_device.h"
 #include "settings/channel_record.h"
 #include "settings/settings_records.h"
+#include "settings/settings_state.h"
 #include "settings/preferences.h"
 #include "util/operator.h"
 
@@ -31,16 +32,11 @@ struct AppState {
   // The three settings tabs are active only while set.
   bool settingsEnabled = false;
 
-  // Main settings as last read from the board, the record being written, the extra record,
-  // and the status values read with them.
-  MainSettings mainRead;
-  MainSettings mainWrite;
-  ExtraSettings extra;
-  PasswordStatus passwordStatus;
-  uint8_t imitatorByte = 0;
-
-  // Host copies of the ten channel records and meter records (the channel window).
-  ChannelCopies channels;
+  // Settings copies (main read and write copies, extra record, service values, channel and
+  // meter record copies, side data) and the window hooks the settings sequences call.
+  SettingsState settings;
+  // The host copies of the ten channel and meter records, shared with the settings sequences.
+  ChannelCopies& channels = settings.records;
 
   // Load tab: the side address it talks to and the nozzle number 1..5.
   uint8_t loadAddress = 0;

@@ -14,6 +14,8 @@
 #include "link/serial_discovery.h"
 #include "link/tick.h"
 #include "settings/settings_records.h"
+#include "settings/settings_sequences.h"
+#include "settings/service_actions.h"
 #include "ui/catalog.h"
 #include "ui/fltk_operator.h"
 #include "ui/shortcuts.h"
@@ -151,6 +153,11 @@ xMainForm::~xMainForm() {
   set_shortcut_hooks(ShortcutHooks{});
   app.session.onForgetBoard = nullptr;
   app.session.onPumpAddress = nullptr;
+  app.settings.onTabsEnabled = nullptr;
+  app.settings.onMainRead = nullptr;
+  app.settings.onExtraRead = nullptr;
+  app.settings.onServiceValues = nullptr;
+  app.settings.onSideNozzleRead = nullptr;
   if (own_op_ && app.op == own_op_.get()) app.op = nullptr;
   if (app.session.op == own_op_.get()) app.session.op = nullptr;
   // The editor lets go of the log buffer, which belongs to AppState and outlives us.
@@ -510,7 +517,24 @@ void xMainForm::init_main_window() {
   app.dev = std::make_unique<UTRKDevice>(app.port);
   app.session.dev = app.dev.get();
   app.session.op = &op;
-  app.session.onForgetBoard = [this] { enable_settings_tabs(false); };
+  app.session.onForgetBoard = [this] {
+    forgetBoardSettings(&app.settings);
+    enable_settings_tabs(false);
+  };
+  SettingsState& st = app.settings;
+  st.onTabsEnabled = [this](bool on) { enable_settings_tabs(on); };
+  st.onMainRead = [this] {
+    MainSettingsForm f = read_main_form();
+    displayMainSettings(app.settings.readCopy, &f);
+    show_main_form(f);
+  };
+  st.onExtraRead = [this] {
+    ExtraSettingsForm f = read_extra_form();
+    displayExtraSettings(app.settings.extra, app.settings.rawPressure, &f);
+    show_extra_form(f);
+  };
+  st.onServiceValues = [this] { show_service_values(); };
+  st.onSideNozzleRead = [this] { show_side_nozzle(); };
   app.session.onPumpAddress = [this](uint8_t a) { set_pump_address(a); };
 
   // 4.-5.
@@ -776,4 +800,74 @@ ExtraSettingsForm xMainForm::read_extra_form() const {
   f.massmeterType = massmeter_type->value();
   for (size_t i = 0; i < f.massFlags.size(); ++i) f.massFlags[i] = mass_flags->checked(static_cast<int>(i) + 1) != 0;
   return f;
+}
+
+// ---- service values and the side and nozzle tab ----
+
+void xMainForm::show_service_values() {
+  PasswordStatus st;
+  st.bytes[0] = app.session.passwordStatus[0];
+  st.bytes[1] = app.session.passwordStatus[1];
+  const PasswordView views[2] = {passwordView(st, false), passwordView(st, true)};
+  Fl_Int_Input* inputs[2] = {admin_password, calib_password};
+  for (int i = 0; i < 2; ++i) {
+    const char* text = views[i].text;
+    inputs[i]->value(std::strcmp(text, "****") == 0 ? text : tr(text));
+    inputs[i]->color(static_cast<Fl_Color>(views[i].colour));
+    inputs[i]->redraw();
+  }
+  if (app.settings.imitatorActive)
+    imitator->activate();
+  else
+    imitator->deactivate();
+  imitator->value(imitatorOn(app.settings) ? 1 : 0);
+  imitator->redraw();
+}
+
+void xMainForm::show_side_nozzle() {
+  SideNozzleForm f;
+  displaySideNozzle(app.settings, &f);
+  for (int s = 0; s < 2; ++s) {
+    const SideGroupForm& g = f.sides[s];
+    sides[s].active_nozzle->value(g.activeNozzle.c_str());
+    sides[s].calibration_count->value(g.calibrationCount.c_str());
+    sides[s].calibration_date->value(g.calibrationDate.c_str());
+    sides[s].delivery_count->value(g.deliveryCount.c_str());
+    sides[s].wrong_clear_count->value(g.wrongClearCount.c_str());
+  }
+  for (int k = 0; k < kMeterRows; ++k) {
+    const MeterRowForm& r = f.rows[k];
+    Fl_Widget* row[4] = {meter_type[k], meter_phase[k], meter_calibration[k], meter_coefficient[k]};
+    if (!r.shown) {
+      for (Fl_Widget* w : row) w->hide();
+      continue;
+    }
+    meter_type[k]->copy_label(r.typeLabel.c_str());
+    meter_phase[k]->copy_label(r.phaseLabel.c_str());
+    meter_calibration[k]->copy_label(r.calibrationLabel.c_str());
+    meter_type[k]->value(r.type.c_str());
+    set_choice(meter_phase[k], r.phase);
+    meter_calibration[k]->value(r.calibration.c_str());
+    meter_coefficient[k]->value(r.coefficient.c_str());
+    for (Fl_Widget* w : row) w->show();
+  }
+  tab_sides->redraw();
+}
+
+SideNozzleForm xMainForm::read_side_nozzle_form() const {
+  SideNozzleForm f;
+  displaySideNozzle(app.settings, &f);  // row layout (shown rows and their channels)
+  for (int k = 0; k < kMeterRows; ++k) {
+    if (!f.rows[k].shown) continue;
+    f.rows[k].type = meter_type[k]->value() ? meter_type[k]->value() : "";
+    f.rows[k].phase = meter_phase[k]->value();
+  }
+  return f;
+}
+
+void xMainForm::focus_main_control(MainControl c) {
+  if (Fl_Widget* w = main_control(c)) {
+    tabs->value(tab_main_settings);
+    w->take_focus();
+  }
 }

@@ -4,6 +4,7 @@
 #pragma once
 // The settings headers come before any FLTK header: X11 defines a macro None.
 #include "settings/settings_form.h"
+#include "settings/side_nozzle.h"
 #include "ui/app_state.h"
 
 #include <FL/Fl_Box.H>
@@ -64,8 +65,8 @@ class xMainForm : public Fl_Double_Window {
   void toggle_port();
 
   // Nozzles per side of the identified board (main settings as last read).
-  int nozzle_count_of_board() const { return app.mainRead.bytes[10]; }
-  int side_count_of_board() const { return app.mainRead.bytes[9]; }
+  int nozzle_count_of_board() const { return static_cast<int>(app.settings.nozzleCount()); }
+  int side_count_of_board() const { return static_cast<int>(app.settings.sideCount()); }
   // The window the "Factory settings" button opens.
   void set_factory_window(Fl_Window* w) { factory_window_ = w; }
 
@@ -230,6 +231,10 @@ class xMainForm : public Fl_Double_Window {
   void fill_port_choice();
   void on_leave_bootloader();
   void on_modes2_changed();
+  void show_service_values();
+  void show_side_nozzle();
+  SideNozzleForm read_side_nozzle_form() const;
+  void focus_main_control(MainControl c);
   static void leave_bootloader_cb(Fl_Widget*, void* self);
   static void modes2_cb(Fl_Widget*, void* self);
 

@@ -336,6 +336,19 @@ TEST_F(MainWindowTest, StartUpAgainstTheSimulatorIdentifiesTheBoard) {
   EXPECT_EQ('#', state->session.kind);
   EXPECT_NE(std::string::npos, op.log.find("TRK test board")) << op.log;
   EXPECT_FALSE(state->session.bootMode);
+  // The refresh read the main settings: the tabs are active and show the board's record.
+  EXPECT_TRUE(settingsTabsActive());
+  EXPECT_TRUE(state->settings.tabsEnabled);
+  const unsigned sideA = state->settings.readCopy.bytes[3];
+  EXPECT_EQ(std::to_string(sideA), form->side_a_address->value());
+  EXPECT_EQ(static_cast<int>(state->settings.nozzleCount()) - 1, form->nozzle_count->value());
+  EXPECT_NE(std::string::npos, op.log.find("Factory clear count:")) << op.log;
+  // The password state is shown (no password set on the simulated board).
+  EXPECT_STREQ("Not set", form->admin_password->value());
+
+  // Closing the port with the button disables the tabs again.
+  form->port_button->do_callback();
+  EXPECT_TRUE(settingsTabsInactive());
 }
 
 }  // namespace
