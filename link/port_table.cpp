@@ -26,6 +26,8 @@ PortTraceFn g_trace;
 constexpr int kEmptyWakeLimit = 3;
 // Under the fake clock a wait still gives real peers this long to answer before fake time moves.
 constexpr uint32_t kFakeClockRealWaitMs = 1;
+// poll() takes a signed int; longer waits simply poll again.
+constexpr uint32_t kMaxPollMs = 0x7FFFFFFF;
 
 // Stub: writes are swallowed, nothing ever arrives.
 int stubOpen(PortEntry&) { return 0; }
@@ -189,10 +191,9 @@ int portSetLine(uint16_t port, uint32_t baud, uint8_t dataBits, char parity, uin
 int portWrite(uint16_t port, const uint8_t* data, size_t count) {
   PortEntry* e = openRow(port);
   if (!e) return 0;
-  if (count == 0) return 1;
-  if (data == nullptr) return 0;
+  if (data == nullptr && count > 0) return 0;
   const int rc = transportOf(*e).write(*e, data, count);
-  if (rc == 1 && g_trace) g_trace(port, true, data, count);
+  if (rc == 1 && count > 0 && g_trace) g_trace(port, true, data, count);
   return rc;
 }
 
@@ -206,7 +207,8 @@ int portAvailable(uint16_t port) {
 int portRead(uint16_t port, uint8_t* dst, size_t n) {
   PortEntry* e = openRow(port);
   if (!e || e->kind == PortKind::Stub) return 0;
-  pump(*e, port);
+  // With enough bytes already buffered the pump would only cost a system call.
+  if (ringCount(*e) < n) pump(*e, port);
   if (ringCount(*e) < n) return 0;
   if (n > 0 && dst == nullptr) return 0;
   ringTake(*e, dst, n);
@@ -239,7 +241,7 @@ int portReadByte(uint16_t port, uint8_t* dst, uint16_t timeoutMs) {
   if (!e || e->kind == PortKind::Stub) return -1;
   const uint16_t deadline = static_cast<uint16_t>(nowMs16() + timeoutMs);
   for (;;) {
-    pump(*e, port);
+    if (ringCount(*e) == 0) pump(*e, port);
     if (ringCount(*e) > 0) {
       uint8_t b;
       ringTake(*e, &b, 1);
@@ -292,7 +294,7 @@ int portWaitInput(uint16_t port, uint32_t timeoutMs) {
       }
       break;
     }
-    const int r = poll(fds, static_cast<nfds_t>(nfds), static_cast<int>(left));
+    const int r = poll(fds, static_cast<nfds_t>(nfds), left > kMaxPollMs ? static_cast<int>(kMaxPollMs) : static_cast<int>(left));
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
     pump(*e, port);
