@@ -2,6 +2,8 @@
 // side count and nozzle count choices, and the hand-over of the values to the preset write.
 #include "ui/factory_form.h"
 
+#include <string>
+
 #include "ui/catalog.h"
 #include "ui/chan_form.h"
 
@@ -12,17 +14,8 @@ constexpr int kApplyLabelSize = 16;
 constexpr int kNaraCellW = 20;
 constexpr int kNaraCellH = 20;
 constexpr int kMaxNozzles = 5;
-constexpr int kAstraType = 3;
-
-const char* const kPumpTypes[] = {"Shelf", "General pumps", "C4000", "Astra", "Tokheim"};
-const char* const kPumpDescriptions[] = {
-    "'Shelf' pump\n100 pulses/litre\n1-phase pulser (phase 1)\nInverted nozzle\nDisplay type: T209-17",
-    "General pumps' pump\n80 pulses/litre\n2-phase pulser\nInverted nozzle\nDisplay type: MI-21",
-    "RM STARK pump\nCNG dispenser, micromotion meters\n20mA pressure meters\nInverted nozzle\nDisplay type: MI-21 soft ",
-    "Astron pump\nLPG dispenser\nInverted nozzle\nDisplay type: MI-21 i2c ",
-    "'Tokheim' pump\n100 pulses/litre\n1-phase pulser (phase 1)\nnon-inverted LCD data pin\nDisplay type: Tokheim",
-};
-constexpr int kPumpTypeCount = 5;
+constexpr double kProgressDone = 100;
+constexpr Fl_Color kSelectedCellColor = 50;  // light grey, as the main window's address editors
 
 Fl_Group* framed_group(int x, int y, int w, int h, const char* label) {
   Fl_Group* g = new Fl_Group(x, y, w, h, label ? tr(label) : nullptr);
@@ -45,6 +38,8 @@ Fl_StringTable* nara_table(int x, int y, int w, int h) {
   Fl_StringTable* t = new Fl_StringTable(x, y, w, h, tr("Nara addresses"));
   t->labelsize(kLabelSize);
   t->align(FL_ALIGN_TOP | FL_ALIGN_LEFT);
+  // The first cell counts as selected from the start; blue would hide its text.
+  t->cell_selected_bg = kSelectedCellColor;
   t->row_header(0);
   t->col_header(0);
   t->set_size(1, kMaxNozzles);
@@ -61,10 +56,11 @@ xFactorySet::xFactorySet(int w, int h, const char* label) : Fl_Double_Window(w, 
   pump_type_caption = new Fl_Box(104, 16, 152, 24, tr("Pump type"));
   pump_type_caption->labelsize(kLabelSize);
   pump_type_caption->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
-  pump_type = choice(104, 40, 160, 24, {kPumpTypes[0], kPumpTypes[1], kPumpTypes[2], kPumpTypes[3], kPumpTypes[4]});
+  pump_type = choice(104, 40, 160, 24, {});
+  for (const char* t : kPumpTypeItems) add_plain_menu_item(pump_type, tr(t));
 
   side_count_group = framed_group(24, 88, 136, 40, "Side count");
-  side_count = choice(32, 96, 120, 24, {"One side", "Two sides"});
+  side_count = choice(32, 96, 120, 24, {kPresetSideItems[0], kPresetSideItems[1]});
   side_count_group->end();
 
   nozzle_count_group = framed_group(192, 88, 144, 40, "Nozzle count");
@@ -124,21 +120,43 @@ void xFactorySet::on_widget(Fl_Widget* w) {
     apply();
 }
 
-void xFactorySet::set_columns(Fl_StringTable* t, int n, int first) {
-  t->finish_editing();
-  t->set_size(1, n);
-  t->col_width_all(kNaraCellW);
-  for (int c = 0; c < n; ++c) t->set_cell(c, 0, std::to_string(first + c).c_str());
-  t->redraw();
+PresetForm xFactorySet::preset_form() const {
+  PresetForm f;
+  f.pumpType = pump_type->value();
+  f.sideChoice = side_count->value();
+  f.nozzleChoice = nozzle_count->value();
+  f.sideA = side_a_address->value();
+  f.sideB = side_b_address->value();
+  nara_a->finish_editing();
+  nara_b->finish_editing();
+  f.columns = nara_a->cols();
+  for (int c = 0; c < kMaxNozzles; ++c) {
+    const char* a = nara_a->get_cell(c, 0);
+    const char* b = nara_b->get_cell(c, 0);
+    f.aztA[c] = a ? a : "";
+    f.aztB[c] = b ? b : "";
+  }
+  return f;
+}
+
+void xFactorySet::show_tables(const PresetForm& f) {
+  for (Fl_StringTable* t : {nara_a, nara_b}) {
+    t->finish_editing();
+    t->set_size(1, f.columns);
+    t->col_width_all(kNaraCellW);
+    const auto& cells = t == nara_a ? f.aztA : f.aztB;
+    for (int c = 0; c < f.columns && c < kMaxNozzles; ++c) t->set_cell(c, 0, cells[c].c_str());
+    t->redraw();
+  }
 }
 
 void xFactorySet::open() {
   side_a_address->value("1");
   side_b_address->value("2");
   nozzle_count->value(0);
-  set_columns(nara_a, 1, 1);
-  set_columns(nara_b, 1, 2);
   side_count->value(1);
+  PresetForm reset;  // one column each, "1" and "2"
+  show_tables(reset);
   // "Two sides" is chosen again, so the side B controls must be usable again too.
   side_b_group->activate();
   progress->value(0);
@@ -147,13 +165,14 @@ void xFactorySet::open() {
 }
 
 void xFactorySet::pump_type_changed() {
-  int type = pump_type->value();
-  if (type < 0 || type >= kPumpTypeCount) return;
-  description->value(tr(kPumpDescriptions[type]));
-  if (type == kAstraType) {
-    // Selected without running the choices' reactions: tables and side B stay as they are.
-    side_count->value(0);
-    nozzle_count->value(0);
+  PresetForm f = preset_form();
+  if (f.pumpType < 0) return;
+  description->value(tr(describePumpType(&f)));
+  // "Astra" chooses one side and one nozzle without running the choices' reactions: the
+  // tables and the side B group stay as they are.
+  if (f.pumpType == kPumpAstra) {
+    side_count->value(f.sideChoice);
+    nozzle_count->value(f.nozzleChoice);
   }
 }
 
@@ -165,33 +184,20 @@ void xFactorySet::side_count_changed() {
 }
 
 void xFactorySet::nozzle_count_changed() {
-  int n = nozzle_count->value() < 0 ? 0 : nozzle_count->value() + 1;
-  set_columns(nara_a, n, 1);
-  set_columns(nara_b, n, n + 1);
-}
-
-FactoryFormValues xFactorySet::values() const {
-  FactoryFormValues v;
-  v.pumpType = pump_type->value();
-  v.sideChoice = side_count->value();
-  v.nozzleChoice = nozzle_count->value();
-  v.sideAddressA = side_a_address->value();
-  v.sideAddressB = side_b_address->value();
-  nara_a->finish_editing();
-  nara_b->finish_editing();
-  auto cells = [](Fl_StringTable* t) {
-    std::vector<std::string> out;
-    for (int c = 0; c < t->cols(); ++c) {
-      const char* s = t->get_cell(c, 0);
-      out.emplace_back(s ? s : "");
-    }
-    return out;
-  };
-  v.naraA = cells(nara_a);
-  v.naraB = cells(nara_b);
-  return v;
+  PresetForm f = preset_form();
+  onPresetNozzlesChosen(&f);
+  show_tables(f);
 }
 
 void xFactorySet::apply() {
-  if (onApply) onApply(values());
+  if (session == nullptr || settings == nullptr) return;
+  progress->value(0);
+  PresetForm f = preset_form();
+  int r = applyPreset(*session, *settings, f);
+  if (r == 1) {
+    progress->value(kProgressDone);
+    if (channels && channels != &settings->records)
+      for (int ch = 0; ch < 2 * (f.nozzleChoice + 1) && ch < kChannelCount; ++ch)
+        channels->meters[ch].setTypeWord(settings->records.meters[ch].typeWord());
+  }
 }

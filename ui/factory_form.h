@@ -1,8 +1,10 @@
 // xFactorySet: the "Factory settings" window. Collects pump type, side and nozzle counts,
 // side addresses and AZT2.0 ("Nara") addresses, describes the pump type, and writes the
-// factory preset through the settings core; "Restart" and "Get identifier" of the main
-// window run through hooks.
+// factory preset through the settings core (which also restarts and identifies the board).
 #pragma once
+// Project headers first: FLTK's X11 headers define a macro None that the settings enums use.
+#include "settings/presets.h"
+
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Choice.H>
@@ -13,35 +15,24 @@
 #include <FL/Fl_Progress.H>
 
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "ui/Fl_StringTable.h"
-
-struct BoardSession;
-struct ChannelCopies;
-
-// What the window holds when the preset is applied (choice indexes -1 when none).
-struct FactoryFormValues {
-  int pumpType = -1;
-  int sideChoice = -1;      // 0 "One side", 1 "Two sides"
-  int nozzleChoice = -1;    // item index: nozzle count - 1
-  std::string sideAddressA, sideAddressB;
-  std::vector<std::string> naraA, naraB;   // the tables' cells, column order
-};
 
 class xFactorySet : public Fl_Double_Window {
  public:
   xFactorySet(int w, int h, const char* label);
   ~xFactorySet() override;
 
-  // Hooks to the rest of the program, set by main.
+  // What the preset write works on, set by main. "Apply" does nothing while session or
+  // settings is missing.
   BoardSession* session = nullptr;
+  SettingsState* settings = nullptr;
+  // The channel window's meter record copies, when they are not settings->records: the
+  // written meter types are copied there too.
   ChannelCopies* channels = nullptr;
-  std::function<void()> onRestart;        // the main window's "Restart" action
-  std::function<void()> onGetIdentifier;  // the main window's "Get identifier" action
-  // Runs the preset write for the values; set by default to the settings core's sequence.
-  std::function<void(const FactoryFormValues&)> onApply;
+  // Not needed by the window: the preset sequence restarts and identifies the board itself.
+  std::function<void()> onRestart;
+  std::function<void()> onGetIdentifier;
   void set_main_window(Fl_Window* main) { main_window_ = main; }
 
   // The main window's "Factory settings" button: resets and shows the window.
@@ -51,7 +42,9 @@ class xFactorySet : public Fl_Double_Window {
   void side_count_changed();
   void nozzle_count_changed();
   void apply();
-  FactoryFormValues values() const;
+  // Widgets <-> the preset form.
+  PresetForm preset_form() const;
+  void show_tables(const PresetForm& form);
 
   Fl_Group* left_group;
   Fl_Box* pump_type_caption;
@@ -75,7 +68,6 @@ class xFactorySet : public Fl_Double_Window {
  private:
   static void widget_cb(Fl_Widget* w, void* self);
   void on_widget(Fl_Widget* w);
-  void set_columns(Fl_StringTable* t, int n, int first);
 
   Fl_Window* main_window_ = nullptr;
 };

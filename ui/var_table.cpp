@@ -12,6 +12,7 @@ int ChanVarTable::next_channel_ = 0;
 namespace {
 constexpr int kTableFontSize = 9;
 constexpr int kRowHeaderWidth = 64;
+constexpr Fl_Color kSelectedCellColor = 50;  // light grey: blue would hide the first cell's text
 }  // namespace
 
 ChanVarTable::ChanVarTable(UTRKDevice* dev, ChannelCopies* copies)
@@ -26,6 +27,7 @@ ChanVarTable::ChanVarTable(UTRKDevice* dev, ChannelCopies* copies)
   table->row_header_size = kTableFontSize;
   table->col_header_size = kTableFontSize;
   table->row_header_font = FL_HELVETICA;
+  table->cell_selected_bg = kSelectedCellColor;
   for (int r = 0; r < kChannelFieldCount; ++r) table->row_name(r, kChannelFields[r].name);
   for (int c = 0; c < kChannelCount; ++c) table->col_name(c, channelColumnName(c).c_str());
   table->end();
