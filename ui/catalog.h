@@ -21,3 +21,8 @@ int catalog_load_path(const char* path);
 void catalog_unload();
 // The translation of text, or text itself when the catalog has none. Never allocates.
 const char* tr(const char* text);
+
+// Marks a text kept in a table for translation where it is shown later through tr(): the
+// catalog check finds texts by the names tr and N_, so a table entry written N_("Free") is
+// checked against the Russian catalog like a direct tr("Free").
+constexpr const char* N_(const char* text) { return text; }
