@@ -213,7 +213,8 @@ TEST_F(FirmwareSim, CommandLineUpdateAndLeaveBoot) {
   ASSERT_TRUE(sim.start(args));
   std::vector<uint8_t> image = pattern(20 * kImageRecordBytes, 5);
   writeFile(imagePath, image);
-  const std::string cli = testsupport::buildDir() + "/korvane-cli --port TCPC_127.0.0.1:" +
+  // Run from the temporary folder: no catalog and no preferences file of the build tree.
+  const std::string cli = "cd " + dir + " && " + testsupport::buildDir() + "/korvane-cli --port TCPC_127.0.0.1:" +
                           std::to_string(sim.listenPort()) + " --baud 9600 ";
   std::string outFile = dir + "/cli.out";
   int rc = std::system((cli + "firmware " + imagePath + " --max-baud 0 >" + outFile + " 2>&1").c_str());
