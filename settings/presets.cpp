@@ -161,7 +161,8 @@ int applyPreset(BoardSession& s, SettingsState& st, const PresetForm& f) {
     return 0;
   }
   st.readCopy = main;
-  restartController(s);
+  // The extra record goes before the restart: a restart ends the admin log-in and may move
+  // the board to the preset's side A address, so a write after it would be refused.
   if (f.pumpType == kPumpC4000) {
     st.extra = presetExtraSettings();
     if (writeBlockPolled(s, kExtraSettingsAddress, kBankData, st.extra.data(), kExtraSettingsSize) != kResultDone) {
@@ -170,6 +171,7 @@ int applyPreset(BoardSession& s, SettingsState& st, const PresetForm& f) {
     }
     if (st.onExtraRead) st.onExtraRead();
   }
+  restartController(s);
   s.op->alert(tr("All ok"));
   // The restarted board answers at the preset's side A address.
   const uint8_t sideA = static_cast<uint8_t>(main.get(ms::side_addr0));
