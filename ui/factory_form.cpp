@@ -59,7 +59,9 @@ xFactorySet::xFactorySet(int w, int h, const char* label) : Fl_Double_Window(w, 
   pump_type = choice(104, 40, 160, 24, {});
   for (const char* t : kPumpTypeItems) add_plain_menu_item(pump_type, tr(t));
 
-  side_count_group = framed_group(24, 88, 136, 40, "Side count");
+  // The side A column starts 8 px left of the nominal 24 so that the translated "Side
+  // address" label stays inside its frame.
+  side_count_group = framed_group(16, 88, 144, 40, "Side count");
   side_count = choice(32, 96, 120, 24, {kPresetSideItems[0], kPresetSideItems[1]});
   side_count_group->end();
 
@@ -67,7 +69,7 @@ xFactorySet::xFactorySet(int w, int h, const char* label) : Fl_Double_Window(w, 
   nozzle_count = choice(240, 96, 64, 24, {"1", "2", "3", "4", "5"});
   nozzle_count_group->end();
 
-  side_a_group = framed_group(24, 144, 136, 96, "Side A");
+  side_a_group = framed_group(16, 144, 144, 96, "Side A");
   side_a_address = new Fl_Int_Input(120, 152, 32, 24, tr("Side address"));
   side_a_address->labelsize(kLabelSize);
   side_a_address->textsize(kLabelSize);

@@ -4,7 +4,10 @@
 #include "settings/settings_state.h"
 
 #include "chan_sim.h"
+#include "ui/catalog.h"
+#include "ui/chan_form.h"
 #include "ui/factory_form.h"
+#include "ui/var_table.h"
 
 namespace {
 
@@ -90,6 +93,33 @@ TEST(FactoryWindow, ScreenshotsOfEveryPumpType) {
     chantest::screenshot(&w, "factory_" + std::string(kPumpTypeItems[t]));
   }
   w.hide();
+}
+
+TEST(FactoryWindow, ScreenshotsInRussian) {
+  if (!std::getenv("KORVANE_SHOTS")) GTEST_SKIP() << "KORVANE_SHOTS not set";
+  ASSERT_EQ(catalog_load_path((testsupport::buildDir() + "/ru/korvane_v3.mo").c_str()), 1);
+  {
+    xFactorySet w(707, 377, tr("Factory settings"));
+    w.open();
+    choose(w.pump_type, kPumpC4000);
+    choose(w.nozzle_count, 4);
+    chantest::screenshot(&w, "ru_factory");
+    w.hide();
+    xChanForm c(811, 568, tr("Channel settings"));
+    c.attach(nullptr, nullptr, [] { return 5; });
+    c.open();
+    c.selector->value(9);
+    c.state->value(20);
+    chantest::screenshot(&c, "ru_channel_settings");
+    c.hide();
+    ChannelCopies copies;
+    ChanVarTable t(nullptr, &copies);
+    t.show();
+    t.read_once();
+    chantest::screenshot(&t, "ru_channel_variables");
+    t.hide();
+  }
+  catalog_unload();
 }
 
 // The writes the tool sends: (bank, address) of every block-write frame, in order.
