@@ -294,3 +294,43 @@ TEST_F(SimDevice, DelayedRepliesStillArriveWithinTheBudget) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SimConnect, ReachesTheToolsTcpServerAndReconnectsAfterItReopens) {
+  tickStart();
+  portTableShutdownForTests();
+  portTableInit();
+  const int tcpPort = testsupport::freeTcpPort();
+  const std::string name = "TCPS_" + std::to_string(tcpPort);
+  uint16_t port = 0;
+  ASSERT_EQ(portOpen(name.c_str(), &port), 0);
+  simtest::SimProcess sim;
+  ASSERT_TRUE(sim.start({"--connect", "127.0.0.1:" + std::to_string(tcpPort), "--board", "6"}));
+  EXPECT_EQ(sim.readyLine, "korvane-sim: connecting to 127.0.0.1:" + std::to_string(tcpPort));
+  // The server accepts on its next use; wait until the simulator reports the connection.
+  std::string line;
+  for (int i = 0; i < 50 && line.empty(); ++i) {
+    portAvailable(port);
+    line = sim.readLine(100);
+  }
+  EXPECT_EQ(line, "korvane-sim: connected to 127.0.0.1:" + std::to_string(tcpPort));
+  UTRKDevice dev(port);
+  uint8_t out[3] = {};
+  ASSERT_EQ(pollRequest(dev, [&] { return dev.identify(out, 6); }), kResultDone);
+  EXPECT_EQ(out[0], 6);
+
+  portClose(port);
+  ASSERT_EQ(portOpen(name.c_str(), &port), 0);
+  dev.port = port;
+  line.clear();
+  for (int i = 0; i < 50 && line.empty(); ++i) {
+    portAvailable(port);
+    line = sim.readLine(100);
+  }
+  EXPECT_EQ(line, "korvane-sim: connected to 127.0.0.1:" + std::to_string(tcpPort));
+  EXPECT_EQ(pollRequest(dev, [&] { return dev.identify(out, 6); }), kResultDone);
+  portTableShutdownForTests();
+}
+
+}  // namespace
