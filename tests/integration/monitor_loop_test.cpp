@@ -417,3 +417,58 @@ TEST(MonitorSim, DeliveryIsFollowedFromLoadStartToFinished) {
 }
 
 }  // namespace
+
+namespace {
+
+struct CliRun {
+  int status;
+  std::string out;
+};
+
+CliRun runCli(const std::string& dir, const std::string& port, const std::string& args) {
+  const std::string outFile = dir + "/cli.out";
+  const std::string cmd = "cd " + dir + " && " + testsupport::buildDir() +
+                          "/korvane-cli --port TCPC_127.0.0.1:" + port + " " + args + " >" +
+                          outFile + " 2>&1";
+  int rc = std::system(cmd.c_str());
+  std::string text;
+  if (FILE* f = std::fopen(outFile.c_str(), "rb")) {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+  }
+  return {WEXITSTATUS(rc), text};
+}
+
+TEST(MonitorCli, FuelCommandsAndMonitorFromTheCommandLine) {
+  simtest::SimProcess sim;
+  ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--board", "1:$", "--flow", "60"}));
+  const std::string dir = testsupport::makeTempDir();
+  const std::string p = std::to_string(sim.listenPort());
+
+  CliRun r = runCli(dir, p, "fuel price 45.60");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "Ok\n");
+  r = runCli(dir, p, "fuel volume 0.3");
+  EXPECT_EQ(r.status, 0) << r.out;
+  r = runCli(dir, p, "monitor --count 15");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("State: Load start\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("State: 0000.30 Finished\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Performance: mass flow "), std::string::npos) << r.out;
+  // Finished, then freed: a second finish frees the nozzle.
+  EXPECT_EQ(runCli(dir, p, "fuel finish").status, 0);
+
+  EXPECT_EQ(runCli(dir, p, "fuel volume 1.234").status, 2);
+  EXPECT_EQ(runCli(dir, p, "fuel volume -1").status, 2);
+  EXPECT_EQ(runCli(dir, p, "fuel volume").status, 2);
+  EXPECT_EQ(runCli(dir, p, "fuel finish --nozzle 6").status, 2);
+  EXPECT_EQ(runCli(dir, p, "fuel pour 1").status, 2);
+  // The board serves one side: side B has no address.
+  r = runCli(dir, p, "fuel finish --side B");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("side B address unknown"), std::string::npos) << r.out;
+}
+
+}  // namespace
