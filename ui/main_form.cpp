@@ -169,11 +169,11 @@ std::string xMainForm::build_banner() { return std::string("Korvane v3 ") + __DA
 void xMainForm::build_main_tab() {
   tab_main = new Fl_Group(0, kTabTop, 992, 551, tr("Main"));
   tab_main->labelsize(kLabelSize);
-  port_choice = new Fl_Choice(8, 66, 100, kRowH);
+  port_choice = new Fl_Choice(8, 66, 92, kRowH);
   port_choice->textsize(kLabelSize);
-  baud_choice = new Fl_Input_Choice(112, 66, 76, kRowH);
+  baud_choice = new Fl_Input_Choice(104, 66, 70, kRowH);
   baud_choice->textsize(kLabelSize);
-  port_button = button<Fl_Button>(192, 65, 88, kButtonH, "Open port");
+  port_button = button<Fl_Button>(178, 65, 102, kButtonH, "Open port");
 
   log_view = new Fl_Text_Editor(8, 96, 272, 408);
   log_view->textsize(kLabelSize);
@@ -276,26 +276,26 @@ void xMainForm::build_main_settings_tab() {
   int i = 0;
   for (const Field& f : fields) {
     const int col = i % 3, row = i / 3;
-    *f.widget = above<Fl_Int_Input>(180 + col * 160, 82 + row * 44, 150, kRowH, f.label);
+    *f.widget = above<Fl_Int_Input>(175 + col * 155, 82 + row * 44, 145, kRowH, f.label);
     (*f.widget)->value("0");
     set(f.id, *f.widget);
     ++i;
   }
 
-  Fl_Group* start_pair = plain_group(180, 350, 150, 48);
-  immediate_start = radio(180, 350, 150, "Immediate start");
-  start_20ml = radio(180, 374, 150, "20 ml start");
+  Fl_Group* start_pair = plain_group(175, 350, 150, 48);
+  immediate_start = radio(175, 350, 150, "Immediate start");
+  start_20ml = radio(175, 374, 150, "20 ml start");
   start_pair->end();
-  Fl_Group* count_pair = plain_group(340, 350, 150, 48);
-  no_counting = radio(340, 350, 150, "No counting");
-  count_3s = radio(340, 374, 150, "Count for 3 seconds");
+  Fl_Group* count_pair = plain_group(330, 350, 150, 48);
+  no_counting = radio(330, 350, 150, "No counting");
+  count_3s = radio(330, 374, 150, "Count for 3 seconds");
   count_pair->end();
-  price_dot_group = plain_group(500, 330, 150, 72);
-  dot_xx_yy = radio(500, 330, 150, "price dot position XX.YY");
-  dot_xxx_y = radio(500, 354, 150, "price dot position XXX.Y");
-  dot_xxxx = radio(500, 378, 150, "price dot position XXXX");
+  price_dot_group = plain_group(485, 330, 170, 72);
+  dot_xx_yy = radio(485, 330, 170, "price dot position XX.YY");
+  dot_xxx_y = radio(485, 354, 170, "price dot position XXX.Y");
+  dot_xxxx = radio(485, 378, 170, "price dot position XXXX");
   price_dot_group->end();
-  volume_dot = button<Fl_Check_Button>(500, 404, 150, kRowH, "Volume dot position XXXX.YYY");
+  volume_dot = button<Fl_Check_Button>(330, 404, 250, kRowH, "Volume dot position XXXX.YYY");
   volume_dot->down_box(FL_DOWN_BOX);
   set(MainControl::ImmediateStart, immediate_start);
   set(MainControl::Start20ml, start_20ml);
@@ -317,19 +317,20 @@ void xMainForm::build_main_settings_tab() {
     t->end();
     return t;
   };
-  azt_a = azt(180, 446, "AZT2.0 side A addresses");
-  azt_b = azt(340, 446, "AZT2.0 side B addresses");
+  azt_a = azt(175, 446, "AZT2.0 side A addresses");
+  azt_b = azt(375, 446, "AZT2.0 side B addresses");
   set(MainControl::AztSideA, azt_a);
   set(MainControl::AztSideB, azt_b);
 
-  bmu_group = framed_group(180, 494, 470, 96, "BMU passwords");
-  bmu_admin = above<Fl_Int_Input>(188, 514, 145, kRowH, "Admin password");
+  // Five inputs in two rows; the admin password takes the last slot, where its longer
+  // label has room.
+  bmu_group = framed_group(175, 494, 480, 96, "BMU passwords");
+  bmu_admin = above<Fl_Int_Input>(338, 558, 145, kRowH, "Admin password");
   for (int u = 0; u < 4; ++u) {
     static const char* const kUserLabels[] = {"User0 password", "User1 password",
                                               "User2 password", "User3 password"};
-    const int slot = u + 1;
-    bmu_user[u] = above<Fl_Int_Input>(188 + (slot % 3) * 155, 514 + (slot / 3) * 44, 145,
-                                      kRowH, kUserLabels[u]);
+    bmu_user[u] = above<Fl_Int_Input>(183 + (u % 3) * 155, 514 + (u / 3) * 44, 145, kRowH,
+                                      kUserLabels[u]);
   }
   bmu_group->end();
   set(MainControl::BmuAdmin, bmu_admin);
@@ -355,23 +356,23 @@ void xMainForm::build_extra_tab() {
     if (d.kind != ControlKind::Input) continue;
     const auto id = static_cast<ExtraControl>(d.id);
     const int col = i / 9, row = i % 9;
-    const int x = 10 + col * 200, y = 82 + row * 44;
+    const int x = 10 + col * 240, y = 82 + row * 44;
     Fl_Input* in;
     if (id >= ExtraControl::FailPressure && id <= ExtraControl::HeaterOffTemp)
-      in = above<Fl_Float_Input>(x, y, 180, kRowH, d.label);
+      in = above<Fl_Float_Input>(x, y, 220, kRowH, d.label);
     else if (id >= ExtraControl::TcpIp && id <= ExtraControl::TcpGateway)
-      in = above<Fl_Input>(x, y, 180, kRowH, d.label);
+      in = above<Fl_Input>(x, y, 220, kRowH, d.label);
     else
-      in = above<Fl_Int_Input>(x, y, 180, kRowH, d.label);
+      in = above<Fl_Int_Input>(x, y, 220, kRowH, d.label);
     extra_ctl_[static_cast<size_t>(id)] = in;
     ++i;
   }
-  massmeter_type = choice_with(620, 82, 200, "Massmeter type", kMassmeterTypeItems, 4);
-  mass_flags = check_list(620, 120, 362, 164, kMassFlagItems, 8);
+  massmeter_type = choice_with(730, 82, 200, "Massmeter type", kMassmeterTypeItems, 4);
+  mass_flags = check_list(730, 120, 256, 164, kMassFlagItems, 8);
   extra_ctl_[static_cast<size_t>(ExtraControl::MassmeterType)] = massmeter_type;
   extra_ctl_[static_cast<size_t>(ExtraControl::MassFlagList)] = mass_flags;
-  es_read = button<Fl_Button>(620, 300, 150, kButtonH, "Read settings");
-  es_save = button<Fl_Button>(780, 300, 150, kButtonH, "Save settings");
+  es_read = button<Fl_Button>(730, 300, 200, kButtonH, "Read settings");
+  es_save = button<Fl_Button>(730, 332, 200, kButtonH, "Save settings");
   tab_extra->end();
 }
 
@@ -381,13 +382,13 @@ void xMainForm::build_sides_tab() {
   for (int s = 0; s < 2; ++s) {
     SideGroup& g = sides[s];
     const int y = 82 + s * 170;
-    g.group = framed_group(10, y, 310, 150, s == 0 ? "Side A" : "Side B");
+    g.group = framed_group(10, y, 335, 150, s == 0 ? "Side A" : "Side B");
     g.active_nozzle = above<Fl_Int_Input>(20, y + 22, 140, kRowH, "Active nozzle");
-    g.calibration_count = above<Fl_Int_Input>(170, y + 22, 140, kRowH, "Calibration count");
+    g.calibration_count = above<Fl_Int_Input>(170, y + 22, 165, kRowH, "Calibration count");
     g.delivery_count = above<Fl_Int_Input>(20, y + 66, 140, kRowH, "Delivery count");
-    g.wrong_clear_count = above<Fl_Int_Input>(170, y + 66, 140, kRowH, "Wrong clear count");
+    g.wrong_clear_count = above<Fl_Int_Input>(170, y + 66, 165, kRowH, "Wrong clear count");
     g.calibration_date = above<Fl_Input>(20, y + 110, 140, kRowH, "Calibration date");
-    g.clear = button<Fl_Button>(170, y + 109, 140, kButtonH, "Clear");
+    g.clear = button<Fl_Button>(170, y + 109, 165, kButtonH, "Clear");
     g.group->end();
   }
   sn_read = button<Fl_Button>(10, 440, 150, kButtonH, "Read settings");
@@ -396,16 +397,16 @@ void xMainForm::build_sides_tab() {
     const int y = 82 + k * 52;
     char text[64];
     snprintf(text, sizeof text, "Meter %d type", k + 1);
-    meter_type[k] = above<Fl_Int_Input>(340, y, 140, kRowH, nullptr);
+    meter_type[k] = above<Fl_Int_Input>(360, y, 140, kRowH, nullptr);
     meter_type[k]->copy_label(tr(text));
     snprintf(text, sizeof text, "Meter %d phase", k + 1);
-    meter_phase[k] = above<Fl_Choice>(495, y, 140, kRowH, nullptr);
+    meter_phase[k] = above<Fl_Choice>(510, y, 140, kRowH, nullptr);
     meter_phase[k]->copy_label(tr(text));
     meter_phase[k]->textsize(kLabelSize);
     snprintf(text, sizeof text, "Calibration %d count", k + 1);
-    meter_calibration[k] = above<Fl_Output>(650, y, 140, kRowH, nullptr);
+    meter_calibration[k] = above<Fl_Output>(660, y, 140, kRowH, nullptr);
     meter_calibration[k]->copy_label(tr(text));
-    meter_coefficient[k] = above<Fl_Output>(805, y, 170, kRowH, "Coefficient");
+    meter_coefficient[k] = above<Fl_Output>(810, y, 170, kRowH, "Coefficient");
   }
   tab_sides->end();
 }
