@@ -208,6 +208,25 @@ TEST_F(TcpPortTest, ClientReconnectsTransparentlyAfterThePeerDrops) {
   EXPECT_EQ(b[1], 8);
 }
 
+TEST_F(TcpPortTest, RefusedConnectIsRetriedAfterAShortPauseNotOnEveryPoll) {
+  tickUseFakeClock(true);
+  tickSetFake(5000);
+  const uint16_t port = openPort("TCPC_127.0.0.1:" + std::to_string(tcpPort_));
+  const PortEntry* e = portEntry(port);
+  const uint8_t b = 1;
+  ASSERT_TRUE(waitFor([&] { return portAvailable(port) == 0 && e->clientDeadline[0] == 5100u; }));
+  int listener = keep(listenOn(tcpPort_));
+  for (int i = 0; i < 5; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(portWrite(port, &b, 1), 0);
+  }
+  EXPECT_EQ(e->connecting, 0u);
+  tickAdvanceFake(100);
+  ASSERT_TRUE(waitFor([&] { return portWrite(port, &b, 1) == 1; }));
+  int peer = keep(acceptWithin(listener));
+  EXPECT_EQ(recvBytes(peer, 1), std::vector<uint8_t>{1});
+}
+
 TEST_F(TcpPortTest, PendingConnectIsAbandonedAndRestartedAfterTenSeconds) {
   // A listener with a full backlog never completes the handshake, so the connect hangs.
   int listener = keep(listenOn(tcpPort_, 0));
