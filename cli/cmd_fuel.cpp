@@ -130,7 +130,7 @@ void learnNozzleFlags(SideMonitor& mon) {
     portWaitInput(mon.dev->port, 1);
     mon.step();
   }
-  mon.pause();
+  mon.pauseSideMonitor();
   mon.timer = nullptr;
 }
 
@@ -217,12 +217,12 @@ int cmdMonitor(CliContext& ctx, const std::vector<std::string>& argsIn) {
 
   LoopTimer timer;
   mon.timer = &timer;
-  mon.start(so.sideB);
+  mon.startSideMonitor(so.sideB);
   while (timer.pending) {
     int32_t left = static_cast<int32_t>(timer.due - nowMs());
     if (left > 0) tickSleepMs(static_cast<uint32_t>(left));
     timer.pending = false;
-    mon.onTimer();
+    mon.sideMonitorStep();
   }
   return kCliOk;
 }

@@ -79,7 +79,7 @@ int sendFuellingCommand(SideMonitor& mon, int code, int64_t value, bool quiet, O
     if (!quiet && op) op->alert(tr("Operation failed"));
     return kResultRefused;
   }
-  mon.pause();
+  mon.pauseSideMonitor();
   const uint16_t port = mon.dev ? mon.dev->port : 0;
   if (!(mon.nozzleFlags & 0x80)) {
     send(port, mon.monitorAddress, static_cast<uint8_t>(kFuelCommandBase | mon.nozzle),

@@ -68,7 +68,7 @@ void SideMonitor::show(const std::function<void(const std::string&)>& field,
   if (field) field(text);
 }
 
-void SideMonitor::start(bool sideB) {
+void SideMonitor::startSideMonitor(bool sideB) {
   selectSide(sideB);
   stopRequested = false;
   if (timer) timer->arm(kMonitorFirstStepMs);
@@ -171,12 +171,12 @@ int SideMonitor::step() {
   return static_cast<int>(kMonitorStepMs);
 }
 
-void SideMonitor::onTimer() {
+void SideMonitor::sideMonitorStep() {
   int delay = step();
   if (delay >= 0 && timer) timer->arm(static_cast<uint32_t>(delay));
 }
 
-void SideMonitor::pause() {
+void SideMonitor::pauseSideMonitor() {
   while (monitorState != kMonitorIdle) {
     stopRequested = true;
     step();

@@ -75,16 +75,16 @@ class SideMonitor {
   uint16_t lastPressureTenths = 0;
 
   // The "Load" tab came to the front: follow side A (or B), first step after 0.1 s.
-  void start(bool sideB);
+  void startSideMonitor(bool sideB);
   void selectSide(bool sideB) { monitorAddress = sideB ? sideBAddress : sideAAddress; }
   // One step of the poll loop. Returns the delay before the next step in ms, or kMonitorStop.
   // Does not touch the timer.
   int step();
   // The timer callback: one step, then re-arms the timer when the step asks for it.
-  void onTimer();
+  void sideMonitorStep();
   // Brings the loop to idle between exchanges so that the bus is free, then re-arms the
   // timer (0.05 s). Afterwards exactly one monitor timer is pending.
-  void pause();
+  void pauseSideMonitor();
 
  private:
   uint16_t port() const { return dev ? dev->port : 0; }

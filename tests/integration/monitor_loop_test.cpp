@@ -128,7 +128,7 @@ class MonitorPeer : public ::testing::Test {
     mon.view.showState = [this](const std::string& s) { states.push_back(s); };
     mon.view.showPerformance = [this](const std::string& s) { performance.push_back(s); };
     mon.view.showIndicator = [this](int i, bool on) { indicators[i] = on; };
-    mon.start(false);
+    mon.startSideMonitor(false);
   }
   void TearDown() override {
     tickUseFakeClock(false);
@@ -250,7 +250,7 @@ TEST_F(MonitorPeer, PauseBetweenExchangesLeavesOneTimerAndSendsNothingNew) {
   mon.step();
   EXPECT_EQ(peer.readN(4), header(3, 0x82));
   int armsBefore = timer.arms;
-  mon.pause();   // the poll is unanswered: the pause waits out its 150 ms
+  mon.pauseSideMonitor();   // the poll is unanswered: the pause waits out its 150 ms
   EXPECT_EQ(mon.monitorState, kMonitorIdle);
   EXPECT_FALSE(mon.stopRequested);
   EXPECT_EQ(timer.arms, armsBefore + 1);
@@ -258,7 +258,7 @@ TEST_F(MonitorPeer, PauseBetweenExchangesLeavesOneTimerAndSendsNothingNew) {
   EXPECT_EQ(states, (std::vector<std::string>{"Timeout!"}));
   EXPECT_TRUE(peer.readN(1, 50).empty());
   // Pausing an idle monitor sends nothing.
-  mon.pause();
+  mon.pauseSideMonitor();
   EXPECT_TRUE(peer.readN(1, 50).empty());
   EXPECT_EQ(timer.arms, armsBefore + 2);
 }
@@ -376,7 +376,7 @@ TEST(MonitorSim, DeliveryIsFollowedFromLoadStartToFinished) {
     if (states.empty() || states.back() != s) states.push_back(s);
   };
   mon.view.showPerformance = [&](const std::string& s) { perf.push_back(s); };
-  mon.start(false);
+  mon.startSideMonitor(false);
 
   auto runUntil = [&](auto done, uint32_t limitMs) {
     const uint32_t until = nowMs() + limitMs;
@@ -384,7 +384,7 @@ TEST(MonitorSim, DeliveryIsFollowedFromLoadStartToFinished) {
       int32_t left = static_cast<int32_t>(timer.due - nowMs());
       if (left > 0) tickSleepMs(static_cast<uint32_t>(left));
       timer.pending = false;
-      mon.onTimer();
+      mon.sideMonitorStep();
     }
   };
   runUntil([&] { return !states.empty(); }, 2000);

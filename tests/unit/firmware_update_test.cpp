@@ -174,17 +174,11 @@ TEST(FirmwareFrames, CpuInformationDecodesPartFlashPageAndFamily) {
   EXPECT_FALSE(decodeCpuInfo(r.data(), &c));
 }
 
-TEST(FirmwareFrames, BaudPayloadAndFirstPageNumbers) {
+TEST(FirmwareFrames, BaudPayloadAndBaudTexts) {
   uint8_t p[4];
   buildBaudPayload(38400, p);
   std::vector<uint8_t> v(p, p + 4);
   EXPECT_EQ(v, (std::vector<uint8_t>{0x80, 0x01, 0x00, sum({0x80, 0x01, 0x00}, 0, 3)}));
-  EXPECT_EQ(firstPageNumber(1024), 4);
-  EXPECT_EQ(firstPageNumber(2048), 2);
-  EXPECT_EQ(firstPageNumber(16384), 0);
-  EXPECT_EQ(firstPageNumber(4096), 0xFFFF);
-  EXPECT_TRUE(usesPagedForm(16384));
-  EXPECT_FALSE(usesPagedForm(131072));
   EXPECT_EQ(baudFromText("38400"), 38400u);
   EXPECT_EQ(baudFromText(" 115200x"), 115200u);
   EXPECT_EQ(baudFromText("-9600"), 0u);

@@ -110,11 +110,11 @@ TEST(MonitorLoop, StartPauseAndTabLeaveKeepOneTimer) {
   mon.timer = &timer;
   mon.sideAAddress = 3;
   mon.sideBAddress = 4;
-  mon.start(true);
+  mon.startSideMonitor(true);
   EXPECT_EQ(mon.monitorAddress, 4);
   EXPECT_EQ(timer.lastDelay, kMonitorFirstStepMs);
   // Idle pause: nothing to drive, one timer re-armed at the loop's pace.
-  mon.pause();
+  mon.pauseSideMonitor();
   EXPECT_EQ(timer.pending, 1);
   EXPECT_EQ(timer.arms, 2);
   EXPECT_EQ(timer.lastDelay, kMonitorStepMs);
