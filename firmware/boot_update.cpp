@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include <sys/stat.h>
+
 #include "link/port.h"
 #include "link/tick.h"
 #include "protocol/utrk_device.h"
@@ -238,6 +240,9 @@ FirmwareOutcome updateFirmware(BootLink& link, Operator& op, const FirmwareUpdat
   FilePtr file;
   if (!req.imagePath.empty() && req.imagePath.size() <= kMaxImagePathUnits)
     file.reset(std::fopen(req.imagePath.c_str(), "rb"));
+  // A folder opens for reading here but yields no bytes: it would pass for an empty image.
+  struct stat st;
+  if (file && (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode))) file.reset();
   if (!file) {
     op.alert(tr("Cannot open file."));
     op.repaint();

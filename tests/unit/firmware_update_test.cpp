@@ -384,6 +384,10 @@ TEST_F(FirmwareUpdate, MissingFileAlertsAndRestoresTheLine) {
   EXPECT_EQ(op.alerts, (std::vector<std::string>{"Cannot open file."}));
   EXPECT_TRUE(board.frames.empty());
   EXPECT_EQ(board.lineRates, (std::vector<uint32_t>{9600}));
+  // A folder is not an image, although it opens for reading.
+  req.imagePath = dir;
+  EXPECT_EQ(updateFirmware(board, op, req).result, FirmwareResult::CannotOpenFile);
+  EXPECT_TRUE(board.frames.empty());
 }
 
 TEST_F(FirmwareUpdate, LeaveBootloaderReportsOnlyFailure) {
