@@ -78,6 +78,7 @@ constexpr uint8_t kStatusOk = 0x00;
 constexpr uint8_t kStatusRefused = 0xFF;
 constexpr uint8_t kStatusBadValue = 0xFE;
 const char* const kBootText = "TRK boot loader v1.2";
+const char* const kAppTextAfterBoot = "TRK controller v3.1";
 
 // Channel states of the channel record.
 constexpr uint8_t kStateFree = 0;
@@ -334,9 +335,10 @@ void Board::handleFrame(uint64_t nowMs, bool answerAny, FrameEvent* ev) {
       ev->reply[3] = busChecksum(ev->reply.data(), 3);
       return;
     case 0x00: {
-      const std::string& t = bootMode_ && cfg_.textCp866.find("boot load") == std::string::npos
-                                 ? std::string(kBootText)
-                                 : cfg_.textCp866;
+      // A board started in its boot loader runs the plain application once it has left it.
+      const bool bootText = cfg_.textCp866.find("boot load") != std::string::npos;
+      const std::string t = bootMode_ ? (bootText ? cfg_.textCp866 : kBootText)
+                                      : (bootText ? kAppTextAfterBoot : cfg_.textCp866);
       ev->reply.assign(t.begin(), t.end());
       ev->reply.push_back(0x00);
       return;
@@ -961,6 +963,8 @@ void Board::doBootBlock(FrameEvent* ev, bool paged) {
     position = b[0] | (b[1] << 8);
     record = b + 2;
   }
+  // Blocks beyond the flash are not acknowledged (and never make the image huge).
+  if (position >= cfg_.cpu.flashKb * 1024u / 256u) return;
   blocks_[position].assign(record, record + kRecordSize);
   blocksSinceEnter_ = true;
   replyStatus(ev, kStatusOk);

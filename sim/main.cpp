@@ -102,7 +102,10 @@ const char* const kHelp =
     "    Commands that do not fit the state get 0xFF; bad BCD or codes get 0xFE. Prices change\n"
     "    only while the nozzle does not deliver. Deliveries update the channel record totals.\n"
     "  - Boot loader: 0xFA enters (0xFF while a delivery is pending), 0xF1 leaves. Block frames\n"
-    "    with a bad checksum are not acknowledged. A gap in the received blocks reads as 0xFF.\n";
+    "    with a bad checksum, or for a place beyond the flash, are not acknowledged. A gap in the\n"
+    "    received blocks reads as 0xFF. A board started in its boot loader (text with\n"
+    "    \"boot load\") answers \"TRK controller v3.1\" once it has left it. In the boot loader only\n"
+    "    identify, text, last error and the boot commands are answered.\n";
 
 uint64_t nowMs() {
   using namespace std::chrono;

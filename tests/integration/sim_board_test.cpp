@@ -203,6 +203,7 @@ TEST(SimBootLoader, PagesMapToImagePositionsAndGapsReadAsErased) {
   EXPECT_EQ(block(4, 0, 0x10), Bytes{0x00});
   EXPECT_EQ(block(5, 1, 0x51), Bytes{0x00});   // position 5; 1..4 never sent
   EXPECT_EQ(block(4, 4, 0x99), Bytes{});       // index beyond a page: not acknowledged
+  EXPECT_EQ(block(3, 0, 0x99), Bytes{});       // before the first page: beyond the flash
   const Bytes img = line.bus.board(0).image();
   ASSERT_EQ(img.size(), 6u * sim::kRecordSize);
   EXPECT_EQ(img[0], 0x10);

@@ -51,7 +51,9 @@ class SimFuelling : public ::testing::Test {
   }
   Bytes status(uint8_t nozzle, uint8_t address = 1) {
     Bytes r = exchange(address, static_cast<uint8_t>(0x80 | nozzle), {}, 8);
-    if (r.size() == 8) EXPECT_EQ(r[7], cs(r, 0, 7));
+    if (r.size() == 8) {
+      EXPECT_EQ(r[7], cs(r, 0, 7));
+    }
     return r;
   }
   uint8_t command(uint8_t nozzle, const Bytes& b, uint8_t base = 0x10, uint8_t address = 1) {
@@ -309,6 +311,8 @@ TEST_F(SimBoot, BootLoaderAnswersOnlyItsCommandsAndNamesItselfInTheText) {
   block[275] = frameChecksum(block.data(), 275);
   EXPECT_EQ(exchange(1, 0xF3, block, 1), Bytes{0x00});
   EXPECT_EQ(exchange(1, 0xF1, {}, 1), Bytes{0x00});   // leave
+  ASSERT_EQ(pollRequest(dev, [&] { return dev.readTextId(text); }), kResultDone);
+  EXPECT_STREQ(text, "TRK controller v3.1");   // now the application answers
   ASSERT_EQ(pollRequest(dev, [&] { return dev.readBlock(0x3101, kBankData, 68, buf, kCheckCrc, 0); }),
             kResultDone);
 }
