@@ -4,42 +4,419 @@
 #include "ui/main_form.h"
 
 #include <FL/Fl.H>
+#include <FL/fl_ask.H>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "firmware/boot_update.h"
+#include "protocol/fuelling.h"
+#include "settings/service_actions.h"
 #include "settings/settings_sequences.h"
 #include "ui/catalog.h"
+#include "ui/factory_form.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr int kScanFirstAddress = 1;
+constexpr int kScanLastAddress = 32;
+constexpr uint32_t kSipDiagRegister = 0x34;
+constexpr uint8_t kSipDiagBytes = 144;
+constexpr int kSipEntries = 12;
+constexpr uint32_t kSipAddressRegister = 0x35;
+constexpr uint8_t kSipAddressBytes = 12;
+constexpr int kIoBitsUsed = 6;
+constexpr uint8_t kExtraNoLitresFlag = 0x10;   // extra record byte 8: counters without litres
+
+// The side monitor's timer as a toolkit timeout on the GUI thread.
+class FltkMonitorTimer : public MonitorTimer {
+ public:
+  explicit FltkMonitorTimer(SideMonitor* mon) : mon_(mon) {}
+  ~FltkMonitorTimer() override { cancel(); }
+  void arm(uint32_t delayMs) override {
+    Fl::remove_timeout(&FltkMonitorTimer::fire, this);
+    Fl::add_timeout(delayMs / 1000.0, &FltkMonitorTimer::fire, this);
+  }
+  void cancel() override { Fl::remove_timeout(&FltkMonitorTimer::fire, this); }
+
+ private:
+  static void fire(void* self) { static_cast<FltkMonitorTimer*>(self)->mon_->sideMonitorStep(); }
+  SideMonitor* mon_;
+};
+
+int popcount6(uint8_t b) {
+  int n = 0;
+  for (int i = 0; i < kIoBitsUsed; ++i) n += (b >> i) & 1;
+  return n;
+}
+
+// Two-decimal text of a 64-bit value in hundredths, at least 3 characters wide.
+std::string hundredths(uint64_t v) {
+  return strprintf("%3llu.%02u", static_cast<unsigned long long>(v / 100), static_cast<unsigned>(v % 100));
+}
+
+}  // namespace
 
 void xMainForm::dispatch_action(Fl_Widget* w) {
   if (!w) return;
-  if (w == port_button) {
-    toggle_port();
-  } else if (w == get_identifier) {
-    identify_and_refresh(app.session.pumpAddress, false);
-  } else if (w == broadcast_search) {
-    identify_and_refresh(kBroadcastAddress, false);
-  } else if (w == immediate_start || w == start_20ml || w == slow_start || w == no_counting ||
-             w == count_3s || w == overfill_buffer) {
-    MainSettingsForm f = read_main_form();
-    if (w == immediate_start) onImmediateStartChosen(&f);
-    else if (w == start_20ml) onStart20mlChosen(&f);
-    else if (w == slow_start) onSlowStartEdited(&f);
-    else if (w == no_counting) onNoCountingChosen(&f);
-    else if (w == count_3s) onCount3SecondsChosen(&f);
-    else onOverfillBufferEdited(&f);
-    // Only the coupled pair is written back, so the field being typed in keeps its cursor.
-    if (w == immediate_start || w == start_20ml) slow_start->value(f.textOf(MainControl::SlowStart).c_str());
-    if (w == no_counting || w == count_3s) overfill_buffer->value(f.textOf(MainControl::OverfillBuffer).c_str());
-    if (w == slow_start) {
-      immediate_start->value(f.onOf(MainControl::ImmediateStart));
-      start_20ml->value(f.onOf(MainControl::Start20ml));
-    }
-    if (w == overfill_buffer) {
-      no_counting->value(f.onOf(MainControl::NoCounting));
-      count_3s->value(f.onOf(MainControl::Count3Seconds));
-    }
+  BoardSession& s = app.session;
+  SettingsState& st = app.settings;
+  Operator& op = *app.op;
+
+  // ---- "Main" ----
+  if (w == port_button) return toggle_port();
+  if (w == get_identifier) {
+    identify_and_refresh(s.pumpAddress, false);
+    return;
   }
+  if (w == broadcast_search) {
+    identify_and_refresh(kBroadcastAddress, false);
+    return;
+  }
+  if (w == search_pumps) {
+    search_pumps->deactivate();
+    cursor(FL_CURSOR_WAIT);
+    const uint8_t keep = s.pumpAddress;
+    for (int n = kScanFirstAddress; n <= kScanLastAddress; ++n) {
+      const int r = identifyBoard(s, static_cast<uint8_t>(n), true);
+      op.logLine(strprintf(tr(r == 1 ? "Pump %02d found" : "Pump %02d not found"), n));
+      op.repaint();
+    }
+    s.pumpAddress = keep;  // the banner's address stays; the handle is left at the last one
+    search_pumps->activate();
+    cursor(FL_CURSOR_DEFAULT);
+    return;
+  }
+  if (w == read_diagnostics) return readDiagnostics(s);
+  if (w == show_totals) {
+    showTotals(s, st);
+    return;
+  }
+  if (w == restart) {
+    restartController(s);
+    return;
+  }
+  if (w == controller_clear) {
+    controllerClear(s);
+    return;
+  }
+  if (w == disp_standard || w == disp_totals || w == disp_performance || w == disp_test ||
+      w == disp_test09) {
+    const uint8_t mode = w == disp_standard ? 0 : w == disp_totals ? 3 : w == disp_performance ? 1
+                         : w == disp_test ? 2 : 11;
+    setDisplayMode(s, mode);
+    return;
+  }
+  if (w == imitator) {
+    toggleImitator(s, st);
+    imitator->value(imitatorOn(st) ? 1 : 0);
+    return;
+  }
+  if (w == enter_serial) {
+    writeSerialNumber(s, serial_input->value() ? serial_input->value() : "");
+    return;
+  }
+  if (w == admin_password_change || w == calib_password_change) {
+    Fl_Int_Input* in = w == admin_password_change ? admin_password : calib_password;
+    changePassword(s, st, w == calib_password_change, in->value() ? in->value() : "");
+    return;
+  }
+  if (w == factory_settings) {
+    if (auto* f = dynamic_cast<xFactorySet*>(factory_window_)) f->open();
+    return;
+  }
+  if (w == read_image) {
+    exportSettings(s, st);
+    return;
+  }
+  if (w == write_image) {
+    importSettings(s, st);
+    return;
+  }
+  if (w == firmware_update) return run_firmware_update();
+  if (w == ext_firmware_update) return run_extended_firmware_update();
+
+  // ---- the tab set ----
+  if (w == tabs) return on_tab_changed();
+
+  // ---- "Main settings" ----
+  if (w == ms_read) {
+    readMainSettings(s, st);
+    return;
+  }
+  if (w == ms_save) {
+    // X11 headers define a macro None, so the "no control" value is spelled out.
+    const MainControl kNoControl = static_cast<MainControl>(-1);
+    MainControl focus = kNoControl;
+    saveMainSettings(s, st, read_main_form(), &focus);
+    if (focus != kNoControl) focus_main_control(focus);
+    return;
+  }
+  if (w == immediate_start || w == start_20ml || w == slow_start || w == no_counting ||
+      w == count_3s || w == overfill_buffer)
+    return on_coupled_control(w);
+
+  // ---- "Extra settings" ----
+  if (w == es_read) {
+    readExtraSettings(s, st);
+    return;
+  }
+  if (w == es_save) {
+    saveExtraSettings(s, st, read_extra_form());
+    return;
+  }
+
+  // ---- "Side and nozzle settings" ----
+  if (w == sn_read) return readSideNozzle(s, st);
+  if (w == sn_write) {
+    writeSideNozzle(s, st, read_side_nozzle_form());
+    return;
+  }
+  for (int side = 0; side < 2; ++side)
+    if (w == sides[side].clear) {
+      clearWrongClearCount(s, side);
+      return;
+    }
+
+  // ---- "Load" ----
+  on_load_action(w);
+}
+
+void xMainForm::on_coupled_control(Fl_Widget* w) {
+  MainSettingsForm f = read_main_form();
+  if (w == immediate_start) onImmediateStartChosen(&f);
+  else if (w == start_20ml) onStart20mlChosen(&f);
+  else if (w == slow_start) onSlowStartEdited(&f);
+  else if (w == no_counting) onNoCountingChosen(&f);
+  else if (w == count_3s) onCount3SecondsChosen(&f);
+  else onOverfillBufferEdited(&f);
+  // Only the coupled partner is written back, so the field being typed in keeps its cursor.
+  if (w == immediate_start || w == start_20ml) slow_start->value(f.textOf(MainControl::SlowStart).c_str());
+  if (w == no_counting || w == count_3s) overfill_buffer->value(f.textOf(MainControl::OverfillBuffer).c_str());
+  if (w == slow_start) {
+    immediate_start->value(f.onOf(MainControl::ImmediateStart));
+    start_20ml->value(f.onOf(MainControl::Start20ml));
+  }
+  if (w == overfill_buffer) {
+    no_counting->value(f.onOf(MainControl::NoCounting));
+    count_3s->value(f.onOf(MainControl::Count3Seconds));
+  }
+}
+
+void xMainForm::wire_side_monitor() {
+  SideMonitor& mon = app.monitor;
+  if (!monitor_timer_) monitor_timer_ = std::make_unique<FltkMonitorTimer>(&mon);
+  mon.dev = app.dev.get();
+  mon.timer = monitor_timer_.get();
+  mon.kind = app.session.kind ? app.session.kind : '#';
+  mon.sideAAddress = app.settings.readCopy.bytes[3];
+  mon.sideBAddress = app.settings.readCopy.bytes[4];
+  mon.view.showState = [this](const std::string& t) { state_field->value(t.c_str()); };
+  mon.view.showPerformance = [this](const std::string& t) { performance_field->value(t.c_str()); };
+  mon.view.showIndicator = [this](int index, bool on) {
+    const int byte = index / 8, bit = index % 8;
+    if (byte < 2 && bit < kIoBitsUsed) indicators[byte][bit]->value(on ? 1 : 0);
+  };
+  mon.view.loadTabCurrent = [this] { return tabs->value() == tab_load && app.port != 0; };
+}
+
+void xMainForm::on_tab_changed() {
+  if (!app.port) return;
+  BoardSession& s = app.session;
+  SettingsState& st = app.settings;
+  Fl_Widget* tab = tabs->value();
+  if (tab == tab_sides) {
+    readSideNozzle(s, st);
+  } else if (tab == tab_extra) {
+    readExtraSettings(s, st);
+  } else if (tab == tab_load) {
+    wire_side_monitor();
+    SideMonitor& mon = app.monitor;
+    mon.stopRequested = false;
+    mon.selectSide(load_side_b->value() != 0);
+    std::string text;
+    for (int side = 0; side < 2; ++side) {
+      ChannelRecord& rec = st.records.channels[side];
+      uint8_t* bytes = rec.data();
+      if (readBlockPolled(s, 0x2000 + 0x100u * side, kBankData, kChannelRecordSize, bytes, kCheckCrc) != 1)
+        continue;
+      if (s.kind == '$')
+        text += strprintf(tr("Side %d\n%s kg\n%s rub\n"), side + 1, hundredths(getU64(bytes + 63)).c_str(),
+                          hundredths(getU64(bytes + 55)).c_str());
+      else
+        text += strprintf(tr("Side %d\n"), side + 1);
+      if (!(st.extra.bytes[8] & kExtraNoLitresFlag)) {
+        const uint32_t whole = static_cast<uint32_t>(bytes[50]) | (static_cast<uint32_t>(bytes[51]) << 8) |
+                               (static_cast<uint32_t>(bytes[52]) << 16) | (static_cast<uint32_t>(bytes[53]) << 24);
+        text += strprintf(tr("%lu.%02u l\n"), static_cast<unsigned long>(whole), static_cast<unsigned>(bytes[54]));
+      }
+      text += "\n";
+    }
+    counters->value(text.c_str());
+    mon.startSideMonitor(load_side_b->value() != 0);
+  }
+}
+
+void xMainForm::on_load_action(Fl_Widget* w) {
+  SideMonitor& mon = app.monitor;
+  Operator& op = *app.op;
+  if (w == load_side_a || w == load_side_b) {
+    wire_side_monitor();
+    mon.selectSide(w == load_side_b);
+    return;
+  }
+  if (w == load_nozzle) {
+    mon.nozzle = static_cast<uint8_t>(load_nozzle->value() < 0 ? 1 : load_nozzle->value() + 1);
+    return;
+  }
+  auto value_of = [](Fl_Input* in) { return parseScaledDecimal(in->value() ? in->value() : "", 2); };
+  if (w == load_volume || w == load_amount || w == fulltank || w == finish || w == suspend ||
+      w == continue_ || w == set_price) {
+    wire_side_monitor();
+    int code = kFuelLoadVolume;
+    int64_t value = 0;
+    if (w == load_volume) value = value_of(volume_input);
+    else if (w == load_amount) { code = kFuelLoadAmount; value = value_of(amount_input); }
+    else if (w == fulltank) value = kFulltankValue;
+    else if (w == finish) code = kFuelFinish;
+    else if (w == suspend) code = kFuelSuspend;
+    else if (w == continue_) code = kFuelContinue;
+    else { code = kFuelSetPrice; value = value_of(price_input); }
+    sendFuellingCommand(mon, code, value, false, &op);
+    return;
+  }
+  if (w == test_prices) {
+    wire_side_monitor();
+    const int nozzles = static_cast<int>(app.settings.nozzleCount());
+    if (nozzles == 0) return;
+    const uint8_t tabNozzle = static_cast<uint8_t>(load_nozzle->value() < 0 ? 1 : load_nozzle->value() + 1);
+    sendTestPrices(mon, nozzles, load_side_b->value() != 0, tabNozzle);
+    return;
+  }
+  if (w == sip_diag) {
+    wire_side_monitor();
+    mon.pauseSideMonitor();
+    uint8_t block[kSipDiagBytes] = {};
+    const uint8_t keep = app.dev->address;
+    app.dev->address = mon.monitorAddress;
+    UTRKDevice& dev = *app.dev;
+    const int r = pollRequest(dev, [&] { return dev.readBlock(kSipDiagRegister, kBankService, kSipDiagBytes, block, kCheckNone, 0); });
+    app.dev->address = keep;
+    if (r != 1) {
+      sip_diag_text->value(tr("Read error"));
+      return;
+    }
+    std::string text;
+    for (int i = 0; i < kSipEntries; ++i) {
+      text += static_cast<char>('0' + i);
+      text += " - ";
+      for (int k = 0; k < kSipAddressBytes; ++k) {
+        // Non-printing bytes would break the multi-line field: show them as '.'.
+        const uint8_t b = block[i * kSipAddressBytes + k];
+        text += (b >= 32 && b < 127) ? static_cast<char>(b) : '.';
+      }
+      text += "\n";
+    }
+    sip_diag_text->value(text.c_str());
+    return;
+  }
+  if (w == sip_set_address) {
+    wire_side_monitor();
+    op.alert(tr("Set the desired meter's switch to 'calibrate'.\nTake the corresponding nozzle out"));
+    if (popcount6(mon.ioBits[0]) + popcount6(mon.ioBits[1]) != 1) {
+      op.alert(tr("No nozzles (or more than 1) were taken out"));
+      return;
+    }
+    mon.pauseSideMonitor();
+    uint8_t block[kSipAddressBytes] = {};
+    UTRKDevice& dev = *app.dev;
+    const uint8_t keep = dev.address;
+    dev.address = mon.monitorAddress;
+    int r = pollRequest(dev, [&] { return dev.readBlock(kSipAddressRegister, kBankService, kSipAddressBytes, block, kCheckNone, 0); });
+    dev.address = keep;
+    if (r != 1) {
+      op.alert(tr("Read error"));
+      return;
+    }
+    if (block[0] == 0) {
+      op.alert(tr("Meter does not reply"));
+      return;
+    }
+    dev.address = mon.monitorAddress;
+    r = pollRequest(dev, [&] { return dev.writeBlock(kSipAddressRegister, kBankService, block, kSipAddressBytes); });
+    dev.address = keep;
+    if (r != 1) op.alert(tr("Meter does not reply. Address changing failed"));
+  }
+}
+
+void xMainForm::run_firmware_update() {
+  Operator& op = *app.op;
+  std::string path;
+  const char* filter = app.session.kind == '$' ? "Binary\tpcb_m7_v5_*.bin\n" : "Binary\tpcb_m7_0*.bin\n";
+  if (!op.chooseFile(tr("Select a file"), filter, false, &path)) return;
+  int mode = 0;
+  if (own_op_ && app.op == own_op_.get()) {
+    // Three answers: No, Yes (the current address) and F0 (a board stuck in its boot loader).
+    const int a = fl_choice("%s", tr("No"), tr("Yes"), "F0", tr("Start updating?"));
+    mode = a == 1 ? 1 : a == 2 ? 2 : 0;
+  } else {
+    mode = op.confirm(tr("Start updating?")) ? 1 : 0;
+  }
+  if (mode == 0) return;
+  start_update(path, mode, app.session.pumpAddress);
+}
+
+void xMainForm::start_update(const std::string& path, int mode, uint8_t address) {
+  FirmwareUpdateRequest req;
+  req.imagePath = path;
+  req.mode = mode;
+  req.currentAddress = address;
+  req.maxBaud = static_cast<uint32_t>(atol(max_baud->value() ? max_baud->value() : ""));
+  req.portBaud = static_cast<uint32_t>(atol(baud_choice->value() ? baud_choice->value() : ""));
+  req.prefs = app.prefs;
+  PortBootLink link(app.port);
+  updateFirmware(link, *app.op, req);
+}
+
+void xMainForm::run_extended_firmware_update() {
+  Operator& op = *app.op;
+  std::string typed;
+  if (!op.askText(tr("Enter device address"), "", &typed)) return;
+  const uint8_t target = static_cast<uint8_t>(strtoul(typed.c_str(), nullptr, 16) & 0xFF);
+  UTRKDevice& dev = *app.dev;
+  const uint8_t keep = dev.address;
+  dev.address = target;
+  uint8_t out[3] = {0, 0, 0};
+  int r = pollRequest(dev, [&] { return dev.identify(out, target); });
+  if (r != 1) {
+    op.alert(tr("No connection"));
+    dev.address = keep;
+    return;
+  }
+  const int kind = out[1];
+  char text[129] = {};
+  if (pollRequest(dev, [&] { return dev.readTextId(text); }) == 1) op.logLine(codePageToUtf8(std::string(text), 866));
+  dev.address = keep;
+  const char* filter = nullptr;
+  switch (kind) {
+    case 35: filter = "Binary\tpcb_m7_*.bin\n"; break;
+    case 36: filter = "Binary\tpcb_m7_v5_*.bin\n"; break;
+    case 22: filter = "Binary\tpcb_desk_*.bin\n"; break;
+    case 24: filter = "Binary\tkbd_desk_*.bin\n"; break;
+    case 37: filter = "Binary\tlnk_r9_v1_*.bin\n"; break;
+    case 39: filter = "Binary\tpcb_sim_*.bin\n"; break;
+    case 40: filter = "Binary\tkbd_touch_*.bin\n"; break;
+    case 41: filter = "Binary\tbus_recorder_*.bin\n"; break;
+    default:
+      op.alert(tr("Unsupported device"));
+      return;
+  }
+  std::string path;
+  if (!op.chooseFile(tr("Select a file"), filter, false, &path)) return;
+  if (!op.confirm(tr("Start updating?"))) return;
+  start_update(path, 1, target);
 }
 
 void xMainForm::on_leave_bootloader() {

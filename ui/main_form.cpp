@@ -151,6 +151,9 @@ xMainForm::~xMainForm() {
   }
   Fl::remove_handler(global_shortcut_handler);
   set_shortcut_hooks(ShortcutHooks{});
+  if (monitor_timer_) monitor_timer_->cancel();
+  app.monitor.timer = nullptr;
+  app.monitor.view = SideMonitorView{};
   app.session.onForgetBoard = nullptr;
   app.session.onPumpAddress = nullptr;
   app.settings.onTabsEnabled = nullptr;

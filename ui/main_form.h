@@ -231,6 +231,13 @@ class xMainForm : public Fl_Double_Window {
   void fill_port_choice();
   void on_leave_bootloader();
   void on_modes2_changed();
+  void on_coupled_control(Fl_Widget* w);
+  void on_tab_changed();
+  void on_load_action(Fl_Widget* w);
+  void wire_side_monitor();
+  void run_firmware_update();
+  void run_extended_firmware_update();
+  void start_update(const std::string& path, int mode, uint8_t address);
   void show_service_values();
   void show_side_nozzle();
   SideNozzleForm read_side_nozzle_form() const;
@@ -240,6 +247,7 @@ class xMainForm : public Fl_Double_Window {
 
   std::unique_ptr<Operator> own_op_;
   Fl_Window* factory_window_ = nullptr;
+  std::unique_ptr<MonitorTimer> monitor_timer_;
   std::string banner_;
   std::string address_label_;
   std::array<Fl_Widget*, kMainControlCount> main_ctl_{};
