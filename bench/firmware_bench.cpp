@@ -29,7 +29,9 @@ class QuietOperator : public Operator {
   bool confirm(const std::string&) override { return true; }
   bool askText(const std::string&, const std::string&, std::string*) override { return false; }
   bool askPassword(const std::string&, std::string*) override { return false; }
-  bool chooseFile(const std::string&, const std::string&, bool, std::string*) override { return false; }
+  bool chooseFile(const std::string&, const std::string&, bool, std::string*) override {
+    return false;
+  }
   void logLine(const std::string& l) override { lastLine = l; }
   void logAppend(const std::string&) override {}
   void logReplaceTail(size_t, const std::string&) override {}
@@ -92,22 +94,25 @@ bool runOnce(const std::string& sim, uint32_t baud, const std::string& image, do
     QuietOperator op;
     auto t0 = std::chrono::steady_clock::now();
     FirmwareOutcome o = updateFirmware(link, op, req);
-    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     portSetTrace(nullptr);
     portClose(port);
     double minimumMs = static_cast<double>(wireBytes) * 10.0 * 1000.0 / baud;
     *ratio = ms / minimumMs;
-    std::printf("%7u baud: %u blocks, %llu bytes on the wire, line-rate minimum %.0f ms, "
-                "measured %.0f ms, ratio %.4f, %.3f ms a block %s\n",
-                baud, o.blocksSent, static_cast<unsigned long long>(wireBytes), minimumMs, ms,
-                *ratio, ms / (o.blocksSent ? o.blocksSent : 1), o.ok() ? "" : "(update FAILED)");
+    std::printf(
+        "%7u baud: %u blocks, %llu bytes on the wire, line-rate minimum %.0f ms, "
+        "measured %.0f ms, ratio %.4f, %.3f ms a block %s\n",
+        baud, o.blocksSent, static_cast<unsigned long long>(wireBytes), minimumMs, ms, *ratio,
+        ms / (o.blocksSent ? o.blocksSent : 1), o.ok() ? "" : "(update FAILED)");
     if (*ratio < 1.0) {
       // Faster than the line: the peer paces its replies but takes in what we send at once.
       // On a line paced both ways our bytes would add their own line time.
       *ratio = (ms + static_cast<double>(sentBytes) * 10.0 * 1000.0 / baud) / minimumMs;
-      std::printf("         the peer does not pace what it receives; projected ratio on a paced "
-                  "line at most %.4f\n",
-                  *ratio);
+      std::printf(
+          "         the peer does not pace what it receives; projected ratio on a paced "
+          "line at most %.4f\n",
+          *ratio);
     }
     ok = o.ok();
   }

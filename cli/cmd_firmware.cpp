@@ -22,14 +22,22 @@ int usage(const char* line) {
 
 const char* resultText(FirmwareResult r) {
   switch (r) {
-    case FirmwareResult::Finished: return "finished";
-    case FirmwareResult::CannotOpenFile: return "cannot open the image file";
-    case FirmwareResult::NoCpuInfo: return "no CPU information from the board";
-    case FirmwareResult::CpuInfoCrc: return "CPU information checksum wrong";
-    case FirmwareResult::EnterFailed: return "the board did not enter its boot loader";
-    case FirmwareResult::EnterRefused: return "the board refused: a fuel delivery is pending";
-    case FirmwareResult::BadPageSize: return "the board reports a page size of 0";
-    case FirmwareResult::BlockTimeout: return "a block was not acknowledged";
+    case FirmwareResult::Finished:
+      return "finished";
+    case FirmwareResult::CannotOpenFile:
+      return "cannot open the image file";
+    case FirmwareResult::NoCpuInfo:
+      return "no CPU information from the board";
+    case FirmwareResult::CpuInfoCrc:
+      return "CPU information checksum wrong";
+    case FirmwareResult::EnterFailed:
+      return "the board did not enter its boot loader";
+    case FirmwareResult::EnterRefused:
+      return "the board refused: a fuel delivery is pending";
+    case FirmwareResult::BadPageSize:
+      return "the board reports a page size of 0";
+    case FirmwareResult::BlockTimeout:
+      return "a block was not acknowledged";
   }
   return "failed";
 }

@@ -3,12 +3,12 @@
 // one acknowledgement byte, as fast as the line allows.
 #include "firmware/boot_update.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-
-#include <sys/stat.h>
 
 #include "link/port.h"
 #include "link/tick.h"
@@ -49,10 +49,14 @@ bool usesPagedForm(uint32_t pageBytes) { return pageBytes <= kPagedFormMaxPageBy
 
 uint16_t firstPageNumber(uint32_t pageBytes) {
   switch (pageBytes) {
-    case 1024: return 4;
-    case 2048: return 2;
-    case 16384: return 0;
-    default: return 0xFFFF;
+    case 1024:
+      return 4;
+    case 2048:
+      return 2;
+    case 16384:
+      return 0;
+    default:
+      return 0xFFFF;
   }
 }
 
@@ -95,7 +99,7 @@ uint32_t baudFromText(const char* text) {
   uint64_t v = 0;
   for (; *text >= '0' && *text <= '9'; ++text) {
     v = v * 10 + static_cast<unsigned>(*text - '0');
-    if (v > 0xFFFFFFFFu) return 0;   // not a rate any line runs at
+    if (v > 0xFFFFFFFFu) return 0;  // not a rate any line runs at
   }
   return static_cast<uint32_t>(v);
 }
@@ -174,8 +178,8 @@ int leaveBootloader(BootLink& link, Operator& op, uint8_t address) {
 namespace {
 
 // Sends every record of the image; returns Finished, BlockTimeout or BadPageSize.
-FirmwareResult sendImage(BootLink& link, Operator& op, FILE* f, uint8_t address,
-                         uint32_t pageBytes, uint32_t* blocksSent) {
+FirmwareResult sendImage(BootLink& link, Operator& op, FILE* f, uint8_t address, uint32_t pageBytes,
+                         uint32_t* blocksSent) {
   const bool paged = usesPagedForm(pageBytes);
   const uint32_t blocksPerPage = pageBytes / kRecordMemoryBytes;
   if (paged && blocksPerPage == 0) {
@@ -197,7 +201,7 @@ FirmwareResult sendImage(BootLink& link, Operator& op, FILE* f, uint8_t address,
       length = 4 + kPagedBlockFrameBytes;
       if (++indexInPage == blocksPerPage) {
         indexInPage = 0;
-        ++page;   // wraps in 16 bits, as the board counts
+        ++page;  // wraps in 16 bits, as the board counts
       }
     } else {
       buildBootCommand(address, kBootCmdWriteSequential, wire);
@@ -272,8 +276,8 @@ FirmwareOutcome updateFirmware(BootLink& link, Operator& op, const FirmwareUpdat
   if (entered != kHandshakeAccepted) {
     logLine(op, tr("Error!\n"));
     if (entered == kHandshakeRefused) logLine(op, tr("Please finish pending\nfuel deliveries\n"));
-    out.result = entered == kHandshakeRefused ? FirmwareResult::EnterRefused
-                                              : FirmwareResult::EnterFailed;
+    out.result =
+        entered == kHandshakeRefused ? FirmwareResult::EnterRefused : FirmwareResult::EnterFailed;
     return out;
   }
   // The boot loader may still be starting after the first acceptance; the second handshake

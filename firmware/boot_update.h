@@ -24,8 +24,8 @@ constexpr int kBootHandshakeAttempts = 7;
 constexpr uint32_t kBootHandshakeReplyTimeoutMs = 500;
 constexpr uint32_t kCpuInfoTimeoutMs = 250;
 constexpr uint32_t kBlockAckTimeoutMs = 500;
-constexpr uint32_t kBaudCommandLeadMs = 10;     // before the 0xF5 frame
-constexpr uint32_t kBaudSwitchSettleMs = 100;   // after the payload left, before our own switch
+constexpr uint32_t kBaudCommandLeadMs = 10;    // before the 0xF5 frame
+constexpr uint32_t kBaudSwitchSettleMs = 100;  // after the payload left, before our own switch
 // The transmit queue of a healthy serial driver drains in milliseconds; a stuck one must not
 // hang the update.
 constexpr uint32_t kTxDrainTimeoutMs = 2000;
@@ -33,13 +33,13 @@ constexpr uint32_t kPartialWaitStepMs = 1;
 
 constexpr size_t kCpuInfoReplyBytes = 8;
 constexpr size_t kImageRecordBytes = 272;
-constexpr uint32_t kRecordMemoryBytes = 256;     // board memory one record stands for
+constexpr uint32_t kRecordMemoryBytes = 256;  // board memory one record stands for
 constexpr size_t kPagedBlockFrameBytes = 276;
 constexpr size_t kSequentialBlockFrameBytes = 275;
 constexpr uint32_t kPagedFormMaxPageBytes = 16384;
 constexpr uint32_t kMaxSequentialBlocks = 16384;
 constexpr size_t kMaxImagePathUnits = 1999;
-constexpr uint8_t kRecordPadByte = 0xFF;         // fills a short last record (erased flash)
+constexpr uint8_t kRecordPadByte = 0xFF;  // fills a short last record (erased flash)
 
 // The port operations the boot exchange needs. PortBootLink forwards to the port table;
 // tests put a scripted board behind it.
@@ -72,10 +72,10 @@ class PortBootLink : public BootLink {
 };
 
 struct CpuInfo {
-  unsigned partNumber = 0;   // 0x13 -> 103
-  unsigned flashK = 0;       // byte 1 x 16
-  uint32_t pageBytes = 0;    // byte 2 x 1024
-  char family = 'F';         // 'L' for the low-power family
+  unsigned partNumber = 0;  // 0x13 -> 103
+  unsigned flashK = 0;      // byte 1 x 16
+  uint32_t pageBytes = 0;   // byte 2 x 1024
+  char family = 'F';        // 'L' for the low-power family
   bool canChangeBaud = false;
 };
 
@@ -104,28 +104,28 @@ constexpr int kHandshakeFailed = 0;
 int bootHandshake(BootLink& link, uint8_t address, bool enter);
 
 enum class FirmwareResult {
-  Finished,          // every record acknowledged
+  Finished,  // every record acknowledged
   CannotOpenFile,
   NoCpuInfo,
   CpuInfoCrc,
   EnterFailed,
-  EnterRefused,      // a fuel delivery is pending
-  BadPageSize,       // page size 0: nothing sensible to send
+  EnterRefused,  // a fuel delivery is pending
+  BadPageSize,   // page size 0: nothing sensible to send
   BlockTimeout,
 };
 
 struct FirmwareUpdateRequest {
-  std::string imagePath;         // UTF-8
-  int mode = 1;                  // 1: the current bus address; 2: address 0xF0
+  std::string imagePath;  // UTF-8
+  int mode = 1;           // 1: the current bus address; 2: address 0xF0
   uint8_t currentAddress = 1;
-  uint32_t maxBaud = 0;          // "Max baud rate"
-  uint32_t portBaud = 0;         // the speed of the open port (the baud input)
-  Preferences prefs;             // line settings restored when the update ends
+  uint32_t maxBaud = 0;   // "Max baud rate"
+  uint32_t portBaud = 0;  // the speed of the open port (the baud input)
+  Preferences prefs;      // line settings restored when the update ends
 };
 
 struct FirmwareOutcome {
   FirmwareResult result = FirmwareResult::CannotOpenFile;
-  uint32_t blocksSent = 0;       // blocks acknowledged
+  uint32_t blocksSent = 0;  // blocks acknowledged
   int leaveResult = kHandshakeFailed;
   bool baudRaised = false;
   bool ok() const { return result == FirmwareResult::Finished && leaveResult != kHandshakeFailed; }

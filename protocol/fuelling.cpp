@@ -84,7 +84,7 @@ int sendFuellingCommand(SideMonitor& mon, int code, int64_t value, bool quiet, O
   if (!(mon.nozzleFlags & 0x80)) {
     send(port, mon.monitorAddress, static_cast<uint8_t>(kFuelCommandBase | mon.nozzle),
          preparatoryBody(mon.nozzle));
-    waitAnswer(port, kPrepareReplyTimeoutMs);   // its answer carries nothing we use
+    waitAnswer(port, kPrepareReplyTimeoutMs);  // its answer carries nothing we use
   }
   send(port, mon.monitorAddress, fuellingCommandByte(code, mon.nozzle), body);
   int answer = waitAnswer(port, kFuelReplyTimeoutMs);

@@ -15,9 +15,9 @@ constexpr int kFuelFinish = 0x0F;
 constexpr int kFuelLoadAmount = 0x11;
 constexpr int kFuelPrepare = 0x13;
 constexpr int kFuelSetPrice = 0x50;
-constexpr int64_t kFulltankValue = 99999;         // a volume preset of 999.99
-constexpr int64_t kMaxFuelValue = 99999999;       // eight BCD digits
-constexpr int64_t kMaxPriceValue = 999999;        // 9999.99: three BCD pairs
+constexpr int64_t kFulltankValue = 99999;    // a volume preset of 999.99
+constexpr int64_t kMaxFuelValue = 99999999;  // eight BCD digits
+constexpr int64_t kMaxPriceValue = 999999;   // 9999.99: three BCD pairs
 
 constexpr uint8_t kFuelCommandBase = 0x10;
 constexpr uint8_t kPriceCommandBase = 0x50;

@@ -45,8 +45,8 @@ constexpr StatusText kStatusTexts[] = {
     {0x57, "POS error"},
 };
 
-constexpr int kFlowWordBase = 10;       // w[10 + side]
-constexpr int kPressureWordBase = 4;    // w[4 + side]
+constexpr int kFlowWordBase = 10;     // w[10 + side]
+constexpr int kPressureWordBase = 4;  // w[4 + side]
 constexpr int kIoBitsPerByte = 6;
 
 }  // namespace
@@ -161,7 +161,7 @@ int SideMonitor::step() {
     }
 
     default:
-      monitorState = kMonitorIdle;   // a state from nowhere: start over cleanly
+      monitorState = kMonitorIdle;  // a state from nowhere: start over cleanly
       break;
   }
 

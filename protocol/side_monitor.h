@@ -12,14 +12,14 @@ constexpr uint32_t kStatusReplyTimeoutMs = 150;
 constexpr uint32_t kMonitorFirstStepMs = 100;
 constexpr uint32_t kMonitorStepMs = 50;
 constexpr uint32_t kMonitorPauseSleepMs = 1;
-constexpr int kMonitorStop = -1;             // step result: do not re-arm
+constexpr int kMonitorStop = -1;  // step result: do not re-arm
 constexpr int kStatusReplyBytes = 8;
 constexpr uint8_t kStatusPollCommand = 0x80;
 constexpr uint32_t kIoBitsRegister = 0x2E;
 constexpr uint8_t kIoBitsBytes = 2;
 constexpr uint32_t kMassValuesRegister = 0x29;
 constexpr uint8_t kMassValuesBytes = 24;
-constexpr int kIndicatorCount = 12;          // six bits of each of two bytes
+constexpr int kIndicatorCount = 12;  // six bits of each of two bytes
 constexpr uint8_t kStatusLoading = 0x30;
 
 enum MonitorState : int {
@@ -59,7 +59,7 @@ class SideMonitor {
   UTRKDevice* dev;
   MonitorTimer* timer = nullptr;
   SideMonitorView view;
-  char kind = '#';                 // the board's kind character ('$': mass meters)
+  char kind = '#';  // the board's kind character ('$': mass meters)
   uint8_t sideAAddress = 1;
   uint8_t sideBAddress = 0;
 

@@ -162,7 +162,7 @@ TEST_F(FirmwareSim, BoardLeftInBootLoaderIsReachedAtF0) {
   std::vector<uint8_t> image = pattern(3 * kImageRecordBytes, 3);
   writeFile(imagePath, image);
   req.mode = 2;
-  req.currentAddress = 9;   // not the board's: mode 2 must not use it
+  req.currentAddress = 9;  // not the board's: mode 2 must not use it
   PortBootLink link(port);
   FirmwareOutcome o = updateFirmware(link, op, req);
   EXPECT_TRUE(o.ok()) << op.log;
@@ -214,17 +214,20 @@ TEST_F(FirmwareSim, CommandLineUpdateAndLeaveBoot) {
   std::vector<uint8_t> image = pattern(20 * kImageRecordBytes, 5);
   writeFile(imagePath, image);
   // Run from the temporary folder: no catalog and no preferences file of the build tree.
-  const std::string cli = "cd " + dir + " && " + testsupport::buildDir() + "/korvane-cli --port TCPC_127.0.0.1:" +
-                          std::to_string(sim.listenPort()) + " --baud 9600 ";
+  const std::string cli = "cd " + dir + " && " + testsupport::buildDir() +
+                          "/korvane-cli --port TCPC_127.0.0.1:" + std::to_string(sim.listenPort()) +
+                          " --baud 9600 ";
   std::string outFile = dir + "/cli.out";
-  int rc = std::system((cli + "firmware " + imagePath + " --max-baud 0 >" + outFile + " 2>&1").c_str());
+  int rc =
+      std::system((cli + "firmware " + imagePath + " --max-baud 0 >" + outFile + " 2>&1").c_str());
   std::string text;
   {
     std::vector<uint8_t> t = readFile(outFile);
     text.assign(t.begin(), t.end());
   }
   EXPECT_EQ(WEXITSTATUS(rc), 0) << text;
-  EXPECT_NE(text.find("STM32F103, flash=128K, page=2048 bytes\nWriting data...\n"), std::string::npos)
+  EXPECT_NE(text.find("STM32F103, flash=128K, page=2048 bytes\nWriting data...\n"),
+            std::string::npos)
       << text;
   EXPECT_NE(text.find("Finished. Returning to a normal mode\nOK\n"), std::string::npos) << text;
   tickStart();

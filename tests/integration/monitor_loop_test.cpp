@@ -1,12 +1,11 @@
 // The side monitor and the fuelling commands over real TCP: first against a scripted peer
 // that checks every frame byte for byte, then a whole delivery against korvane-sim.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <map>
 #include <string>
@@ -93,7 +92,9 @@ class Peer {
     }
     return out;
   }
-  void send(const Bytes& b) { ASSERT_EQ(write(fd_, b.data(), b.size()), static_cast<ssize_t>(b.size())); }
+  void send(const Bytes& b) {
+    ASSERT_EQ(write(fd_, b.data(), b.size()), static_cast<ssize_t>(b.size()));
+  }
   int port = 0;
 
  private:
@@ -174,15 +175,16 @@ TEST_F(MonitorPeer, VolumeBoardShowsQuantityAndIoBitsButNeverReadsMass) {
   EXPECT_EQ(poll, header(3, 0x82));
   EXPECT_EQ(states, (std::vector<std::string>{"0012.34 Loading"}));
   EXPECT_EQ(mon.nozzleFlags, 0x80);
-  ASSERT_EQ(mon.monitorState, kMonitorReadIo);   // a '#' board: no mass read while loading
+  ASSERT_EQ(mon.monitorState, kMonitorReadIo);  // a '#' board: no mass read while loading
 
   Bytes rd = readAndAnswer(12, {0x25, 0x3F, 0x00});
   EXPECT_EQ(rd, readFrame(3, 0x2E, 2, 0));
   EXPECT_EQ(mon.monitorState, kMonitorIdle);
   EXPECT_EQ(lastDelay, static_cast<int>(kMonitorStepMs));
-  EXPECT_EQ(dev->address, 1);   // the handle's own address is back
-  std::map<int, bool> want = {{0, true}, {1, false}, {2, true}, {3, false}, {4, false}, {5, true},
-                              {8, true}, {9, true},  {10, true}, {11, true}, {12, true}, {13, true}};
+  EXPECT_EQ(dev->address, 1);  // the handle's own address is back
+  std::map<int, bool> want = {{0, true},  {1, false}, {2, true},  {3, false},
+                              {4, false}, {5, true},  {8, true},  {9, true},
+                              {10, true}, {11, true}, {12, true}, {13, true}};
   EXPECT_EQ(indicators, want);
   EXPECT_EQ(mon.ioBits[0], 0x25);
   EXPECT_TRUE(performance.empty());
@@ -195,8 +197,8 @@ TEST_F(MonitorPeer, MassBoardReadsFlowAndPressureOfTheMonitoredSide) {
   ASSERT_EQ(mon.monitorState, kMonitorReadMass);
   Bytes words(24);
   for (int i = 0; i < 12; ++i) words[2 * i] = static_cast<uint8_t>(i);
-  words[2 * 11] = 123;        // flow of side B, 12.3
-  words[2 * 5] = 0x2D;        // pressure of side B, 4.5 + 256 -> 30.1
+  words[2 * 11] = 123;  // flow of side B, 12.3
+  words[2 * 5] = 0x2D;  // pressure of side B, 4.5 + 256 -> 30.1
   words[2 * 5 + 1] = 0x01;
   uint32_t crc = crc32Stm(words.data(), words.size());
   Bytes reply = words;
@@ -232,7 +234,7 @@ TEST_F(MonitorPeer, BadRepliesAndSilence) {
 
   // Silence: "Timeout!" exactly when 150 ms have passed.
   tickUseFakeClock(true);
-  tickSetFake(65500);   // the 16-bit deadline wraps
+  tickSetFake(65500);  // the 16-bit deadline wraps
   mon.step();
   EXPECT_EQ(peer.readN(4), header(3, 0x82));
   tickAdvanceFake(kStatusReplyTimeoutMs - 1);
@@ -250,7 +252,7 @@ TEST_F(MonitorPeer, PauseBetweenExchangesLeavesOneTimerAndSendsNothingNew) {
   mon.step();
   EXPECT_EQ(peer.readN(4), header(3, 0x82));
   int armsBefore = timer.arms;
-  mon.pauseSideMonitor();   // the poll is unanswered: the pause waits out its 150 ms
+  mon.pauseSideMonitor();  // the poll is unanswered: the pause waits out its 150 ms
   EXPECT_EQ(mon.monitorState, kMonitorIdle);
   EXPECT_FALSE(mon.stopRequested);
   EXPECT_EQ(timer.arms, armsBefore + 1);
@@ -265,7 +267,7 @@ TEST_F(MonitorPeer, PauseBetweenExchangesLeavesOneTimerAndSendsNothingNew) {
 
 // Runs a scripted board in a thread: for each command it reads one 12-byte frame and answers.
 struct FuelScript {
-  std::vector<int> answers;   // -1: no answer
+  std::vector<int> answers;  // -1: no answer
   std::vector<Bytes> frames;
   std::thread run(Peer& peer) {
     return std::thread([this, &peer] {
@@ -297,7 +299,7 @@ TEST_F(MonitorPeer, FuellingCommandsPrepareWhenNeededAndReportTheAnswer) {
   EXPECT_EQ(op.alerts, (std::vector<std::string>{"Ok"}));
   EXPECT_EQ(timer.pending, 1);
 
-  mon.nozzleFlags = 0x80;   // the board already follows the tool: no preparation
+  mon.nozzleFlags = 0x80;  // the board already follows the tool: no preparation
   s = FuelScript();
   s.answers = {0xFF};
   t = s.run(peer);
@@ -394,9 +396,7 @@ TEST(MonitorSim, DeliveryIsFollowedFromLoadStartToFinished) {
   EXPECT_EQ(sendFuellingCommand(mon, kFuelSetPrice, 4560, false, &op), kResultDone);
   EXPECT_EQ(sendFuellingCommand(mon, kFuelLoadVolume, 50, false, &op), kResultDone);
   EXPECT_EQ(op.alerts, (std::vector<std::string>{"Ok", "Ok"}));
-  auto finished = [&] {
-    return states.back().size() > 8 && states.back().substr(8) == "Finished";
-  };
+  auto finished = [&] { return states.back().size() > 8 && states.back().substr(8) == "Finished"; };
   runUntil(finished, 10000);
   ASSERT_TRUE(finished()) << states.back();
   EXPECT_EQ(states.back(), "0000.50 Finished");

@@ -34,7 +34,7 @@ std::vector<uint8_t> cpuReply(uint8_t part, uint8_t flash, uint8_t page, uint8_t
 struct Frame {
   uint8_t address;
   uint8_t command;
-  std::vector<uint8_t> payload;   // bytes after the 4-byte command frame in the same write
+  std::vector<uint8_t> payload;  // bytes after the 4-byte command frame in the same write
 };
 
 // A board in a test: answers each command frame from its script.
@@ -42,11 +42,11 @@ class ScriptedBoard : public BootLink {
  public:
   std::vector<uint8_t> cpu = cpuReply(0x30, 4, 1, 0x00);
   bool cpuSilent = false;
-  std::deque<int> enterReplies;      // empty: 0x00; -1: silence
-  std::deque<int> leaveReplies;      // empty: 0x00; -1: silence
-  int acksBeforeSilence = -1;        // -1: acknowledge every block
+  std::deque<int> enterReplies;  // empty: 0x00; -1: silence
+  std::deque<int> leaveReplies;  // empty: 0x00; -1: silence
+  int acksBeforeSilence = -1;    // -1: acknowledge every block
   std::vector<Frame> frames;
-  std::vector<uint32_t> lineRates;   // every setLine
+  std::vector<uint32_t> lineRates;  // every setLine
   std::vector<uint8_t> rx;
 
   void flushInput() override { rx.clear(); }
@@ -106,8 +106,12 @@ class ScriptedBoard : public BootLink {
       case kBootCmdCpuInfo:
         if (!cpuSilent) rx.insert(rx.end(), cpu.begin(), cpu.end());
         break;
-      case kBootCmdEnter: reply(enterReplies); break;
-      case kBootCmdLeave: reply(leaveReplies); break;
+      case kBootCmdEnter:
+        reply(enterReplies);
+        break;
+      case kBootCmdLeave:
+        reply(leaveReplies);
+        break;
       case kBootCmdWritePaged:
       case kBootCmdWriteSequential:
         if (acksBeforeSilence != 0) {
@@ -115,7 +119,8 @@ class ScriptedBoard : public BootLink {
           if (acksBeforeSilence > 0) --acksBeforeSilence;
         }
         break;
-      default: break;
+      default:
+        break;
     }
   }
 };
@@ -206,7 +211,8 @@ TEST_F(FirmwareUpdate, WholeUpdateLogsSendsFramesAndRestoresLine) {
     const auto& p = blocks[i]->payload;
     ASSERT_EQ(p.size(), 276u);
     EXPECT_EQ(p[275], sum(p, 0, 275));
-    EXPECT_TRUE(std::equal(p.begin() + 3, p.begin() + 275, img.begin() + static_cast<long>(i * 272)));
+    EXPECT_TRUE(
+        std::equal(p.begin() + 3, p.begin() + 275, img.begin() + static_cast<long>(i * 272)));
   }
 }
 
@@ -235,7 +241,7 @@ TEST_F(FirmwareUpdate, PageNumbersFollowThePageSize) {
 }
 
 TEST_F(FirmwareUpdate, LargePagesUseSequentialBlocksAndStopAt16384) {
-  board.cpu = cpuReply(0x30, 64, 128, 0);   // 131072-byte pages
+  board.cpu = cpuReply(0x30, 64, 128, 0);  // 131072-byte pages
   std::vector<uint8_t> img = pattern(3 * 272);
   ASSERT_EQ(run(img).blocksSent, 3u);
   auto blocks = board.blocks();
@@ -275,9 +281,10 @@ TEST_F(FirmwareUpdate, EnterHandshakeFailureAndRefusal) {
   board.enterReplies.assign(7, 0x01);
   FirmwareOutcome o = run(pattern(272));
   EXPECT_EQ(o.result, FirmwareResult::EnterFailed);
-  EXPECT_EQ(board.commands(), (std::vector<uint8_t>{0xF4, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA}));
+  EXPECT_EQ(board.commands(),
+            (std::vector<uint8_t>{0xF4, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA}));
   EXPECT_EQ(op.log, "STM32F300, flash=64K, page=1024 bytes\nError!\n\n");
-  EXPECT_TRUE(board.lineRates.empty());   // the port is left as it was
+  EXPECT_TRUE(board.lineRates.empty());  // the port is left as it was
 
   board = ScriptedBoard();
   op = ScriptedOperator();
@@ -285,8 +292,9 @@ TEST_F(FirmwareUpdate, EnterHandshakeFailureAndRefusal) {
   o = run(pattern(272));
   EXPECT_EQ(o.result, FirmwareResult::EnterRefused);
   EXPECT_EQ(board.commands(), (std::vector<uint8_t>{0xF4, 0xFA}));
-  EXPECT_EQ(op.log, "STM32F300, flash=64K, page=1024 bytes\nError!\n\n"
-                    "Please finish pending\nfuel deliveries\n\n");
+  EXPECT_EQ(op.log,
+            "STM32F300, flash=64K, page=1024 bytes\nError!\n\n"
+            "Please finish pending\nfuel deliveries\n\n");
 
   // Silence costs 500 ms an attempt, then acceptance on the third try.
   board = ScriptedBoard();
@@ -326,7 +334,8 @@ TEST_F(FirmwareUpdate, BaudRateIsRaisedOnlyWhenAllowed) {
   FirmwareOutcome o = run(pattern(272));
   EXPECT_TRUE(o.baudRaised);
   EXPECT_EQ(board.commands(), (std::vector<uint8_t>{0xF4, 0xFA, 0xFA, 0xF5, 0xF3, 0xF1}));
-  EXPECT_EQ(board.frames[3].payload, (std::vector<uint8_t>{0x80, 0x01, 0x00, sum({0x80, 0x01, 0x00}, 0, 3)}));
+  EXPECT_EQ(board.frames[3].payload,
+            (std::vector<uint8_t>{0x80, 0x01, 0x00, sum({0x80, 0x01, 0x00}, 0, 3)}));
   EXPECT_EQ(board.lineRates, (std::vector<uint32_t>{38400, 9600}));
   EXPECT_NE(op.log.find("Increasing baud rate temporarily...\nNew baud rate is set 38400\n"
                         "Writing data...\n"),
@@ -357,11 +366,12 @@ TEST_F(FirmwareUpdate, SilentBoardStopsTheTransferButStillLeavesAndRestores) {
   FirmwareOutcome o = run(pattern(10 * 272));
   EXPECT_EQ(o.result, FirmwareResult::BlockTimeout);
   EXPECT_EQ(o.blocksSent, 2u);
-  EXPECT_EQ(board.blocks().size(), 3u);   // no retry of the unanswered block
+  EXPECT_EQ(board.blocks().size(), 3u);  // no retry of the unanswered block
   EXPECT_EQ(op.alerts, (std::vector<std::string>{"Timeout. Operation not finished"}));
   EXPECT_EQ(board.commands().back(), kBootCmdLeave);
   EXPECT_EQ(board.lineRates, (std::vector<uint32_t>{38400, 9600}));
-  EXPECT_NE(op.log.find("00200\n\nFinished. Returning to a normal mode\nOK\n"), std::string::npos) << op.log;
+  EXPECT_NE(op.log.find("00200\n\nFinished. Returning to a normal mode\nOK\n"), std::string::npos)
+      << op.log;
   EXPECT_GE(nowMs() - t0, kBlockAckTimeoutMs);
   EXPECT_FALSE(o.ok());
 }

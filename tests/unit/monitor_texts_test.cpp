@@ -36,16 +36,32 @@ std::vector<uint8_t> body(int code, int64_t value, uint8_t nozzle) {
 
 TEST(MonitorTexts, EveryKnownStatusCodeHasItsText) {
   const std::vector<std::pair<uint8_t, const char*>> table = {
-      {0x00, "Free"}, {0x10, "Nozzle On"}, {0x20, "Nozzle wait"}, {0x21, "Load start"},
-      {0x30, "Loading"}, {0x40, "Finished"}, {0x41, "Overfill"}, {0x45, "Timeout"},
-      {0x46, "PC suspend"}, {0x47, "Nozzle suspend"}, {0x48, "PC timeout"},
-      {0x49, "No external module"}, {0x4A, "Meter error stop"}, {0x4B, "Valve power loss"},
-      {0x4C, "Performance stop"}, {0x4D, "Mechanical counters stop"},
-      {0x4E, "Temperature meter stop"}, {0x4F, "Power loss stop"},
-      {0x50, "Mechanical counters overflow"}, {0x51, "Performance too high"},
-      {0x52, "Pressure too high"}, {0x53, "Pressure fall"},
-      {0x54, "Full tank (pressure metered)"}, {0x55, "Pressure meter error"},
-      {0x56, "SIP error"}, {0x57, "POS error"}};
+      {0x00, "Free"},
+      {0x10, "Nozzle On"},
+      {0x20, "Nozzle wait"},
+      {0x21, "Load start"},
+      {0x30, "Loading"},
+      {0x40, "Finished"},
+      {0x41, "Overfill"},
+      {0x45, "Timeout"},
+      {0x46, "PC suspend"},
+      {0x47, "Nozzle suspend"},
+      {0x48, "PC timeout"},
+      {0x49, "No external module"},
+      {0x4A, "Meter error stop"},
+      {0x4B, "Valve power loss"},
+      {0x4C, "Performance stop"},
+      {0x4D, "Mechanical counters stop"},
+      {0x4E, "Temperature meter stop"},
+      {0x4F, "Power loss stop"},
+      {0x50, "Mechanical counters overflow"},
+      {0x51, "Performance too high"},
+      {0x52, "Pressure too high"},
+      {0x53, "Pressure fall"},
+      {0x54, "Full tank (pressure metered)"},
+      {0x55, "Pressure meter error"},
+      {0x56, "SIP error"},
+      {0x57, "POS error"}};
   for (auto& [code, text] : table) EXPECT_EQ(nozzleStatusText(code), text) << int(code);
   EXPECT_EQ(nozzleStatusText(0x11), "status=11");
   EXPECT_EQ(nozzleStatusText(0x58), "status=58");
@@ -127,7 +143,7 @@ TEST(MonitorLoop, StartPauseAndTabLeaveKeepOneTimer) {
   // With the tab left, the loop stops at its first idle point.
   mon.stopRequested = false;
   mon.view.loadTabCurrent = [] { return false; };
-  mon.monitorState = kMonitorReadIo;   // no device: the read fails at once
+  mon.monitorState = kMonitorReadIo;  // no device: the read fails at once
   EXPECT_EQ(mon.step(), kMonitorStop);
   EXPECT_EQ(mon.monitorState, kMonitorIdle);
 }
