@@ -150,6 +150,21 @@ TEST(SimBus, CorruptionIsAlwaysCaughtByTheReplyChecksum) {
   }
 }
 
+TEST(SimBus, RandomNoiseNeverBreaksTheBoardsForTheNextFrame) {
+  Line line({board(1), board(2, '$')});
+  std::mt19937 rng(4242);
+  uint64_t t = 0;
+  for (int round = 0; round < 200; ++round) {
+    Bytes noise(1 + rng() % 600);
+    for (auto& b : noise) b = static_cast<uint8_t>(rng() % 3 == 0 ? 0x60 : rng());
+    line.send(noise, t);   // whatever it answers, it must not crash or overrun
+    t += sim::kPartialFrameResetMs + 1;
+    if (line.bus.board(0).inBootLoader()) line.send(header(1, 0xF1), t);
+    EXPECT_EQ(line.send(header(1, 0x21), t + 1), identifyReply(line.bus.board(0).address(), '#')) << round;
+    t += 10;
+  }
+}
+
 TEST(SimBus, DropAndDelayShapeTheOutgoingQueue) {
   sim::FaultConfig f;
   f.dropProbability = 0.5;

@@ -16,7 +16,7 @@ class SimDevice : public ::testing::Test {
  protected:
   void TearDown() override {
     portTableShutdownForTests();
-    sim.stop();
+    EXPECT_EQ(sim.stop(), 0) << "the simulator ends cleanly on SIGTERM";
   }
   void run(const std::vector<std::string>& args) {
     port = simtest::openSimPort(sim, args);
@@ -282,6 +282,23 @@ TEST_F(SimDevice, DroppedAndSilentRepliesTimeOut) {
   run({"--board", "1", "--board", "2", "--silent", "2"});
   EXPECT_EQ(identify(2, out), kResultTimeout);
   EXPECT_EQ(identify(1, out), kResultDone);
+}
+
+TEST(SimOptions, BadOptionsAreUsageErrors) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--listen", "127.0.0.1:0", "--board", "0"},
+        {"--listen", "127.0.0.1:0", "--board", "1:!"},
+        {"--listen", "127.0.0.1:0", "--board", "3", "--board", "3"},
+        {"--listen", "127.0.0.1:0", "--drop", "1.5"},
+        {"--listen", "127.0.0.1:0", "--admin-password", "10000"},
+        {"--listen", "127.0.0.1:0", "--cpu", "103/128/1000/0"},
+        {"--listen", "nocolon"},
+        {"--board", "1"}}) {
+    SimProcess sim;
+    EXPECT_FALSE(sim.start(args));
+    EXPECT_EQ(sim.stop(), 2) << args.back();
+    EXPECT_NE(sim.stderrText().find("korvane-sim: "), std::string::npos);
+  }
 }
 
 TEST_F(SimDevice, DelayedRepliesStillArriveWithinTheBudget) {
