@@ -289,7 +289,7 @@ void displayMainSettings(const MainSettings& rec, MainSettingsForm* f) {
     const uint32_t v = rec.get(fd);
     const MainControl c = static_cast<MainControl>(fd.control);
     switch (fd.codec) {
-      case FieldCodec::None: break;
+      case FieldCodec::Hidden: break;
       case FieldCodec::BaudChoice:
         for (int k = 0; k < 4; ++k)
           if (kBaudCodes[k] == v) f->choiceOf(c) = k;

@@ -23,7 +23,7 @@ enum class MainControl : int {
   BmuAdmin, BmuUser0, BmuUser1, BmuUser2, BmuUser3,
   ModeList, ModeList2,
   Count,
-  None = -1,
+  NoControl = -1,
 };
 constexpr int kMainControlCount = static_cast<int>(MainControl::Count);
 
@@ -39,7 +39,7 @@ enum class ExtraControl : int {
   TcpIp, TcpSubnet, TcpGateway,
   MassmeterType, MassFlagList,
   Count,
-  None = -1,
+  NoControl = -1,
 };
 constexpr int kExtraControlCount = static_cast<int>(ExtraControl::Count);
 
@@ -84,7 +84,7 @@ struct ExtraSettingsForm {
 struct CollectResult {
   bool ok = true;
   const char* message = nullptr;
-  MainControl focus = MainControl::None;
+  MainControl focus = MainControl::NoControl;
 };
 
 // Validation messages.

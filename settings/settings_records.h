@@ -36,7 +36,7 @@ constexpr uint8_t kRecTag = 0x22;
 
 // How a field is shown in its control and taken back from it.
 enum class FieldCodec : uint8_t {
-  None,          // no control: 0 in a record built from the controls, or kept as read
+  Hidden,        // no control: 0 in a record built from the controls, or kept as read
   BaudChoice,    // baud / 100: 48, 96, 192, 384 <-> items 0..3
   CountChoice,   // choice index + 1 (0 when none chosen)
   SideAddress,   // side bus address, validated

@@ -29,8 +29,11 @@ constexpr uint32_t kSipAddressRegister = 0x35;
 constexpr uint8_t kSipAddressBytes = 12;
 constexpr int kIoBitsUsed = 6;
 constexpr uint8_t kExtraNoLitresFlag = 0x10;   // extra record byte 8: counters without litres
+constexpr int kTextIdBufferSize = 129;         // readTextId: 128 characters and a NUL
+constexpr int kCodePageBoardText = 866;
 
-// The side monitor's timer as a toolkit timeout on the GUI thread.
+// The side monitor's timer as a toolkit timeout on the GUI thread. Arming drops a pending
+// one first, so there is never more than one.
 class FltkMonitorTimer : public MonitorTimer {
  public:
   explicit FltkMonitorTimer(SideMonitor* mon) : mon_(mon) {}
@@ -40,6 +43,7 @@ class FltkMonitorTimer : public MonitorTimer {
     Fl::add_timeout(delayMs / 1000.0, &FltkMonitorTimer::fire, this);
   }
   void cancel() override { Fl::remove_timeout(&FltkMonitorTimer::fire, this); }
+  bool pending() { return Fl::has_timeout(&FltkMonitorTimer::fire, this) != 0; }
 
  private:
   static void fire(void* self) { static_cast<FltkMonitorTimer*>(self)->mon_->sideMonitorStep(); }
@@ -59,11 +63,76 @@ std::string hundredths(uint64_t v) {
 
 }  // namespace
 
+class xMainForm::BusyScope {
+ public:
+  explicit BusyScope(xMainForm* f) : f_(f) {
+    f_->busy_ = true;
+    f_->busy_tab_ = f_->tabs->value();
+    f_->cursor(FL_CURSOR_WAIT);
+  }
+  ~BusyScope() {
+    f_->busy_ = false;
+    f_->busy_tab_ = nullptr;
+    f_->cursor(FL_CURSOR_DEFAULT);
+  }
+
+ private:
+  xMainForm* f_;
+};
+
+bool xMainForm::monitor_timer_pending() const {
+  auto* t = static_cast<FltkMonitorTimer*>(monitor_timer_.get());
+  return t && t->pending();
+}
+
+bool xMainForm::claim_bus() {
+  if (busy_) return false;
+  auto* t = static_cast<FltkMonitorTimer*>(monitor_timer_.get());
+  if (!t) return true;  // the monitor never ran
+  SideMonitor& mon = app.monitor;
+  if (mon.monitorState != kMonitorIdle || t->pending()) {
+    mon.pauseSideMonitor();
+    // Away from "Load" the monitor would only run one more cycle before it stops itself;
+    // dropping it now keeps that cycle off the bus during the action.
+    if (!(tabs->value() == tab_load && app.port != 0)) t->cancel();
+  }
+  return true;
+}
+
+bool xMainForm::is_load_control(const Fl_Widget* w) const {
+  for (const Fl_Widget* c = w; c; c = c->parent())
+    if (c == tab_load) return true;
+  return false;
+}
+
+void xMainForm::run_bus_scan() {
+  BoardSession& s = app.session;
+  Operator& op = *app.op;
+  BusyScope busy(this);
+  search_pumps->deactivate();
+  op.repaint();
+  for (int n = kScanFirstAddress; n <= kScanLastAddress; ++n) {
+    const int r = identifyBoard(s, static_cast<uint8_t>(n), true);
+    op.logLine(strprintf(tr(r == 1 ? "Pump %02d found" : "Pump %02d not found"), n));
+    op.repaint();
+  }
+  // Quiet identification never moves the current pump address: the banner stays, and the
+  // handle is left at the last address asked.
+  search_pumps->activate();
+}
+
 void xMainForm::dispatch_action(Fl_Widget* w) {
   if (!w) return;
+  // While a scan or an update repaints the window, clicks are not actions: the bus is taken.
+  if (busy_) {
+    if (w == tabs && busy_tab_) tabs->value(busy_tab_);
+    return;
+  }
   BoardSession& s = app.session;
   SettingsState& st = app.settings;
-  Operator& op = *app.op;
+
+  // The Load tab's own actions pause the monitor themselves where they use the bus.
+  if (w != tabs && !is_load_control(w)) claim_bus();
 
   // ---- "Main" ----
   if (w == port_button) return toggle_port();
@@ -75,20 +144,7 @@ void xMainForm::dispatch_action(Fl_Widget* w) {
     identify_and_refresh(kBroadcastAddress, false);
     return;
   }
-  if (w == search_pumps) {
-    search_pumps->deactivate();
-    cursor(FL_CURSOR_WAIT);
-    const uint8_t keep = s.pumpAddress;
-    for (int n = kScanFirstAddress; n <= kScanLastAddress; ++n) {
-      const int r = identifyBoard(s, static_cast<uint8_t>(n), true);
-      op.logLine(strprintf(tr(r == 1 ? "Pump %02d found" : "Pump %02d not found"), n));
-      op.repaint();
-    }
-    s.pumpAddress = keep;  // the banner's address stays; the handle is left at the last one
-    search_pumps->activate();
-    cursor(FL_CURSOR_DEFAULT);
-    return;
-  }
+  if (w == search_pumps) return run_bus_scan();
   if (w == read_diagnostics) return readDiagnostics(s);
   if (w == show_totals) {
     showTotals(s, st);
@@ -147,11 +203,9 @@ void xMainForm::dispatch_action(Fl_Widget* w) {
     return;
   }
   if (w == ms_save) {
-    // X11 headers define a macro None, so the "no control" value is spelled out.
-    const MainControl kNoControl = static_cast<MainControl>(-1);
-    MainControl focus = kNoControl;
+    MainControl focus = MainControl::NoControl;
     saveMainSettings(s, st, read_main_form(), &focus);
-    if (focus != kNoControl) focus_main_control(focus);
+    if (focus != MainControl::NoControl) focus_main_control(focus);
     return;
   }
   if (w == immediate_start || w == start_20ml || w == slow_start || w == no_counting ||
@@ -223,6 +277,8 @@ void xMainForm::wire_side_monitor() {
 }
 
 void xMainForm::on_tab_changed() {
+  // Leaving "Load": the monitor stops now, between two exchanges, not one cycle later.
+  claim_bus();
   if (!app.port) return;
   BoardSession& s = app.session;
   SettingsState& st = app.settings;
@@ -238,10 +294,12 @@ void xMainForm::on_tab_changed() {
     mon.selectSide(load_side_b->value() != 0);
     std::string text;
     for (int side = 0; side < 2; ++side) {
-      ChannelRecord& rec = st.records.channels[side];
-      uint8_t* bytes = rec.data();
-      if (readBlockPolled(s, 0x2000 + 0x100u * side, kBankData, kChannelRecordSize, bytes, kCheckCrc) != 1)
+      // A failed read leaves the host copy as it was.
+      ChannelRecord rec;
+      const uint8_t* bytes = rec.data();
+      if (readBlockPolled(s, channelRecordAddress(side), kBankData, kChannelRecordSize, rec.data(), kCheckCrc) != 1)
         continue;
+      st.records.channels[side] = rec;
       if (s.kind == '$')
         text += strprintf(tr("Side %d\n%s kg\n%s rub\n"), side + 1, hundredths(getU64(bytes + 63)).c_str(),
                           hundredths(getU64(bytes + 55)).c_str());
@@ -369,6 +427,7 @@ void xMainForm::run_firmware_update() {
 }
 
 void xMainForm::start_update(const std::string& path, int mode, uint8_t address) {
+  BusyScope busy(this);
   FirmwareUpdateRequest req;
   req.imagePath = path;
   req.mode = mode;
@@ -396,9 +455,11 @@ void xMainForm::run_extended_firmware_update() {
     return;
   }
   const int kind = out[1];
-  char text[129] = {};
-  if (pollRequest(dev, [&] { return dev.readTextId(text); }) == 1) op.logLine(codePageToUtf8(std::string(text), 866));
+  char text[kTextIdBufferSize] = {};
+  if (pollRequest(dev, [&] { return dev.readTextId(text); }) == 1)
+    op.logLine(codePageToUtf8(std::string(text), kCodePageBoardText));
   dev.address = keep;
+  remember_update_target(target);
   const char* filter = nullptr;
   switch (kind) {
     case 35: filter = "Binary\tpcb_m7_*.bin\n"; break;
@@ -417,9 +478,21 @@ void xMainForm::run_extended_firmware_update() {
   if (!op.chooseFile(tr("Select a file"), filter, false, &path)) return;
   if (!op.confirm(tr("Start updating?"))) return;
   start_update(path, 1, target);
+  remember_update_target(target);
+}
+
+void xMainForm::remember_update_target(uint8_t target) {
+  // "Leave bootloader" and "Get identifier" then address the board just updated. The handle
+  // keeps its address until the next request sets it; the banner names the new address so
+  // that it never shows one the tool no longer serves.
+  app.session.pumpAddress = target;
+  address_label_ = strprintf(tr("Pump address %d"), target);
+  address_box->copy_label(address_label_.c_str());
 }
 
 void xMainForm::on_leave_bootloader() {
+  if (!claim_bus()) return;
+  BusyScope busy(this);
   PortBootLink link(app.port);
   leaveBootloader(link, *app.op, app.session.pumpAddress);
 }

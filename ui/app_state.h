@@ -2,7 +2,6 @@
 // port, the one device handle, the preferences, the board session, the settings and channel
 // copies, the Load tab's selection and the message log. Lives from start-up to exit.
 #pragma once
-// Project headers first: FLTK's X11 headers define a macro None that the settings enums use.
 #include "protocol/board.h"
 #include "protocol/side_monitor.h"
 #include "protocol/utrk_device.h"
@@ -35,13 +34,11 @@ struct AppState {
   // Settings copies (main read and write copies, extra record, service values, channel and
   // meter record copies, side data) and the window hooks the settings sequences call.
   SettingsState settings;
-  // The host copies of the ten channel and meter records, shared with the settings sequences.
+  // The host copies of the ten channel and meter records: not a second copy but the one the
+  // settings sequences fill (totals, meter types, presets), seen by the channel windows.
   ChannelCopies& channels = settings.records;
 
-  // Load tab: the side address it talks to and the nozzle number 1..5.
-  uint8_t loadAddress = 0;
-  uint8_t loadNozzle = 1;
-  // The side monitor of the "Load" tab.
+  // The side monitor of the "Load" tab; it also holds the tab's side address and nozzle.
   SideMonitor monitor;
 
   // The message log shown on the "Main" tab.

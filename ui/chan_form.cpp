@@ -140,6 +140,7 @@ void xChanForm::open() {
 void xChanForm::load_channel() {
   int i = channel();
   if (!channelIndexValid(i) || session_ == nullptr || session_->dev == nullptr || copies_ == nullptr) return;
+  if (claimBus && !claimBus()) return;
   int r = loadChannel(*session_->dev, *copies_, i);
   if (r == kResultDone) {
     show_form(channelFormFromRecords(copies_->channels[i], copies_->meters[i]));
@@ -152,6 +153,7 @@ void xChanForm::load_channel() {
 void xChanForm::save_channel() {
   int i = channel();
   if (!channelIndexValid(i) || session_ == nullptr || session_->dev == nullptr || copies_ == nullptr) return;
+  if (claimBus && !claimBus()) return;
   channelFormToRecords(collect_form(), &copies_->channels[i], &copies_->meters[i]);
   int r = saveChannel(*session_, *copies_, i);
   if (session_->op == nullptr || r == 0) return;  // 0: the log-in said why already

@@ -25,6 +25,8 @@ class xChanForm : public Fl_Double_Window {
   // settings as last read). Must be set before open().
   void attach(BoardSession* session, ChannelCopies* copies, std::function<int()> nozCount);
   void set_main_window(Fl_Window* main) { main_window_ = main; }
+  // Asked before each load or save (pauses the side monitor); false: send nothing.
+  std::function<bool()> claimBus;
 
   // Alt+F12: rebuild the state list and the channel selector, load the first channel, show.
   void open();

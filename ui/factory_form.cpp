@@ -193,13 +193,8 @@ void xFactorySet::nozzle_count_changed() {
 
 void xFactorySet::apply() {
   if (session == nullptr || settings == nullptr) return;
+  if (claimBus && !claimBus()) return;
   progress->value(0);
   PresetForm f = preset_form();
-  int r = applyPreset(*session, *settings, f);
-  if (r == 1) {
-    progress->value(kProgressDone);
-    if (channels && channels != &settings->records)
-      for (int ch = 0; ch < 2 * (f.nozzleChoice + 1) && ch < kChannelCount; ++ch)
-        channels->meters[ch].setTypeWord(settings->records.meters[ch].typeWord());
-  }
+  if (applyPreset(*session, *settings, f) == 1) progress->value(kProgressDone);
 }

@@ -2,7 +2,6 @@
 // side addresses and AZT2.0 ("Nara") addresses, describes the pump type, and writes the
 // factory preset through the settings core (which also restarts and identifies the board).
 #pragma once
-// Project headers first: FLTK's X11 headers define a macro None that the settings enums use.
 #include "settings/presets.h"
 
 #include <FL/Fl_Box.H>
@@ -23,16 +22,14 @@ class xFactorySet : public Fl_Double_Window {
   xFactorySet(int w, int h, const char* label);
   ~xFactorySet() override;
 
-  // What the preset write works on, set by main. "Apply" does nothing while session or
-  // settings is missing.
+  // What the preset write works on, set by main: the board session and the one settings
+  // state of the program (its channel copies included). The preset sequence restarts and
+  // identifies the board itself; the main window follows through the settings hooks.
+  // "Apply" does nothing while session or settings is missing.
   BoardSession* session = nullptr;
   SettingsState* settings = nullptr;
-  // The channel window's meter record copies, when they are not settings->records: the
-  // written meter types are copied there too.
-  ChannelCopies* channels = nullptr;
-  // Not needed by the window: the preset sequence restarts and identifies the board itself.
-  std::function<void()> onRestart;
-  std::function<void()> onGetIdentifier;
+  // Asked before the preset uses the bus (pauses the side monitor); false: send nothing.
+  std::function<bool()> claimBus;
   void set_main_window(Fl_Window* main) { main_window_ = main; }
 
   // The main window's "Factory settings" button: resets and shows the window.

@@ -1,7 +1,5 @@
 // korvane_v3: loads the Russian catalog, builds the main, channel and factory windows once,
 // gives every window the program's icon and runs the toolkit's event loop.
-#include "settings/settings_form.h"  // before FLTK: X11 defines None
-
 #include <FL/Fl.H>
 #include <FL/Fl_RGB_Image.H>
 #include <FL/Fl_Window.H>
@@ -12,29 +10,19 @@
 #include "ui/factory_form.h"
 #include "ui/main_form.h"
 #include "ui/program_icon.h"
-#include "ui/shortcuts.h"
+#include "ui/window_links.h"
 
 int main(int argc, char** argv) {
   catalog_load("korvane_v3.mo", "ru");
 
   auto* mainForm = new xMainForm(kMainWindowW, kMainWindowH);
   mainForm->resize(273, 197, kMainWindowW, kMainWindowH);
-  AppState& app = mainForm->app;
 
   auto* chanForm = new xChanForm(811, 568, tr("Channel settings"));
   chanForm->resize(359, 206, 811, 568);
-  chanForm->set_main_window(mainForm);
-  chanForm->attach(&app.session, &app.channels, [mainForm] { return mainForm->nozzle_count_of_board(); });
-
   auto* factory = new xFactorySet(707, 377, tr("Factory settings"));
   factory->resize(381, 308, 707, 377);
-  factory->set_main_window(mainForm);
-  factory->session = &app.session;
-  factory->channels = &app.channels;
-  factory->onRestart = [mainForm] { mainForm->dispatch_action(mainForm->restart); };
-  factory->onGetIdentifier = [mainForm] { mainForm->dispatch_action(mainForm->get_identifier); };
-  mainForm->set_factory_window(factory);
-  connect_shortcuts(mainForm, chanForm);
+  link_windows(mainForm, chanForm, factory);
 
   const Fl_RGB_Image* icon = program_icon();
   const Fl_RGB_Image* icons[2] = {icon, icon};

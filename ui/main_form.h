@@ -2,7 +2,6 @@
 // settings tabs and "Load") — with its start-up sequence, the port button, the log and the
 // copying between the settings tabs' widgets and their plain form structures.
 #pragma once
-// The settings headers come before any FLTK header: X11 defines a macro None.
 #include "settings/settings_form.h"
 #include "settings/side_nozzle.h"
 #include "ui/app_state.h"
@@ -69,6 +68,16 @@ class xMainForm : public Fl_Double_Window {
   int side_count_of_board() const { return static_cast<int>(app.settings.sideCount()); }
   // The window the "Factory settings" button opens.
   void set_factory_window(Fl_Window* w) { factory_window_ = w; }
+
+  // Before a request on the bus that is not the side monitor's own: brings the monitor to
+  // idle between exchanges. It keeps running only while "Load" is the current tab (its one
+  // timer re-armed); otherwise its timer is dropped. Returns false while a long action
+  // (bus scan, firmware update) owns the bus: the caller must then send nothing.
+  bool claim_bus();
+  // A long action that repaints the window while it runs (bus scan, firmware update).
+  bool busy() const { return busy_; }
+  // The side monitor's timer is pending (tests check there is one only while it should run).
+  bool monitor_timer_pending() const;
 
   // Where serial ports are looked up at start-up (tests point it at a fake sysfs tree).
   static const char* serial_sys_root;
@@ -238,6 +247,7 @@ class xMainForm : public Fl_Double_Window {
   void run_firmware_update();
   void run_extended_firmware_update();
   void start_update(const std::string& path, int mode, uint8_t address);
+  void remember_update_target(uint8_t target);
   void show_service_values();
   void show_side_nozzle();
   SideNozzleForm read_side_nozzle_form() const;
@@ -245,8 +255,15 @@ class xMainForm : public Fl_Double_Window {
   static void leave_bootloader_cb(Fl_Widget*, void* self);
   static void modes2_cb(Fl_Widget*, void* self);
 
+  // Marks a long action for its whole run; the tab shown when it started stays in front.
+  class BusyScope;
+  bool is_load_control(const Fl_Widget* w) const;
+  void run_bus_scan();
+
   std::unique_ptr<Operator> own_op_;
   Fl_Window* factory_window_ = nullptr;
+  bool busy_ = false;
+  Fl_Widget* busy_tab_ = nullptr;
   std::unique_ptr<MonitorTimer> monitor_timer_;
   std::string banner_;
   std::string address_label_;

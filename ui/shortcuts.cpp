@@ -1,9 +1,6 @@
 // Global shortcut handler and its wiring to the main and channel windows.
 #include "ui/shortcuts.h"
 
-// Before any FLTK header: FL/x.H brings X11's None macro, which the settings enums use.
-#include "settings/settings_form.h"
-
 #include <FL/Fl.H>
 
 #include "protocol/board.h"
@@ -29,11 +26,15 @@ void connect_shortcuts(xMainForm* main, xChanForm* chan) {
       main->set_pump_address(a);
       main->tabs->value(main->tab_main);
       main->tabs->redraw();
+      main->claim_bus();  // "Load" is no longer in front: the monitor stops before the identification
     };
     h.identify = [main](int a) { return identifyBoard(main->app.session, static_cast<uint8_t>(a), false); };
     h.bootMode = [main] { return main->app.bootMode(); };
     h.refresh = [main] { main->refresh_after_identification(); };
-    h.openVariablesTable = [main] { ChanVarTable::open_modal(main->app.dev.get(), &main->app.channels); };
+    h.claimBus = [main] { return main->claim_bus(); };
+    h.openVariablesTable = [main] {
+      ChanVarTable::open_modal(main->app.dev.get(), &main->app.channels, [main] { return main->claim_bus(); });
+    };
   }
   if (chan) h.openChannelForm = [chan] { chan->open(); };
   set_shortcut_hooks(std::move(h));
@@ -55,6 +56,8 @@ int handle_shortcut_key(int key, int state) {
     }
     return 0;
   }
+  // A scan or an update in progress owns the bus; the key is used up without effect.
+  if (h.claimBus && !h.claimBus()) return 1;
   if (h.selectAddress) h.selectAddress(n);
   if (h.identify && h.identify(n) == 1 && !(h.bootMode && h.bootMode()) && h.refresh) h.refresh();
   return 1;

@@ -8,6 +8,8 @@ class xMainForm;
 class xChanForm;
 
 struct ShortcutHooks {
+  // Asked before a key uses the bus (pauses the side monitor); false: the key does nothing.
+  std::function<bool()> claimBus;
   // Sets the device address and the "Pump address %d" banner, and shows the "Main" tab.
   std::function<void(int address)> selectAddress;
   // Identification (not quiet) at the address; returns its result.

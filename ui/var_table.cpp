@@ -15,8 +15,8 @@ constexpr int kRowHeaderWidth = 64;
 constexpr Fl_Color kSelectedCellColor = 50;  // light grey: blue would hide the first cell's text
 }  // namespace
 
-ChanVarTable::ChanVarTable(UTRKDevice* dev, ChannelCopies* copies)
-    : Fl_Double_Window(359, 206, tr("Channel settings")), dev_(dev), copies_(copies) {
+ChanVarTable::ChanVarTable(UTRKDevice* dev, ChannelCopies* copies, std::function<bool()> claimBus)
+    : Fl_Double_Window(359, 206, tr("Channel settings")), dev_(dev), copies_(copies), claim_bus_(std::move(claimBus)) {
   resize(259, 66, 911, 668);
   table = new Fl_StringTable(1, 1, 905, 630);
   table->row_header(1);
@@ -44,10 +44,10 @@ ChanVarTable::~ChanVarTable() {
   Fl::remove_timeout(tick_cb, this);
 }
 
-void ChanVarTable::open_modal(UTRKDevice* dev, ChannelCopies* copies) {
+void ChanVarTable::open_modal(UTRKDevice* dev, ChannelCopies* copies, std::function<bool()> claimBus) {
   if (open_) return;
   open_ = true;
-  ChanVarTable* w = new ChanVarTable(dev, copies);
+  ChanVarTable* w = new ChanVarTable(dev, copies, std::move(claimBus));
   w->set_modal();
   w->show();
   while (w->shown()) Fl::wait();
@@ -64,6 +64,7 @@ void ChanVarTable::periodic_cb(Fl_Widget* w, void* self) {
 void ChanVarTable::tick_cb(void* self) { static_cast<ChanVarTable*>(self)->tick(); }
 
 void ChanVarTable::read_once() {
+  if (claim_bus_ && !claim_bus_()) return;
   int c = next_channel_;
   int r = dev_ && copies_ ? readChannelRecord(*dev_, *copies_, c) : kResultRefused;
   table->cell_textcolor = r == kResultDone ? FL_BLACK : FL_RED;

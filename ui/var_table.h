@@ -6,6 +6,8 @@
 #include <FL/Fl_Check_Button.H>
 #include <FL/Fl_Double_Window.H>
 
+#include <functional>
+
 #include "settings/channel_form.h"
 #include "ui/Fl_StringTable.h"
 
@@ -16,12 +18,13 @@ constexpr double kPeriodicNextDelaySec = 0.1;
 
 class ChanVarTable : public Fl_Double_Window {
  public:
-  ChanVarTable(UTRKDevice* dev, ChannelCopies* copies);
+  // claimBus, when given, is asked before each read (pauses the side monitor); false skips it.
+  ChanVarTable(UTRKDevice* dev, ChannelCopies* copies, std::function<bool()> claimBus = {});
   ~ChanVarTable() override;
 
   // Alt+F11: builds the window, runs it modally until it is closed, then destroys it.
   // Does nothing while a table window is already open.
-  static void open_modal(UTRKDevice* dev, ChannelCopies* copies);
+  static void open_modal(UTRKDevice* dev, ChannelCopies* copies, std::function<bool()> claimBus = {});
   static bool is_open() { return open_; }
   // Channel that the next "Read" fills (0..9, kept for the whole run).
   static int next_channel() { return next_channel_; }
@@ -44,6 +47,7 @@ class ChanVarTable : public Fl_Double_Window {
 
   UTRKDevice* dev_;
   ChannelCopies* copies_;
+  std::function<bool()> claim_bus_;
   bool stop_ = true;
 
   static bool open_;

@@ -6,10 +6,6 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Window.H>
 #include <FL/x.H>
-// Xlib's None macro would break the settings enums that share the name.
-#ifdef None
-#undef None
-#endif
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 // The main window's actions driven as the engineer would (the controls' callbacks), against
 // the board simulator over TCP, with the scripted operator answering every dialog.
-#include "settings/settings_form.h"  // before FLTK: X11 defines None
+#include "settings/settings_form.h"
 
 #include <FL/Fl.H>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The real main window under X: the start-up order's visible effects (preferences, baud
 // display, address prompt, port state), the port button's close/open cycle, the callback
 // wiring, the coupled controls, the lists, and start-up against the board simulator.
-#include "settings/settings_form.h"  // before FLTK: X11 defines None
+#include "settings/settings_form.h"
 
 #include <FL/Fl.H>
 #include <gtest/gtest.h>

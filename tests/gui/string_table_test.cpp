@@ -1,6 +1,6 @@
 // The string grid widget in a real window: storage across size changes, the in-place
 // editor's open/commit cycle driven through the table's own event callback, and drawing.
-#include <gtest/gtest.h>  // before FLTK: X11 defines None
+#include <gtest/gtest.h>
 
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>

@@ -80,7 +80,7 @@ TEST_F(SettingsSim, MainSaveWithWrongThenRightAdminPassword) {
 
   // A validation failure names the control and sends nothing.
   f.textOf(MainControl::SideAAddress) = "40";
-  MainControl focus = MainControl::None;
+  MainControl focus = MainControl::NoControl;
   op.alerts.clear();
   EXPECT_EQ(saveMainSettings(s, st, f, &focus), 0);
   EXPECT_EQ(focus, MainControl::SideAAddress);
