@@ -3,9 +3,8 @@
 // checksums it uses, deliveries over time and the boot loader's image assembly.
 #include <gtest/gtest.h>
 
-// The model is built into the korvane-sim executable only; compile it into this test.
-#include "sim/board.cpp"
-#include "sim/bus.cpp"
+#include "sim/board.h"
+#include "sim/bus.h"
 
 namespace {
 
