@@ -146,6 +146,16 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
+// Length of a UTF-8 path in UTF-16 units: characters beyond the 16-bit plane take two.
+size_t utf16Units(const std::string& utf8) {
+  size_t units = 0;
+  for (unsigned char c : utf8) {
+    if ((c & 0xC0) == 0x80) continue;  // continuation byte
+    units += c >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
 // Reads the next record; a short last record is padded. Returns false at the end of the file.
 bool readRecord(FILE* f, uint8_t record[kImageRecordBytes]) {
   size_t got = std::fread(record, 1, kImageRecordBytes, f);
@@ -242,7 +252,8 @@ void restoreLine(BootLink& link, const Preferences& p) {
 FirmwareOutcome updateFirmware(BootLink& link, Operator& op, const FirmwareUpdateRequest& req) {
   FirmwareOutcome out;
   FilePtr file;
-  if (!req.imagePath.empty() && req.imagePath.size() <= kMaxImagePathUnits)
+  // A longer path would have to be cut, and a cut path names some other file.
+  if (!req.imagePath.empty() && utf16Units(req.imagePath) <= kMaxImagePathUnits)
     file.reset(std::fopen(req.imagePath.c_str(), "rb"));
   // A folder opens for reading here but yields no bytes: it would pass for an empty image.
   struct stat st;

@@ -60,10 +60,10 @@ int readLastStatus(BoardSession& s) {
 
 const char* lastErrorMessage(int code) {
   switch (code) {
-    case 'X': return "Turn the configuration key on";
-    case '[': return "Wrong password";
-    case '\\': return "Password entry locked";
-    default: return "Write error";
+    case 'X': return N_("Turn the configuration key on");
+    case '[': return N_("Wrong password");
+    case '\\': return N_("Password entry locked");
+    default: return N_("Write error");
   }
 }
 

@@ -17,6 +17,7 @@ uint8_t frameChecksum(const uint8_t* data, size_t n) {
 namespace {
 
 constexpr uint32_t kCrcPolynomial = 0x04C11DB7;
+constexpr size_t kCrcLengthMask = 0xFFFF;
 
 // Table for feeding one byte, most significant bit first, into the unreflected CRC.
 const std::array<uint32_t, 256>& crcTable() {
@@ -35,10 +36,11 @@ const std::array<uint32_t, 256>& crcTable() {
 }  // namespace
 
 // The board's CRC unit swallows whole 32-bit words, so the data are cut into little-endian
-// words and a short tail is padded with zero bytes at its high end. The board limits the
-// length to 16 bits; our blocks never come near that, so the whole buffer is taken.
+// words and a short tail is padded with zero bytes at its high end. The board counts the
+// length in 16 bits, so only n modulo 65536 bytes take part, as they do on the board.
 uint32_t crc32Stm(const uint8_t* data, size_t n) {
   const auto& table = crcTable();
+  n &= kCrcLengthMask;
   uint32_t crc = 0xFFFFFFFFu;
   for (size_t i = 0; i < n; i += 4) {
     uint32_t word = 0;

@@ -17,32 +17,32 @@ struct StatusText {
 };
 
 constexpr StatusText kStatusTexts[] = {
-    {0x00, "Free"},
-    {0x10, "Nozzle On"},
-    {0x20, "Nozzle wait"},
-    {0x21, "Load start"},
-    {0x30, "Loading"},
-    {0x40, "Finished"},
-    {0x41, "Overfill"},
-    {0x45, "Timeout"},
-    {0x46, "PC suspend"},
-    {0x47, "Nozzle suspend"},
-    {0x48, "PC timeout"},
-    {0x49, "No external module"},
-    {0x4A, "Meter error stop"},
-    {0x4B, "Valve power loss"},
-    {0x4C, "Performance stop"},
-    {0x4D, "Mechanical counters stop"},
-    {0x4E, "Temperature meter stop"},
-    {0x4F, "Power loss stop"},
-    {0x50, "Mechanical counters overflow"},
-    {0x51, "Performance too high"},
-    {0x52, "Pressure too high"},
-    {0x53, "Pressure fall"},
-    {0x54, "Full tank (pressure metered)"},
-    {0x55, "Pressure meter error"},
-    {0x56, "SIP error"},
-    {0x57, "POS error"},
+    {0x00, N_("Free")},
+    {0x10, N_("Nozzle On")},
+    {0x20, N_("Nozzle wait")},
+    {0x21, N_("Load start")},
+    {0x30, N_("Loading")},
+    {0x40, N_("Finished")},
+    {0x41, N_("Overfill")},
+    {0x45, N_("Timeout")},
+    {0x46, N_("PC suspend")},
+    {0x47, N_("Nozzle suspend")},
+    {0x48, N_("PC timeout")},
+    {0x49, N_("No external module")},
+    {0x4A, N_("Meter error stop")},
+    {0x4B, N_("Valve power loss")},
+    {0x4C, N_("Performance stop")},
+    {0x4D, N_("Mechanical counters stop")},
+    {0x4E, N_("Temperature meter stop")},
+    {0x4F, N_("Power loss stop")},
+    {0x50, N_("Mechanical counters overflow")},
+    {0x51, N_("Performance too high")},
+    {0x52, N_("Pressure too high")},
+    {0x53, N_("Pressure fall")},
+    {0x54, N_("Full tank (pressure metered)")},
+    {0x55, N_("Pressure meter error")},
+    {0x56, N_("SIP error")},
+    {0x57, N_("POS error")},
 };
 
 constexpr int kFlowWordBase = 10;     // w[10 + side]
@@ -180,7 +180,8 @@ void SideMonitor::pauseSideMonitor() {
   while (monitorState != kMonitorIdle) {
     stopRequested = true;
     step();
-    tickSleepMs(kMonitorPauseSleepMs);
+    // Returns as soon as the awaited reply is in, instead of sleeping blind.
+    portWaitInput(port(), kMonitorPauseSleepMs);
   }
   stopRequested = false;
   if (timer) timer->arm(kMonitorStepMs);

@@ -203,7 +203,9 @@ int UTRKDevice::readBlock(uint32_t blockAddress, uint8_t bank, uint8_t count, ui
   if (r == kResultInProgress) return r;
   requestState = 0;
   if (r != kResultDone) return r;
-  // The byte after the check carries nothing the tool relies on.
+  // The byte after the check carries nothing the tool relies on. The data reach the caller
+  // only once the check matched: a record that failed its check must not overwrite the
+  // caller's good copy (a settings form would otherwise show and later write corrupt bytes).
   if (checkLength == 1) {
     if (frameChecksum(frame, count) != frame[count]) return kResultChecksum;
   } else if (checkLength == 4) {
@@ -241,6 +243,9 @@ int UTRKDevice::writeBlock(uint32_t blockAddress, uint8_t bank, const uint8_t* d
   requestState = 0;
   if (r != kResultDone) return r;
   // Short writes are acknowledged by the arrival of their reply; longer ones carry a status.
+  // That status is decoded like every other one: a board answering 0xFE (rejected value) or
+  // any other non-zero byte did not store the block, and calling that success would let a
+  // failed settings write pass as saved.
   if (count < 2) return kResultDone;
   return decodeStatus(frame[0]);
 }
@@ -302,6 +307,7 @@ int UTRKDevice::readClock(ClockValue* out) {
     out->weekday = frame[3];
     out->day = static_cast<uint8_t>(fromBcd(frame[4]));
     out->month = static_cast<uint8_t>(fromBcd(frame[5]));
+    // The year byte is BCD like the date around it (0x25 is 2025, not 2037).
     out->year = 2000 + static_cast<int>(fromBcd(frame[6]));
   }
   return kResultDone;

@@ -195,7 +195,10 @@ TEST_F(FirmwareSim, SilentBoardInterruptsTheUpdateThenLeaveAndLineRestore) {
   } link(port);
   FirmwareOutcome o = updateFirmware(link, sop, req);
   EXPECT_EQ(o.result, FirmwareResult::BlockTimeout);
-  EXPECT_LE(o.blocksSent, 5u);
+  // The board goes silent while the sixth block's progress is shown; that block is already
+  // on the line, so the board may still have acknowledged it before it stopped.
+  EXPECT_GE(o.blocksSent, 5u);
+  EXPECT_LE(o.blocksSent, 6u);
   EXPECT_EQ(sop.alerts, (std::vector<std::string>{"Timeout. Operation not finished"}));
   EXPECT_EQ(o.leaveResult, kHandshakeFailed);
   auto lines = sop.logLines();

@@ -1,6 +1,7 @@
 // The firmware update against a scripted board behind the boot link, on the fake clock:
 // CPU information, handshakes, baud change, block frames and the finish steps.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <deque>
@@ -398,6 +399,31 @@ TEST_F(FirmwareUpdate, MissingFileAlertsAndRestoresTheLine) {
   req.imagePath = dir;
   EXPECT_EQ(updateFirmware(board, op, req).result, FirmwareResult::CannotOpenFile);
   EXPECT_TRUE(board.frames.empty());
+}
+
+TEST_F(FirmwareUpdate, PathLimitCountsCharactersNotBytes) {
+  // Cyrillic names take two bytes a letter: a path of about 1100 letters is 2200 bytes
+  // but fits the 1999-unit limit, and must open.
+  const std::string letter = "\xD0\xAF";  // U+042F
+  std::string path = dir;
+  for (int d = 0; d < 9; ++d) {
+    path += "/";
+    for (int i = 0; i < 120; ++i) path += letter;
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << d;
+  }
+  path += "/image.bin";
+  ASSERT_GT(path.size(), 1999u);
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  req.imagePath = path;
+  FirmwareOutcome o = updateFirmware(board, op, req);
+  EXPECT_EQ(o.result, FirmwareResult::Finished);
+  EXPECT_TRUE(op.alerts.empty());
+
+  // Beyond 1999 characters the path cannot be passed on whole and is refused.
+  req.imagePath = dir + "/" + std::string(2000, 'a');
+  EXPECT_EQ(updateFirmware(board, op, req).result, FirmwareResult::CannotOpenFile);
 }
 
 TEST_F(FirmwareUpdate, LeaveBootloaderReportsOnlyFailure) {

@@ -50,6 +50,17 @@ TEST(Crc32Stm, ShortTailIsPaddedToOneWordOnly) {
   EXPECT_EQ(crc32Stm(rec.data(), rec.size()), crc);
 }
 
+TEST(Crc32Stm, LengthCountsModulo65536LikeTheBoard) {
+  // 65536 + 4 bytes: the board's 16-bit length sees 4, so only the first word counts.
+  std::vector<uint8_t> big(65536 + 4, 0x5A);
+  big[0] = 0x01;
+  big[1] = 0x02;
+  big[2] = 0x03;
+  big[3] = 0x04;
+  EXPECT_EQ(crc32Stm(big.data(), big.size()), 0x1DABE74Fu);
+  EXPECT_EQ(crc32Stm(big.data(), 65536), 0xFFFFFFFFu);
+}
+
 TEST(Bcd, PacksTwoDigitsAndBack) {
   EXPECT_EQ(toBcd(0), 0x00);
   EXPECT_EQ(toBcd(7), 0x07);

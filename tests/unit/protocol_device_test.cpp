@@ -121,6 +121,23 @@ TEST_F(DeviceOverTcp, TooLongReplyDoesNotLeakIntoTheNextExchange) {
   EXPECT_EQ(out[0], 3);
 }
 
+TEST_F(DeviceOverTcp, LateReplyStillInTheSocketIsNotTakenForTheNextOne) {
+  uint8_t out[3] = {};
+  dev->identify(out, 3);
+  peer.receive(4);
+  peer.send({0x03, 0x23, 0x07, 0x65});
+  EXPECT_EQ(drive([&] { return dev->identify(out, 3); }), 1);
+  // A second, late answer lands in the socket after the exchange ended; nobody pumps it.
+  peer.send({0x03, 0x24, 0x09, 0x65});
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  dev->identify(out, 3);
+  EXPECT_EQ(peer.receive(4), (Bytes{0x60, 0x03, 0x21, 0xB2}));
+  peer.send({0x03, 0x23, 0x07, 0x65});
+  EXPECT_EQ(drive([&] { return dev->identify(out, 3); }), 1);
+  EXPECT_EQ(out[1], '#');
+  EXPECT_EQ(out[2], 7);
+}
+
 // ---------------------------------------------------------------- text identifier
 
 TEST_F(DeviceOverTcp, TextIdentifierFrameAndThreeLetterReply) {
@@ -341,6 +358,20 @@ TEST_F(DeviceOverTcp, LongWriteGoesOutAsTwelveBytesPauseAndTheRest) {
   peer.receive(16);
   peer.send({0xFE});
   EXPECT_EQ(drive([&] { return dev->writeBlock(0x3101, 0, data, 4); }), -11);
+
+  // Any other non-zero status is a failed write, never a success.
+  dev->writeBlock(0x3101, 0, data, 4);
+  peer.receive(16);
+  peer.send({0x42});
+  EXPECT_EQ(drive([&] { return dev->writeBlock(0x3101, 0, data, 4); }), -1);
+}
+
+TEST_F(DeviceOverTcp, EmptyWriteIsTwelveBytesAndAnyOneByteAnswerCompletesIt) {
+  EXPECT_EQ(dev->writeBlock(0x08, 2, nullptr, 0), 0);
+  EXPECT_EQ(peer.receive(12), (Bytes{0x60, 0x01, 0x42, 0x7C, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0xBF}));
+  EXPECT_EQ(sentChunks.size(), 1u);
+  peer.send({0x37});
+  EXPECT_EQ(drive([&] { return dev->writeBlock(0x08, 2, nullptr, 0); }), 1);
 }
 
 // ---------------------------------------------------------------- address, baud rate, clock
