@@ -169,7 +169,8 @@ int rowOf(const SettingsState& st, const std::string& label) {
   const int nozzle = label[0] - '1';
   const char side = static_cast<char>(label[1] & ~0x20);
   if (side != 'A' && side != 'B') return -1;
-  const int n = static_cast<int>(st.nozzleCount());
+  // Rows are laid out with at most five nozzles per side, as the tab shows them.
+  const int n = st.nozzleCount() > 5 ? 5 : static_cast<int>(st.nozzleCount());
   const int row = (side == 'B' ? 1 : 0) * n + nozzle;
   return (nozzle < n && row < shownMeterRows(st)) ? row : -1;
 }

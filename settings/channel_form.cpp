@@ -172,11 +172,17 @@ ChannelForm channelFormFromRecords(const ChannelRecord& ch, const MeterRecord& m
   f.meterType = strprintf("%u", unsigned(m.typeWord() >> 1));
   f.impulseWeight = strprintf("0x%02X%08X", unsigned(m.bytes[kMeterWeightHigh.offset]),
                               getU32(&m.bytes[kMeterWeightLow.offset]));
+  // No phase (0xFF) or a code beyond the list clears the choice: showing the previous
+  // channel's phase instead would write it to this channel on the next save.
   f.phase = m.phase() < kPhaseEntryCount ? m.phase() : -1;
   return f;
 }
 
 void channelFormToRecords(const ChannelForm& f, ChannelRecord* ch, MeterRecord* m) {
+  // The form shows the meter type word shifted right by one, which loses its low bit (the
+  // Astra preset writes 1583, shown as 791). A type left as shown keeps the word it came
+  // from, so saving a channel for a price never changes its meter type.
+  const uint16_t shownTypeWord = m->typeWord();
   *ch = ChannelRecord{};
   *m = MeterRecord{};
   // parseFixed wraps modulo 2^32, which is exactly the stored width (vol_start keeps the
@@ -198,11 +204,13 @@ void channelFormToRecords(const ChannelForm& f, ChannelRecord* ch, MeterRecord* 
   ch->set(F::bit_status2, flags);
 
   m->setCalibrationCount(uint16_t(decimalField(f.calCount)));
-  m->setTypeWord(uint16_t(decimalField(f.meterType) * 2));
+  const uint64_t typed = decimalField(f.meterType);
+  m->setTypeWord(typed == uint64_t(shownTypeWord >> 1) ? shownTypeWord : uint16_t(typed * 2));
   // "0x" + two digits of byte 11 + eight digits of the low word; a short text leaves the
-  // parts it does not reach at 0.
-  if (hasHexPrefix(f.impulseWeight)) {
-    size_t pos = 2;
+  // parts it does not reach at 0. The digits are read at the same places when the prefix
+  // was deleted: dropping the whole weight to 0 would wreck the meter's calibration.
+  {
+    size_t pos = hasHexPrefix(f.impulseWeight) ? 2 : 0;
     int digits = 0;
     uint64_t high = hexDigits(f.impulseWeight, &pos, 2, &digits);
     uint64_t low = digits > 0 ? hexDigits(f.impulseWeight, &pos, 8, &digits) : 0;
@@ -257,6 +265,8 @@ int saveChannel(BoardSession& s, ChannelCopies& c, int index) {
   if (!channelIndexValid(index) || s.dev == nullptr) return kResultRefused;
   if (enterAdminPassword(s, false) != 1) return 0;
   int r = writeFrom(*s.dev, channelRecordAddress(index), c.channels[index].data(), kChannelRecordSize);
+  // A board that refused the channel record (a filling in progress, the key off) would take
+  // the meter record alone and leave the two out of step, so the meter write waits for it.
   if (r != kResultDone) return r;
   return writeFrom(*s.dev, meterRecordAddress(index), c.meters[index].data(), kMeterRecordSize);
 }

@@ -76,7 +76,8 @@ std::string channelColumnName(int index);
 // Record bytes -> form (the state list, status and flag checks, texts).
 ChannelForm channelFormFromRecords(const ChannelRecord& channel, const MeterRecord& meter);
 // Form -> record bytes, starting from zeros. Never fails; text that is not a number gives
-// what can be read of it.
+// what can be read of it. *meter's type word on entry is the one the form showed: a typed
+// type equal to it shifted right by one keeps that word (low bit included).
 void channelFormToRecords(const ChannelForm& form, ChannelRecord* channel, MeterRecord* meter);
 
 // The 21 texts of one variables-table column for a channel record, in record order.

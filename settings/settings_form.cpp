@@ -234,9 +234,12 @@ int64_t parseScaledDecimal(const std::string& text, unsigned decimals) {
 }
 
 uint32_t parseHexAfterPrefix(const std::string& text) {
-  if (text.size() < 3) return 0;
+  // The field shows "0x%X"; an engineer who deletes the prefix and types 1A2 still means
+  // 0x1A2, not the 2 that skipping two characters would leave.
+  const size_t start =
+      (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) ? 2 : 0;
   uint32_t v = 0;
-  for (size_t i = 2; i < text.size(); ++i) {
+  for (size_t i = start; i < text.size(); ++i) {
     int c = static_cast<unsigned char>(text[i]);
     if (!std::isxdigit(c)) break;
     int d = std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10;
@@ -378,16 +381,21 @@ CollectResult collectMainSettings(const MainSettingsForm& f, MainSettings* out) 
     r.set(ms::nara(2 * col), a & 0xFF);
     if (sides > 1) {
       const uint32_t b = parseUnsigned(f.aztB[col]);
-      r.set(ms::nara(2 * col + 1), b == kAztNoneTyped ? kAztNoneStored : (b & 0xFF));
+      // 65535 marks a side B nozzle without an AZT address and is stored as 0xFF; the board's
+      // 0xFF is shown back as 255, so 255 is taken as the same marker, or a record read from
+      // the board could not be saved again without retyping every such cell.
+      const bool none = b == kAztNoneTyped || b == kAztNoneStored;
+      r.set(ms::nara(2 * col + 1), none ? kAztNoneStored : (b & 0xFF));
       if (!inRange(a, kAztMin, kAztMax)) return fail(kMsgAztRange, MainControl::AztSideA);
-      if (!inRange(b, kAztMin, kAztMax) && b != kAztNoneTyped)
-        return fail(kMsgAztRange, MainControl::AztSideB);
+      if (!inRange(b, kAztMin, kAztMax) && !none) return fail(kMsgAztRange, MainControl::AztSideB);
     } else if (!inRange(a, kAztMin, kAztMax)) {
       return fail(kMsgAztRange, MainControl::AztSideA);
     }
   }
 
-  // Overlap among the entries in use; side B entries marked "no address" never collide.
+  // Overlap among the entries in use. Side B entries marked "no address" are left out: two
+  // nozzles without an address do not share one, and counting them would refuse every
+  // record with more than one such nozzle.
   if (sides >= 1) {
     std::array<int, 12> used{};
     size_t n = 0;
@@ -505,9 +513,12 @@ void applyExclusiveOptions(std::array<bool, 11>* modes2) {
 PasswordView passwordView(const PasswordStatus& st, bool calibration) {
   const bool set = calibration ? st.calibrationSet() : st.adminSet();
   const bool locked = calibration ? st.calibrationLocked() : st.adminLocked();
-  if (!set) return {"Not set", kColourNormal};
-  if (locked) return {"Locked", kColourLocked};
-  return {"****", kColourNormal};
+  // The colour follows the lock bits alone: a board can lock the entry even while it
+  // reports no password set, and the red field is what warns the engineer of that.
+  const int colour = locked ? kColourLocked : kColourNormal;
+  if (!set) return {"Not set", colour};
+  if (locked) return {"Locked", colour};
+  return {"****", colour};
 }
 
 // ---------------------------------------------------------------- extra settings

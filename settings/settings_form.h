@@ -141,5 +141,5 @@ int64_t parseLeadingInt(const std::string& text);
 uint32_t parseUnsigned(const std::string& text);
 // Exact decimal real scaled by 10^decimals, truncated toward zero ("2.3", 1 -> 23).
 int64_t parseScaledDecimal(const std::string& text, unsigned decimals);
-// Hex digits from the third character ("0x1A2" -> 0x1A2); 0 for a text shorter than 3.
+// Hex digits after an optional "0x" prefix ("0x1A2" and "1A2" -> 0x1A2); 0 when none.
 uint32_t parseHexAfterPrefix(const std::string& text);

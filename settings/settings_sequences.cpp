@@ -11,7 +11,7 @@
 #include "ui/catalog.h"
 
 namespace {
-constexpr size_t kPasswordDigitsMax = 4;
+constexpr size_t kPasswordTextMax = 10;   // digits, leading zeros included
 constexpr uint32_t kPasswordMax = 9999;
 constexpr const char* kJsonFilter = "JSON format\t*.json\n";
 
@@ -167,15 +167,17 @@ int saveExtraSettings(BoardSession& s, SettingsState& st, const ExtraSettingsFor
 }
 
 int changePassword(BoardSession& s, SettingsState& st, bool calibration, const std::string& typed) {
-  // Only one to four digits make a password; anything else would write some other number.
+  // Only digits make a password; anything else would write some other number. Leading
+  // zeros are allowed ("0000012"), and the value is summed in 64 bits so that a long text
+  // such as 4294967301 cannot wrap round to a small, accepted password.
   size_t b = 0, e = typed.size();
   while (b < e && std::isspace(static_cast<unsigned char>(typed[b]))) ++b;
   while (e > b && std::isspace(static_cast<unsigned char>(typed[e - 1]))) --e;
-  bool digits = e > b && e - b <= kPasswordDigitsMax + 6;
-  uint32_t value = 0;
+  bool digits = e > b && e - b <= kPasswordTextMax;
+  uint64_t value = 0;
   for (size_t i = b; digits && i < e; ++i) {
     if (!std::isdigit(static_cast<unsigned char>(typed[i]))) digits = false;
-    else value = value * 10 + static_cast<uint32_t>(typed[i] - '0');
+    else value = value * 10 + static_cast<uint64_t>(typed[i] - '0');
   }
   if (!digits || value > kPasswordMax) {
     s.op->alert(tr("Password must be between 0000 and 9999"));

@@ -61,6 +61,9 @@ void displaySideNozzle(const SettingsState& st, SideNozzleForm* f) {
     row.phaseLabel = strprintf(tr("Meter %d%s phase"), nozzle, sideLetter(ch));
     row.calibrationLabel = strprintf(tr("Calibration %d%s count"), nozzle, sideLetter(ch));
     row.type = strprintf("%d", m.typeWord() >> 1);
+    // 0xFF means no phase chosen: the choice is cleared rather than left showing whatever the
+    // row showed before (another board's phase), which the next write would then send.
+    // Other values beyond the list leave the choice as it was.
     if (m.phase() < 3) row.phase = m.phase();
     else if (m.phase() == kPhaseNone) row.phase = -1;
     row.calibration = strprintf("%d", m.calibrationCount());
@@ -82,10 +85,14 @@ int writeSideNozzle(BoardSession& s, SettingsState& st, const SideNozzleForm& f)
   for (int k = 0; k < shown; ++k) {
     const int ch = rowChannel(k, nozzles);
     const MeterRowForm& row = f.rows[k];
-    const uint16_t type = static_cast<uint16_t>(2 * parseLeadingInt(row.type));
+    const int64_t typed = parseLeadingInt(row.type);
     const uint8_t phase = (row.phase >= 0 && row.phase < 3) ? static_cast<uint8_t>(row.phase) : kPhaseNone;
     const int nozzle = static_cast<int>(k % nozzles) + 1;
-    if (type != types[ch]) {
+    // The row shows the word shifted right by one, so an odd word (the Astra preset's 1583)
+    // shows as 791. A row left as shown is no change: doubling it again would turn 1583 into
+    // 1582 and reset the meter's calibration on a save that touched nothing.
+    const uint16_t type = static_cast<uint16_t>(2 * typed);
+    if (typed != static_cast<int64_t>(types[ch] >> 1) && type != types[ch]) {
       if (st.records.channels[ch].get(ChannelField::f_count) != 0) {
         s.op->alert(strprintf(tr("Cannot change meter type %d%s - run 'factory settings'/'controller clear'"),
                               nozzle, sideLetter(ch)));

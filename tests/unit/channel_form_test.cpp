@@ -180,6 +180,35 @@ TEST(ChannelFormMeter, TypeIsDoubledAndWeightHasFortyBits) {
   EXPECT_EQ(m.impulseWeight(), 0u);
 }
 
+TEST(ChannelFormMeter, TypeLeftAsShownKeepsItsWordAndWeightReadsWithoutPrefix) {
+  ChannelRecord ch;
+  MeterRecord m;
+  m.setTypeWord(1583);   // odd word, as the Astra preset writes it
+  m.setImpulseWeight((uint64_t(0x12) << 32) | 0x3456789Au);
+  ChannelForm f = channelFormFromRecords(ch, m);
+  EXPECT_EQ(f.meterType, "791");
+  f.price = "45.60";
+  channelFormToRecords(f, &ch, &m);   // m is the slot the form was filled from
+  EXPECT_EQ(m.typeWord(), 1583u);
+  EXPECT_EQ(ch.get(F::price), 4560u);
+  f.meterType = "792";
+  channelFormToRecords(f, &ch, &m);
+  EXPECT_EQ(m.typeWord(), 1584u);
+  MeterRecord fresh;   // from zeros the typed value is simply doubled
+  f.meterType = "791";
+  channelFormToRecords(f, &ch, &fresh);
+  EXPECT_EQ(fresh.typeWord(), 1582u);
+
+  // The weight typed without its "0x": two digits of byte 11, then the low word.
+  f.impulseWeight = "123456789A";
+  channelFormToRecords(f, &ch, &m);
+  EXPECT_EQ(m.bytes[11], 0x12);
+  EXPECT_EQ(getU32(&m.bytes[0]), 0x3456789Au);
+  f.impulseWeight = "0X0100000002";
+  channelFormToRecords(f, &ch, &m);
+  EXPECT_EQ(m.impulseWeight(), (uint64_t(1) << 32) | 2u);
+}
+
 TEST(ChannelFormMeter, CollectStartsFromZeros) {
   ChannelRecord ch;
   MeterRecord m;

@@ -78,9 +78,20 @@ TEST(SettingsRecords, SizesOffsetsAndLittleEndianFields) {
   EXPECT_STREQ(passwordView(ps, false).text, "Locked");
   EXPECT_EQ(passwordView(ps, false).colour, kColourLocked);
   EXPECT_STREQ(passwordView(ps, true).text, "****");
+  EXPECT_EQ(passwordView(ps, true).colour, kColourNormal);
+  // The red colour follows the lock bits alone, also when no password is set.
   ps.bytes[0] = 0x00;
   EXPECT_STREQ(passwordView(ps, false).text, "Not set");
+  EXPECT_EQ(passwordView(ps, false).colour, kColourLocked);
+  ps.bytes[1] = 0x38;   // calibration entry locked, admin entry free
+  EXPECT_STREQ(passwordView(ps, true).text, "Not set");
+  EXPECT_EQ(passwordView(ps, true).colour, kColourLocked);
   EXPECT_EQ(passwordView(ps, false).colour, kColourNormal);
+  ps.bytes[0] = 0x02;
+  EXPECT_STREQ(passwordView(ps, true).text, "Locked");
+  ps.bytes[1] = 0x18;   // two of the three lock bits: not locked
+  EXPECT_STREQ(passwordView(ps, true).text, "****");
+  EXPECT_EQ(passwordView(ps, true).colour, kColourNormal);
 }
 
 TEST(MainSettingsCollect, SideAddressChecksAndFocus) {
@@ -167,6 +178,28 @@ TEST(MainSettingsCollect, AztRangesOverlapAndTheNoAddressMarker) {
   EXPECT_EQ(r.bytes[14], 0xFF);
   f.aztA[0] = "65535";   // but not on side A
   EXPECT_EQ(collect(f).focus, MainControl::AztSideA);
+  // The board's 0xFF comes back on display as 255; saving it again keeps the marker.
+  f = validForm();
+  f.aztB = {"255", "3", "", "", ""};
+  ASSERT_TRUE(collect(f, &r).ok);
+  EXPECT_EQ(r.bytes[12], 0xFF);
+  EXPECT_EQ(r.bytes[14], 3);
+  MainSettingsForm shownAgain = validForm();
+  displayMainSettings(r, &shownAgain);
+  EXPECT_EQ(shownAgain.aztB[0], "255");
+  MainSettings again;
+  ASSERT_TRUE(collect(shownAgain, &again).ok);
+  EXPECT_EQ(again, r);
+  f.aztA[0] = "255";   // side A has no such marker
+  EXPECT_STREQ(collect(f).message, "AZT addresses must be 1..210");
+  EXPECT_EQ(collect(f).focus, MainControl::AztSideA);
+  // The overlap check comes after the range checks and spans both sides.
+  f = validForm();
+  f.aztA = {"7", "8", "", "", ""};
+  f.aztB = {"9", "7", "", "", ""};
+  EXPECT_STREQ(collect(f).message, "AZT addresses overlap");
+  f.aztB = {"9", "211", "", "", ""};
+  EXPECT_STREQ(collect(f).message, "AZT addresses must be 1..210");
 
   // No nozzle choice: nothing read or checked; the record carries noz_count 0.
   f = validForm();
@@ -319,8 +352,12 @@ TEST(MainSettingsCodec, DivisorsChoicesAndDotFlags) {
 
 TEST(MainSettingsCodec, CoupledControls) {
   MainSettingsForm f;
+  f.onOf(MainControl::Start20ml) = true;
   onImmediateStartChosen(&f);
   EXPECT_EQ(f.textOf(MainControl::SlowStart), "25500");
+  // The two radio buttons share a group, so choosing one leaves its partner off.
+  EXPECT_TRUE(f.onOf(MainControl::ImmediateStart));
+  EXPECT_FALSE(f.onOf(MainControl::Start20ml));
   f.textOf(MainControl::SlowStart) = "100";
   onSlowStartEdited(&f);
   EXPECT_FALSE(f.onOf(MainControl::ImmediateStart) || f.onOf(MainControl::Start20ml));
@@ -338,6 +375,13 @@ TEST(MainSettingsCodec, CoupledControls) {
   EXPECT_EQ(f.textOf(MainControl::OverfillBuffer), "2550");
   onCount3SecondsChosen(&f);
   EXPECT_EQ(f.textOf(MainControl::OverfillBuffer), "2540");
+  EXPECT_TRUE(f.onOf(MainControl::Count3Seconds));
+  EXPECT_FALSE(f.onOf(MainControl::NoCounting));
+  MainSettings r;
+  MainSettingsForm valid = validForm();
+  valid.textOf(MainControl::OverfillBuffer) = f.textOf(MainControl::OverfillBuffer);
+  ASSERT_TRUE(collect(valid, &r).ok);
+  EXPECT_EQ(r.get(ms::hydro_hit), 254u);
   f.textOf(MainControl::OverfillBuffer) = "2550";
   onOverfillBufferEdited(&f);
   EXPECT_TRUE(f.onOf(MainControl::NoCounting));
@@ -402,12 +446,27 @@ TEST(ExtraSettingsCodec, TenthsHexDensityHeaterAndAddresses) {
   EXPECT_EQ(collectExtraSettings(r, fresh), r);
   shown.massmeterType = 1;
   EXPECT_EQ(collectExtraSettings(r, shown).get(es::mass_flags) >> 13, 1u);
+
+  // Pressure offsets: hexadecimal with or without the prefix, kept to 16 bits.
+  ExtraSettingsForm hex = fresh;
+  hex.textOf(ExtraControl::PressureOffset4mA) = "CB2";
+  hex.textOf(ExtraControl::PressureOffset20mA) = "0x12345";
+  const ExtraSettings h = collectExtraSettings(r, hex);
+  EXPECT_EQ(h.get(es::pressure_offset), 0x0CB2u);
+  EXPECT_EQ(h.get(es::pressure_top), 0x2345u);
+  EXPECT_EQ(h.bytes[22], 0xB2);
+  EXPECT_EQ(h.bytes[23], 0x0C);
 }
 
 TEST(NumberReaders, NeverReadPastTheTextAndSaturate) {
   EXPECT_EQ(parseHexAfterPrefix(""), 0u);
   EXPECT_EQ(parseHexAfterPrefix("0x"), 0u);
   EXPECT_EQ(parseHexAfterPrefix("0xfFz1"), 0xFFu);
+  // Without the prefix the digits are still hexadecimal, read from the start.
+  EXPECT_EQ(parseHexAfterPrefix("1A2"), 0x1A2u);
+  EXPECT_EQ(parseHexAfterPrefix("0X1a2"), 0x1A2u);
+  EXPECT_EQ(parseHexAfterPrefix("0"), 0u);
+  EXPECT_EQ(parseHexAfterPrefix("zz"), 0u);
   EXPECT_EQ(parseLeadingInt("  -12abc"), -12);
   EXPECT_EQ(parseLeadingInt("abc"), 0);
   EXPECT_GT(parseLeadingInt(std::string(400, '9')), 0);   // no overflow
