@@ -4,6 +4,8 @@
 
 #include "settings/channel_form.h"
 
+#include "protocol/utrk_device.h"
+
 namespace {
 
 using F = ChannelField;
@@ -270,3 +272,21 @@ TEST(ChannelTable, ColumnTextsFollowTheVariableFormats) {
 }
 
 }  // namespace
+
+TEST(ChannelLoad, FailedReadsLeaveTheSlotsAsTheyWere) {
+  // No port behind the device: every read fails. The slots keep what they held, so a later
+  // save cannot write a half-received record back to the board.
+  UTRKDevice dev(0);
+  ChannelCopies copies;
+  copies.channels[3].set(F::f_count, 1234);
+  copies.meters[3].setTypeWord(200);
+  EXPECT_NE(loadChannel(dev, copies, 3), kResultDone);
+  EXPECT_EQ(copies.channels[3].get(F::f_count), 1234u);
+  EXPECT_EQ(copies.meters[3].typeWord(), 200u);
+  EXPECT_NE(readChannelRecord(dev, copies, 3), kResultDone);
+  EXPECT_EQ(copies.channels[3].get(F::f_count), 1234u);
+  // Indexes outside the ten channels touch nothing and send nothing.
+  EXPECT_EQ(loadChannel(dev, copies, 10), kResultRefused);
+  EXPECT_EQ(loadChannel(dev, copies, -1), kResultRefused);
+  EXPECT_EQ(readChannelRecord(dev, copies, 10), kResultRefused);
+}
