@@ -1,0 +1,379 @@
+// Round-trip cost of one 68-byte CRC block read (12-byte request, 73-byte reply) through
+// UTRKDevice and pollRequest, set side by side with a plain blocking client doing the same
+// 12/73-byte exchange on the same kind of link, against a peer thread that answers at once.
+// Usage: exchange_bench tcp|pty [--n N]    or    exchange_bench --peer HOST:PORT [--n N]
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/port.h"
+#include "link/tick.h"
+#include "protocol/utrk_device.h"
+
+namespace {
+
+constexpr int kRequestBytes = 12;
+constexpr int kRecordBytes = 68;
+constexpr int kReplyBytes = kRecordBytes + 4 + 1;  // data, CRC-32, trailing byte
+constexpr uint32_t kMainSettingsAddress = 0x3101;
+constexpr int kDefaultExchanges = 20000;
+// Both clients run in alternating slices so that a burst of load from another process on
+// the shared machine hits both alike.
+constexpr int kSlices = 20;
+constexpr int kWarmupExchanges = 200;
+constexpr int kConnectTimeoutMs = 3000;
+
+using Clock = std::chrono::steady_clock;
+
+double usSince(Clock::time_point t0) {
+  return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+}
+
+struct Stats {
+  double median = 0, p99 = 0, ratePerS = 0;
+  int n = 0;
+};
+
+Stats statsOf(std::vector<double> us) {
+  Stats s;
+  s.n = static_cast<int>(us.size());
+  if (us.empty()) return s;
+  double total = 0;
+  for (double v : us) total += v;
+  std::sort(us.begin(), us.end());
+  s.median = us[us.size() / 2];
+  s.p99 = us[std::min(us.size() - 1, us.size() * 99 / 100)];
+  s.ratePerS = total > 0 ? 1e6 * static_cast<double>(us.size()) / total : 0;
+  return s;
+}
+
+void printResult(const char* label, const Stats& s, int failures) {
+  std::printf("RESULT label=%s n=%d median_us=%.2f p99_us=%.2f rate_per_s=%.0f failures=%d\n", label,
+              s.n, s.median, s.p99, s.ratePerS, failures);
+}
+
+// The reply a board gives to the main-settings read: the record, its CRC, one more byte.
+std::vector<uint8_t> boardReply() {
+  std::vector<uint8_t> r(kReplyBytes);
+  for (int i = 0; i < kRecordBytes; ++i) r[i] = static_cast<uint8_t>(i * 7 + 3);
+  const uint32_t crc = crc32Stm(r.data(), kRecordBytes);
+  for (int i = 0; i < 4; ++i) r[kRecordBytes + i] = static_cast<uint8_t>(crc >> (8 * i));
+  r[kReplyBytes - 1] = frameChecksum(r.data(), kReplyBytes - 1);
+  return r;
+}
+
+bool readFull(int fd, uint8_t* p, size_t n) {
+  while (n > 0) {
+    ssize_t r = read(fd, p, n);
+    if (r <= 0) {
+      if (r < 0 && errno == EINTR) continue;
+      return false;
+    }
+    p += r;
+    n -= static_cast<size_t>(r);
+  }
+  return true;
+}
+
+bool writeFull(int fd, const uint8_t* p, size_t n) {
+  while (n > 0) {
+    ssize_t r = write(fd, p, n);
+    if (r <= 0) {
+      if (r < 0 && errno == EINTR) continue;
+      return false;
+    }
+    p += r;
+    n -= static_cast<size_t>(r);
+  }
+  return true;
+}
+
+// Answers every 12-byte request on fd with the 73-byte reply until the link closes.
+void answerRequests(int fd, std::atomic<bool>* stop) {
+  const std::vector<uint8_t> reply = boardReply();
+  uint8_t req[kRequestBytes];
+  while (!stop->load() && readFull(fd, req, sizeof req)) {
+    if (!writeFull(fd, reply.data(), reply.size())) break;
+  }
+}
+
+// The tool's side: one readBlock polled to its result. 1 on a good reply.
+int toolExchange(UTRKDevice& dev, uint8_t* record) {
+  return pollRequest(dev, [&] {
+    return dev.readBlock(kMainSettingsAddress, kBankData, kRecordBytes, record, kCheckCrc, 0);
+  });
+}
+
+// A plain client: blocking write of the request, blocking read of the whole reply.
+bool plainExchange(int fd, const uint8_t* request, uint8_t* reply) {
+  return writeFull(fd, request, kRequestBytes) && readFull(fd, reply, kReplyBytes);
+}
+
+std::vector<uint8_t> requestFrame() {
+  // Built the way the handle builds it, so the peer sees the same bytes from both clients.
+  const uint8_t p[7] = {kCheckCrc, 0, 0x31, 0x00, 0x01, 0x00, kRecordBytes};
+  std::vector<uint8_t> f(kRequestBytes);
+  f[0] = kFrameStart;
+  f[1] = 1;
+  f[2] = 0x48 | kBankData;
+  f[3] = frameChecksum(f.data(), 3);
+  std::memcpy(f.data() + 4, p, 7);
+  f[11] = frameChecksum(f.data() + 4, 7);
+  return f;
+}
+
+struct SideBySide {
+  std::vector<double> tool, plain;
+  int toolFailures = 0, plainFailures = 0;
+};
+
+// Runs n exchanges on each client, in alternating slices.
+SideBySide runSideBySide(UTRKDevice& dev, int plainFd, int n) {
+  SideBySide r;
+  r.tool.reserve(n);
+  r.plain.reserve(n);
+  const std::vector<uint8_t> req = requestFrame();
+  const std::vector<uint8_t> expected = boardReply();
+  uint8_t record[kRecordBytes];
+  uint8_t reply[kReplyBytes];
+  for (int i = 0; i < kWarmupExchanges; ++i) {
+    toolExchange(dev, record);
+    plainExchange(plainFd, req.data(), reply);
+  }
+  const int perSlice = std::max(1, n / kSlices);
+  for (int done = 0; done < n; done += perSlice) {
+    const int m = std::min(perSlice, n - done);
+    for (int i = 0; i < m; ++i) {
+      auto t0 = Clock::now();
+      const int rc = toolExchange(dev, record);
+      r.tool.push_back(usSince(t0));
+      if (rc != kResultDone) ++r.toolFailures;
+    }
+    for (int i = 0; i < m; ++i) {
+      auto t0 = Clock::now();
+      const bool ok = plainExchange(plainFd, req.data(), reply);
+      r.plain.push_back(usSince(t0));
+      if (!ok || std::memcmp(reply, expected.data(), kReplyBytes) != 0) ++r.plainFailures;
+    }
+  }
+  return r;
+}
+
+void report(const char* toolLabel, const char* plainLabel, const SideBySide& r) {
+  const Stats t = statsOf(r.tool), p = statsOf(r.plain);
+  printResult(toolLabel, t, r.toolFailures);
+  printResult(plainLabel, p, r.plainFailures);
+  std::printf("RATIO label=%s median=%.3f\n", toolLabel, p.median > 0 ? t.median / p.median : 0.0);
+}
+
+int listenLoopback(uint16_t* port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 4) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    return -1;
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
+int connectBlocking(const char* host, uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  if (fd < 0 || inet_pton(AF_INET, host, &a.sin_addr) != 1 ||
+      connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return fd;
+}
+
+// Opens the tool's port and waits until its connection is up.
+bool openToolPort(const std::string& name, uint16_t* port) {
+  if (portOpen(name.c_str(), port) != 0) return false;
+  const uint32_t deadline = nowMs() + kConnectTimeoutMs;
+  while (!deadlineReached(deadline)) {
+    portAvailable(*port);
+    const PortEntry* e = portEntry(*port);
+    if (e->kind != PortKind::TcpClient || e->connected) return true;
+    portWaitInput(*port, 10);
+  }
+  return false;
+}
+
+int benchTcp(int n) {
+  uint16_t tcpPort = 0;
+  const int listener = listenLoopback(&tcpPort);
+  if (listener < 0) return 1;
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> peers;
+  // One peer thread per accepted connection: the tool's and the plain client's.
+  std::thread acceptor([&] {
+    for (int i = 0; i < 2; ++i) {
+      int c = accept(listener, nullptr, nullptr);
+      if (c < 0) return;
+      int on = 1;
+      setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+      peers.emplace_back([c, &stop] {
+        answerRequests(c, &stop);
+        close(c);
+      });
+    }
+  });
+  uint16_t port = 0;
+  const std::string name = "TCPC_127.0.0.1:" + std::to_string(tcpPort);
+  const int plainFd = connectBlocking("127.0.0.1", tcpPort);
+  if (plainFd < 0 || !openToolPort(name, &port)) {
+    std::fprintf(stderr, "cannot connect to the peer on port %u\n", tcpPort);
+    return 1;
+  }
+  acceptor.join();
+  UTRKDevice dev(port);
+  dev.address = 1;
+  SideBySide r = runSideBySide(dev, plainFd, n);
+  report("korvane_read68_tcp", "plain_read68_tcp", r);
+  stop = true;
+  portClose(port);
+  shutdown(plainFd, SHUT_RDWR);
+  close(plainFd);
+  for (auto& t : peers) t.join();
+  close(listener);
+  return r.toolFailures + r.plainFailures ? 1 : 0;
+}
+
+// Puts a terminal into raw 8-bit mode with blocking reads of at least one byte.
+void makeRaw(int fd) {
+  termios t{};
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  tcsetattr(fd, TCSANOW, &t);
+}
+
+// One pseudo-terminal pair per client, each with its peer thread on the master side.
+struct PtyPeer {
+  int master = -1;
+  int slave = -1;  // held open so the master never sees a hang-up between clients
+  std::string slavePath;
+  std::thread thread;
+};
+
+bool startPtyPeer(PtyPeer* p, std::atomic<bool>* stop) {
+  char name[256];
+  if (openpty(&p->master, &p->slave, name, nullptr, nullptr) != 0) return false;
+  makeRaw(p->master);
+  makeRaw(p->slave);
+  p->slavePath = name;
+  const int master = p->master;
+  p->thread = std::thread([master, stop] { answerRequests(master, stop); });
+  return true;
+}
+
+int benchPty(int n) {
+  std::atomic<bool> stop{false};
+  PtyPeer toolPeer, plainPeer;
+  if (!startPtyPeer(&toolPeer, &stop) || !startPtyPeer(&plainPeer, &stop)) return 1;
+  uint16_t port = 0;
+  if (portOpen(toolPeer.slavePath.c_str(), &port) != 0) return 1;
+  portSetLine(port, 115200, 8, 'N', 1);
+  const int plainFd = open(plainPeer.slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (plainFd < 0) return 1;
+  makeRaw(plainFd);
+  UTRKDevice dev(port);
+  dev.address = 1;
+  SideBySide r = runSideBySide(dev, plainFd, n);
+  report("korvane_read68_pty", "plain_read68_pty", r);
+  stop = true;
+  portClose(port);
+  close(plainFd);
+  // Closing the last slave descriptor ends the peer's read (hang-up on the master).
+  for (PtyPeer* p : {&toolPeer, &plainPeer}) {
+    close(p->slave);
+    p->thread.join();
+    close(p->master);
+  }
+  return r.toolFailures + r.plainFailures ? 1 : 0;
+}
+
+// Against an outside server: only the tool's side, one line for scripts.
+int benchPeer(const std::string& hostPort, int n) {
+  uint16_t port = 0;
+  if (!openToolPort("TCPC_" + hostPort, &port)) {
+    std::fprintf(stderr, "cannot connect to %s\n", hostPort.c_str());
+    return 1;
+  }
+  UTRKDevice dev(port);
+  dev.address = 1;
+  std::vector<double> us;
+  us.reserve(n);
+  uint8_t record[kRecordBytes];
+  int failures = 0;
+  for (int i = 0; i < n; ++i) {
+    auto t0 = Clock::now();
+    const int rc = toolExchange(dev, record);
+    us.push_back(usSince(t0));
+    // A server that answers with other bytes fails the CRC, but the exchange still ran.
+    if (rc != kResultDone && rc != kResultChecksum) ++failures;
+  }
+  const Stats s = statsOf(us);
+  std::printf("RESULT label=korvane_read68 n=%d median_us=%.2f p99_us=%.2f rate_per_s=%.0f\n", s.n,
+              s.median, s.p99, s.ratePerS);
+  if (failures) std::fprintf(stderr, "%d exchanges got no complete reply\n", failures);
+  portClose(port);
+  return failures ? 1 : 0;
+}
+
+int usage() {
+  std::fprintf(stderr, "usage: exchange_bench tcp|pty [--n N]\n"
+                       "       exchange_bench --peer HOST:PORT [--n N]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string mode, peer;
+  int n = kDefaultExchanges;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--n" && i + 1 < argc) {
+      n = std::atoi(argv[++i]);
+    } else if (a == "--peer" && i + 1 < argc) {
+      mode = "peer";
+      peer = argv[++i];
+    } else if (a == "tcp" || a == "pty") {
+      mode = a;
+    } else {
+      return usage();
+    }
+  }
+  if (mode.empty() || n <= 0) return usage();
+  tickStart();
+  portTableInit();
+  if (mode == "tcp") return benchTcp(n);
+  if (mode == "pty") return benchPty(n);
+  return benchPeer(peer, n);
+}
