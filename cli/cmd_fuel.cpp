@@ -108,6 +108,9 @@ bool setUpSides(CliContext& ctx, SideMonitor* mon, const SideOptions& so) {
   return true;
 }
 
+// Longest single wait while the status reply is awaited; input ends it at once.
+constexpr uint32_t kStatusWaitStepMs = 1;
+
 // The timer of a command-line run: the loop below waits for it.
 class LoopTimer : public MonitorTimer {
  public:
@@ -127,7 +130,7 @@ void learnNozzleFlags(SideMonitor& mon) {
   mon.timer = &t;
   mon.step();
   while (mon.monitorState == kMonitorAwaitStatus) {
-    portWaitInput(mon.dev->port, 1);
+    portWaitInput(mon.dev->port, kStatusWaitStepMs);
     mon.step();
   }
   mon.pauseSideMonitor();

@@ -162,7 +162,7 @@ void waitForLink(uint16_t port) {
     const uint32_t until = nowMs() + kTcpClientConnectWaitMs;
     while (!e->connected && !deadlineReached(until)) {
       portAvailable(port);
-      if (!e->connected) tickSleepMs(kConnectPollMs);
+      if (!e->connected) portWaitInput(port, kConnectPollMs);  // wakes when the connect completes
     }
   } else if (e->kind == PortKind::TcpServer) {
     const uint32_t until = nowMs() + kTcpServerPeerWaitMs;
@@ -173,7 +173,7 @@ void waitForLink(uint16_t port) {
     };
     while (!anyPeer() && !deadlineReached(until)) {
       portAvailable(port);
-      if (!anyPeer()) tickSleepMs(kConnectPollMs);
+      if (!anyPeer()) portWaitInput(port, kConnectPollMs);  // wakes when a peer knocks
     }
   }
 }

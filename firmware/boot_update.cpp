@@ -307,7 +307,7 @@ FirmwareOutcome updateFirmware(BootLink& link, Operator& op, const FirmwareUpdat
     link.write(frame, 4);
     link.write(frame + 4, 4);
     const uint32_t drainDeadline = nowMs() + kTxDrainTimeoutMs;
-    while (!link.txEmpty() && !deadlineReached(drainDeadline)) tickSleepMs(1);
+    while (!link.txEmpty() && !deadlineReached(drainDeadline)) tickSleepMs(kTxDrainStepMs);
     tickSleepMs(kBaudSwitchSettleMs);
     link.setLine(m, static_cast<uint8_t>(req.prefs.dataBits), req.prefs.parity,
                  static_cast<uint8_t>(req.prefs.stopBits));

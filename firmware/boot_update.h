@@ -29,6 +29,7 @@ constexpr uint32_t kBaudSwitchSettleMs = 100;  // after the payload left, before
 // The transmit queue of a healthy serial driver drains in milliseconds; a stuck one must not
 // hang the update.
 constexpr uint32_t kTxDrainTimeoutMs = 2000;
+constexpr uint32_t kTxDrainStepMs = 1;
 constexpr uint32_t kPartialWaitStepMs = 1;
 
 constexpr size_t kCpuInfoReplyBytes = 8;

@@ -1,7 +1,6 @@
-// Procedures over the device handle that every front end shares: identifying the board at
-// an address, the admin log-in, the board's last-error query and the display-mode switch.
-// They talk to the engineer only through the Operator, so they run the same in the GUI,
-// the command line and the tests.
+// Procedures over the device handle that every front end shares: identifying the board at an
+// address, the admin log-in, the board's last-error query and the display-mode switch, talking
+// to the engineer only through the Operator.
 #include "protocol/board.h"
 
 #include <cstring>

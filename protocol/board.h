@@ -1,7 +1,6 @@
-// The application-level procedures over UTRKDevice that every front end shares:
-// identification of the board, admin password log-in, the board's last-error query and the
-// display-mode switch. They reach the engineer only through the Operator and a few hooks,
-// so the GUI, the command line and the tests run them unchanged.
+// Procedures over UTRKDevice that every front end shares: identification, admin log-in, the
+// board's last-error query and the display-mode switch. They reach the engineer only through
+// the Operator and a few hooks, so the GUI, the command line and the tests run them unchanged.
 #pragma once
 #include <cstdint>
 #include <functional>

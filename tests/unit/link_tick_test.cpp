@@ -1,4 +1,5 @@
-// Tick, deadline and timer-pool rules, driven by the fake clock across both wraps.
+// Tick, deadline and timer-pool rules, driven by the fake clock across both wraps: 16-bit
+// deadlines for the status and connect waits, 32-bit ones for exchanges and idle peers.
 #include <gtest/gtest.h>
 
 #include "link/tick.h"

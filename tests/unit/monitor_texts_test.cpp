@@ -1,4 +1,5 @@
-// The side monitor's status texts and the fuelling command bodies, byte for byte.
+// The side monitor's status texts and the fuelling command bodies, byte for byte, written
+// out from the board's rules rather than from the code under test.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,7 +1,6 @@
-// The shared board procedures against a scripted board on a loopback TCP link:
-// identification (unsupported kinds, adoption of the answering address, boot loader,
-// code page 866 text), the admin log-in with its prompts and cache, the last-error query
-// and the display-mode switch.
+// The shared board procedures against a scripted board on a loopback TCP link: identification
+// (unsupported kinds, adopted address, boot loader, code page 866 text), the admin log-in with
+// its prompts and cache, the last-error query and the display-mode switch.
 #include <gtest/gtest.h>
 
 #include <chrono>
