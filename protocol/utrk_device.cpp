@@ -107,7 +107,8 @@ int UTRKDevice::transact(uint8_t* request, int length, int expect) {
       // expect was checked when the exchange started; clamp anyway so a caller that broke
       // the polling contract cannot make the read overrun the frame buffer.
       if (expect < 1 || expect > kMaxFixedExpect) expect = kMaxFixedExpect;
-      if (portAvailable(port) >= expect && portRead(port, frame, static_cast<size_t>(expect))) {
+      // portRead pumps only while the ring lacks bytes and takes nothing from a partial reply.
+      if (portRead(port, frame, static_cast<size_t>(expect))) {
         engineState = kEngineIdle;
         return kResultDone;
       }
