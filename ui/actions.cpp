@@ -313,6 +313,7 @@ void xMainForm::on_tab_changed() {
       text += "\n";
     }
     counters->value(text.c_str());
+    counters->position(0);  // the first side's heading in view, not the end of the text
     mon.startSideMonitor(load_side_b->value() != 0);
   }
 }

@@ -444,7 +444,8 @@ void xMainForm::build_load_tab() {
     }
   state_field = above<Fl_Input>(470, 82, 260, kButtonH, "State");
   performance_field = above<Fl_Input>(470, 128, 260, kButtonH, "Performance");
-  counters = above<Fl_Multiline_Input>(470, 174, 260, 150, "Counters");
+  // Room for both sides of a mass-metered board (ten lines) without scrolling.
+  counters = above<Fl_Multiline_Input>(470, 174, 260, 190, "Counters");
   sip_diag = button<Fl_Button>(10, 340, 140, kButtonH, "SIP diag");
   sip_set_address = button<Fl_Button>(160, 340, 160, kButtonH, "SIP set address");
   sip_diag_text = above<Fl_Multiline_Input>(10, 390, 450, 206, "SIP diag");

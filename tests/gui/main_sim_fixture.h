@@ -49,6 +49,28 @@ inline void screenshot(Fl_Window* w, const std::string& name) {
   EXPECT_EQ(0, std::system(cmd.c_str())) << cmd;
 }
 
+// The scripted operator that also writes the log into the window (so screenshots show it).
+class WindowLogOperator : public ScriptedOperator {
+ public:
+  xMainForm* form = nullptr;
+  void logLine(const std::string& line) override {
+    ScriptedOperator::logLine(line);
+    if (form) form->log_line(line.c_str());
+  }
+  void logAppend(const std::string& text) override {
+    ScriptedOperator::logAppend(text);
+    if (form) form->log_append(text.c_str());
+  }
+  void logReplaceTail(size_t count, const std::string& text) override {
+    ScriptedOperator::logReplaceTail(count, text);
+    if (form) form->log_replace_tail(count, text.c_str());
+  }
+  void clearLog() override {
+    ScriptedOperator::clearLog();
+    if (form) form->log_clear();
+  }
+};
+
 class MainSimTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -62,6 +84,7 @@ class MainSimTest : public ::testing::Test {
   }
   void TearDown() override {
     portSetTrace(nullptr);
+    op->form = nullptr;
     form.reset();
     state.reset();
     sim.stop();
@@ -77,6 +100,7 @@ class MainSimTest : public ::testing::Test {
     std::ofstream(kPreferencesFile) << "TCPC_127.0.0.1:" << sim.listenPort() << " 19200 8 N 1 38400\n";
     op->textAnswers = {std::to_string(kBoardAddress)};
     form = std::make_unique<xMainForm>(kMainWindowW, kMainWindowH, nullptr, state.get());
+    op->form = form.get();
     return state->port != 0 && state->session.kind != 0;
   }
   // From now on every byte the tool writes is kept in sent.
@@ -95,8 +119,8 @@ class MainSimTest : public ::testing::Test {
     press(form->tabs);
   }
 
-  std::unique_ptr<ScriptedOperator> ownOp = std::make_unique<ScriptedOperator>();
-  ScriptedOperator* op = ownOp.get();
+  std::unique_ptr<WindowLogOperator> ownOp = std::make_unique<WindowLogOperator>();
+  WindowLogOperator* op = ownOp.get();
   simtest::SimProcess sim;
   std::unique_ptr<AppState> state;
   std::unique_ptr<xMainForm> form;
