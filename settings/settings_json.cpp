@@ -3,13 +3,19 @@
 
 #include <cjson/cJSON.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
 #include "util/operator.h"
 
 namespace {
+
+constexpr int kTempNameAttempts = 100;
 
 template <size_t N>
 void writeObject(std::string* out, const SettingsRecord<N>& rec, const RecordField* fields, size_t count) {
@@ -73,13 +79,37 @@ std::string settingsFileText(const MainSettings& main, const ExtraSettings& extr
 
 int saveSettingsFile(const std::string& path, const MainSettings& main, const ExtraSettings& extra) {
   const std::string text = settingsFileText(main, extra);
-  const std::string tmp = path + ".tmp";
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return kJsonCannotOpen;
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::remove(tmp.c_str());
+  // A temporary name of our own (created exclusively, never an existing file of the
+  // engineer's), flushed to the disk before the rename so that neither a full disk nor a
+  // crash can leave a cut file under the chosen name. errno tells the caller why it failed.
+  std::string tmp;
+  int fd = -1;
+  for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
+    tmp = path + ".tmp" + std::to_string(static_cast<long>(::getpid())) + "_" + std::to_string(attempt);
+    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return kJsonCannotOpen;
+  }
+  if (fd < 0) return kJsonCannotOpen;
+  bool ok = true;
+  for (size_t done = 0; ok && done < text.size();) {
+    const ssize_t w = ::write(fd, text.data() + done, text.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    ok = w > 0;
+    if (ok) done += static_cast<size_t>(w);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  int err = ok ? 0 : errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    errno = err;
     return kJsonCannotOpen;
   }
   return kJsonOk;

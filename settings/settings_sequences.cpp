@@ -3,6 +3,8 @@
 #include "settings/settings_sequences.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "link/tick.h"
@@ -210,8 +212,11 @@ int exportSettings(BoardSession& s, SettingsState& st, const std::string& givenP
   std::string chosen = givenPath;
   if (chosen.empty() && !s.op->chooseFile(tr("Select a file"), kJsonFilter, true, &chosen)) return 0;
   if (chosen.empty()) return 0;
-  if (saveSettingsFile(settingsFileName(chosen), st.readCopy, st.extra) != kJsonOk) {
-    s.op->alert(tr("Write error"));
+  const std::string name = settingsFileName(chosen);
+  if (saveSettingsFile(name, st.readCopy, st.extra) != kJsonOk) {
+    // Which file and why (read-only folder, full disk, ...), not just that it failed.
+    const int err = errno;
+    s.op->alert(strprintf("%s: %s (%s)", tr("Write error"), name.c_str(), std::strerror(err)));
     return 0;
   }
   s.op->alert("OK");
