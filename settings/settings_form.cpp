@@ -191,6 +191,12 @@ ExtraSettingsForm::ExtraSettingsForm() {
 
 // ---------------------------------------------------------------- number readers
 
+// One more decimal digit, saturating at kParseCap: a long number typed into a field must not
+// overflow into a negative or small value.
+static int64_t appendDigit(int64_t v, int digit) {
+  return v >= kParseCap / 10 ? kParseCap : v * 10 + digit;
+}
+
 int64_t parseLeadingInt(const std::string& text) {
   const char* p = text.c_str();
   while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
@@ -198,7 +204,7 @@ int64_t parseLeadingInt(const std::string& text) {
   if (*p == '+' || *p == '-') neg = (*p++ == '-');
   int64_t v = 0;
   while (std::isdigit(static_cast<unsigned char>(*p))) {
-    if (v < kParseCap) v = v * 10 + (*p - '0');
+    v = appendDigit(v, *p - '0');
     ++p;
   }
   return neg ? -v : v;
@@ -215,7 +221,7 @@ int64_t parseScaledDecimal(const std::string& text, unsigned decimals) {
   if (*p == '+' || *p == '-') neg = (*p++ == '-');
   int64_t v = 0;
   while (std::isdigit(static_cast<unsigned char>(*p))) {
-    if (v < kParseCap) v = v * 10 + (*p - '0');
+    v = appendDigit(v, *p - '0');
     ++p;
   }
   unsigned taken = 0;
@@ -223,13 +229,13 @@ int64_t parseScaledDecimal(const std::string& text, unsigned decimals) {
     ++p;
     while (std::isdigit(static_cast<unsigned char>(*p))) {
       if (taken < decimals) {
-        v = v * 10 + (*p - '0');
+        v = appendDigit(v, *p - '0');
         ++taken;
       }
       ++p;
     }
   }
-  for (; taken < decimals; ++taken) v *= 10;
+  for (; taken < decimals; ++taken) v = appendDigit(v, 0);
   return neg ? -v : v;
 }
 
