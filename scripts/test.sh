@@ -20,3 +20,14 @@ run_config build
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_config build-asan -DKORVANE_SANITIZE=ON
+
+# ==== fuzzing (reliability): every libFuzzer harness for a short, bounded run ====
+if command -v clang++ >/dev/null 2>&1; then
+  echo "== fuzz build (clang, libFuzzer + AddressSanitizer + UndefinedBehaviorSanitizer)"
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DKORVANE_FUZZ=ON -DKORVANE_GUI=OFF -DKORVANE_TESTS=OFF >/dev/null
+  cmake --build build-fuzz --target fuzz_all -j "$JOBS"
+  ctest --test-dir build-fuzz -L fuzz --output-on-failure
+else
+  echo "== fuzz step skipped: clang++ not installed"
+fi
