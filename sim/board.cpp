@@ -87,6 +87,11 @@ constexpr uint8_t kStateFilling = 5;
 constexpr uint8_t kStatePcPaused = 7;
 constexpr uint8_t kStateEndOk = 44;
 
+constexpr int kDiagTextBytes = 12;       // one entry of the meter listing at 0x34
+constexpr int kDiagTextEntries = 12;     // ten meters, then the pressure sensors of A and B
+constexpr size_t kSipBlockBytes = 12;    // the meter address exchange at 0x35
+constexpr uint32_t kSipSerialBase = 4100000;
+
 bool delivering(NozzleStatus s) {
   return s == NozzleStatus::LoadStart || s == NozzleStatus::Loading || s == NozzleStatus::PcSuspend;
 }
@@ -169,6 +174,7 @@ Board::Board(const BoardConfig& cfg) : cfg_(cfg), address_(cfg.address) {
     poke(0, sb + 5, 24);
   }
   service_[0x07] = 0;
+  for (int ch = 0; ch < kChannels; ++ch) meterAddress_[ch] = static_cast<uint8_t>(ch + 1);
 }
 
 // ---------------------------------------------------------------- memory
@@ -291,7 +297,35 @@ bool Board::feed(uint8_t byte, uint64_t nowMs, bool answerAny, FrameEvent* ev) {
   ev->frame = rx_;
   rx_.clear();
   handleFrame(nowMs, answerAny, ev);
+  countFrame(*ev);
   return true;
+}
+
+// ---------------------------------------------------------------- diagnostic counters
+
+void Board::count(int row, int side, uint32_t n) {
+  if (row >= 0 && row < kDiagRows && (side == 0 || side == 1)) diag_[row][side] += n;
+}
+
+uint32_t Board::diagCounter(int row, int side) const {
+  if (row < 0 || row >= kDiagRows) return 0;
+  if (side == 2) return diag_[row][0] + diag_[row][1];
+  return side == 0 || side == 1 ? diag_[row][side] : 0;
+}
+
+int Board::sideOf(uint8_t requestAddress) const {
+  return requestAddress != kAnyBoardAddress && requestAddress != address_ && requestAddress == sideBAddress() ? 1
+                                                                                                           : 0;
+}
+
+void Board::countFrame(const FrameEvent& ev) {
+  if (!ev.forUs || ev.reply.empty()) return;
+  const int side = sideOf(ev.frame[1]);
+  count(kDiagFramesAnswered, side);
+  const uint8_t family = ev.frame[2] & 0xF0;
+  if ((family == 0x10 || family == 0x50) && ev.reply.size() == 1 &&
+      (ev.reply[0] == kStatusRefused || ev.reply[0] == kStatusBadValue))
+    count(kDiagRefused, side);
 }
 
 void Board::reply(FrameEvent* ev, std::initializer_list<uint8_t> bytes) {
@@ -319,6 +353,7 @@ void Board::handleFrame(uint64_t nowMs, bool answerAny, FrameEvent* ev) {
   if (ok && c == 0xF2) ok = groupOk(4, 274);
   if (!ok) {
     ev->badChecksum = true;
+    if (answersAt(addr)) count(kDiagBadFrames, sideOf(addr));
     return;
   }
 
@@ -597,6 +632,14 @@ uint8_t Board::writeService(uint32_t address, const std::vector<uint8_t>& data) 
       displayMode_ = data[0];
       lastError_ = 0;
       return kStatusOk;
+    case 0x35: {   // the meter address exchange: the meter takes the address in byte 1
+      const auto block = sipAddressBlock();
+      if (data.size() != kSipBlockBytes || block[0] == 0 || data[0] == 0) return kStatusRefused;
+      for (int ch = 0; ch < kChannels; ++ch)
+        if (delivering(nozzles_[ch].status)) meterAddress_[ch] = data[1];
+      lastError_ = 0;
+      return kStatusOk;
+    }
     default:
       for (size_t i = 0; i < data.size(); ++i) service_[address + i] = data[i];
       lastError_ = 0;
@@ -617,7 +660,9 @@ std::vector<uint8_t> Board::readService(uint32_t address, size_t n) const {
       break;
     }
     case 0x03:
-      r = {static_cast<uint8_t>(cfg_.keyOn ? 0x01 : 0x00)};
+      r = {static_cast<uint8_t>((cfg_.keyOn ? kDiagKeyOn : 0) |
+                                (cfg_.adminPassword < 0 || loggedIn_ ? kDiagLoggedIn : 0) |
+                                (adminLocked_ ? kDiagLocked : 0) | (deliveryPending() ? kDiagDelivering : 0))};
       break;
     case 0x04:
       put16(factoryClears_);
@@ -626,8 +671,16 @@ std::vector<uint8_t> Board::readService(uint32_t address, size_t n) const {
     case 0x22:
     case 0x23:
     case 0x24:
-    case 0x25: {
-      const uint8_t regs[6] = {0x00, 0x00, modeByte_, displayMode_, 0x00, 0x00};
+    case 0x25:
+    case 0x26:
+    case 0x27: {
+      // Restarts since power-up, wrong password entries, mode, display mode, and the nozzles
+      // delivering on side A and side B (bit n-1 for nozzle n).
+      uint8_t out[2] = {0, 0};
+      for (int ch = 0; ch < kChannels; ++ch)
+        if (delivering(nozzles_[ch].status)) out[ch & 1] |= static_cast<uint8_t>(1u << (ch / 2));
+      const uint8_t regs[6] = {static_cast<uint8_t>(restarts_), static_cast<uint8_t>(wrongPasswords_),
+                               modeByte_, displayMode_, out[0], out[1]};
       r.assign(regs + (address - 0x22), regs + 6);
       break;
     }
@@ -646,11 +699,16 @@ std::vector<uint8_t> Board::readService(uint32_t address, size_t n) const {
       for (uint16_t v : w) put16(v);
       break;
     }
-    case 0x2B:
-    case 0x2C:
-    case 0x2D:
-      r.assign(48, 0);
+    case kDiagCountersA:
+    case kDiagCountersB:
+    case kDiagCountersAB: {
+      const int side = static_cast<int>(address - kDiagCountersA);
+      for (int row = 0; row < kDiagRows; ++row) {
+        const uint32_t v = diagCounter(row, side);
+        for (int i = 0; i < 4; ++i) r.push_back(static_cast<uint8_t>(v >> (8 * i)));
+      }
       break;
+    }
     case 0x2E: {
       uint8_t bits[2] = {0, 0};
       for (int ch = 0; ch < kChannels; ++ch) {
@@ -667,13 +725,37 @@ std::vector<uint8_t> Board::readService(uint32_t address, size_t n) const {
       break;
     case 0x34:
       if (n > 1) {
-        for (int i = 0; i < 12; ++i) {
-          char t[13];
-          std::snprintf(t, sizeof t, "meter %02d ok ", i + 1);
-          r.insert(r.end(), t, t + 12);
+        // The meters on the meter line, one 12-character entry each: "A1 ok adr 01" for
+        // nozzle 1 of side A, "B3 absent   " for a nozzle the settings do not have, then
+        // the pressure sensors of sides A and B (fitted on mass boards only).
+        const int sides = peek(0, kMainSettingsAddress + 9) >= 2 ? 2 : 1;
+        const int nozzles = std::min<int>(peek(0, kMainSettingsAddress + 10), kNozzlesPerSide);
+        for (int i = 0; i < kDiagTextEntries; ++i) {
+          char t[32];
+          const char side = (i & 1) ? 'B' : 'A';
+          if (i < kChannels) {
+            if ((i & 1) < sides && i / 2 < nozzles)
+              std::snprintf(t, sizeof t, "%c%d ok adr %02u", side, i / 2 + 1, meterAddress_[i] % 100u);
+            else
+              std::snprintf(t, sizeof t, "%c%d absent   ", side, i / 2 + 1);
+          } else {
+            std::snprintf(t, sizeof t, cfg_.kind == '$' ? "P%c ok 2.5bar" : "P%c absent   ", side);
+          }
+          r.insert(r.end(), t, t + kDiagTextBytes);
         }
       } else {
-        r = {0x00};
+        r = {static_cast<uint8_t>(metersFitted())};
+      }
+      break;
+    case 0x35:
+      if (n >= kSipBlockBytes) {
+        r = sipAddressBlock();
+      } else {
+        // Meters fitted, sides, nozzles a side, and the nozzles taken out on sides A and B.
+        const auto out = readService(0x26, 2);
+        const uint8_t sides = peek(0, kMainSettingsAddress + 9) >= 2 ? 2 : 1;
+        const uint8_t nozzles = std::min<uint8_t>(kNozzlesPerSide, peek(0, kMainSettingsAddress + 10));
+        r = {static_cast<uint8_t>(metersFitted()), sides, nozzles, out[0], out[1]};
       }
       break;
     default:
@@ -682,6 +764,34 @@ std::vector<uint8_t> Board::readService(uint32_t address, size_t n) const {
   // Bytes beyond a register's own come from the plain store.
   for (size_t i = r.size(); i < n; ++i) r.push_back(peek(2, address + i));
   r.resize(n);
+  return r;
+}
+
+int Board::metersFitted() const {
+  const int sides = peek(0, kMainSettingsAddress + 9) >= 2 ? 2 : 1;
+  return sides * std::min<int>(peek(0, kMainSettingsAddress + 10), kNozzlesPerSide);
+}
+
+// The meter address exchange: only a meter switched to 'calibrate' with its nozzle out
+// answers, so exactly one nozzle must be out. Byte 0 is 1 when a meter answered, then the
+// address it is to take (its channel + 1), the address it has, and its serial number in
+// ASCII digits.
+std::vector<uint8_t> Board::sipAddressBlock() const {
+  std::vector<uint8_t> r(kSipBlockBytes, 0);
+  int out = -1, outCount = 0;
+  for (int ch = 0; ch < kChannels; ++ch) {
+    if (delivering(nozzles_[ch].status)) {
+      out = ch;
+      ++outCount;
+    }
+  }
+  if (outCount != 1) return r;
+  r[0] = 1;
+  r[1] = static_cast<uint8_t>(out + 1);
+  r[2] = meterAddress_[out];
+  char serial[16];
+  std::snprintf(serial, sizeof serial, "%09u", kSipSerialBase + static_cast<unsigned>(out));
+  std::memcpy(r.data() + 3, serial, kSipBlockBytes - 3);
   return r;
 }
 
@@ -696,6 +806,7 @@ void Board::restart() {
   loggedIn_ = false;
   adminLocked_ = false;
   wrongPasswords_ = 0;
+  ++restarts_;
   // The board comes back at the side A address of its settings.
   const uint8_t a = peek(0, kMainSettingsAddress + 3);
   if (a >= 1 && a <= 0x20 && std::find(foreign_.begin(), foreign_.end(), a) == foreign_.end()) address_ = a;
@@ -729,6 +840,9 @@ void Board::addToTotals(int ch, uint32_t delivered) {
   const uint32_t cb = kChannelRecordBase + ch * 0x100;
   const uint64_t price = priceOf(ch);
   const uint32_t delta = delivered - n.countedInTotals;
+  const int side = ch & 1;
+  hundredthsDelivered_[side] += delta;
+  diag_[kDiagLitres][side] = hundredthsDelivered_[side] / 100;
   // Money from the running volume, so the sum of the steps equals the money of the whole.
   const uint64_t moneyDelta = delivered * price / 100 - static_cast<uint64_t>(n.countedInTotals) * price / 100;
   n.countedInTotals = delivered;
@@ -789,6 +903,7 @@ void Board::advance(uint64_t nowMs) {
     if (n.delivered >= n.targetHundredths) {
       n.status = NozzleStatus::Finished;
       n.phaseStartMs = nowMs;
+      count(kDiagNozzleDeliveries + ch / 2, ch & 1);
       const uint32_t cb = kChannelRecordBase + ch * 0x100;
       put32(cb + 28, n.delivered);
       const uint32_t sb = kSideDataBase + (ch & 1) * 0x100;
@@ -824,6 +939,7 @@ void Board::doFuelling(FrameEvent* ev, uint8_t requestAddress, uint64_t nowMs) {
   const uint8_t code = f[5];
   auto finishDelivery = [&]() {
     addToTotals(ch, n.delivered);
+    count(kDiagNozzleDeliveries + ch / 2, ch & 1);
     n.status = NozzleStatus::Finished;
     n.phaseStartMs = nowMs;
     put32(kChannelRecordBase + ch * 0x100 + 28, n.delivered);
@@ -863,6 +979,7 @@ void Board::doFuelling(FrameEvent* ev, uint8_t requestAddress, uint64_t nowMs) {
         break;
       }
       n.status = NozzleStatus::LoadStart;
+      count(kDiagPresets, ch & 1);
       n.targetHundredths = target;
       n.presetAmount = amount;
       n.delivered = n.countedInTotals = n.deliveredAtPhaseStart = 0;
@@ -871,6 +988,7 @@ void Board::doFuelling(FrameEvent* ev, uint8_t requestAddress, uint64_t nowMs) {
     }
     case 0x0E:
       if (n.status == NozzleStatus::LoadStart || n.status == NozzleStatus::Loading) {
+        count(kDiagSuspends, ch & 1);
         n.status = NozzleStatus::PcSuspend;
         n.phaseStartMs = nowMs;
       } else {
@@ -912,6 +1030,7 @@ void Board::doPrice(FrameEvent* ev, uint8_t requestAddress) {
   if (d0 < 0 || d1 < 0 || d2 < 0) return replyStatus(ev, kStatusBadValue);
   if (delivering(nozzles_[ch].status)) return replyStatus(ev, kStatusRefused);
   setPrice(ch, static_cast<uint32_t>(d0 * 10000 + d1 * 100 + d2));
+  count(kDiagPrices, ch & 1);
   replyStatus(ev, kStatusOk);
 }
 

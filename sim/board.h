@@ -55,6 +55,26 @@ constexpr uint32_t kPartialFrameResetMs = 250;
 // The time a nozzle stays in "Load start" before the product flows.
 constexpr uint32_t kDeliveryStartDelayMs = 400;
 
+// Rows of the diagnostic counter registers: 0x2B counts side A, 0x2C side B and 0x2D both.
+constexpr int kDiagRows = 12;
+constexpr int kDiagNozzleDeliveries = 0;   // rows 0..4: deliveries finished at nozzles 1..5
+constexpr int kDiagPresets = 5;            // volume and amount presets accepted
+constexpr int kDiagSuspends = 6;           // deliveries suspended by the tool
+constexpr int kDiagLitres = 7;             // whole litres delivered
+constexpr int kDiagPrices = 8;             // prices set
+constexpr int kDiagFramesAnswered = 9;     // frames answered at the side's address
+constexpr int kDiagBadFrames = 10;         // frames at the side's address with a bad checksum
+constexpr int kDiagRefused = 11;           // fuelling and price commands refused (0xFF or 0xFE)
+constexpr uint32_t kDiagCountersA = 0x2B;
+constexpr uint32_t kDiagCountersB = 0x2C;
+constexpr uint32_t kDiagCountersAB = 0x2D;
+
+// Bits of the diagnostic register 0x03.
+constexpr uint8_t kDiagKeyOn = 0x01;
+constexpr uint8_t kDiagLoggedIn = 0x02;     // settings writes are open
+constexpr uint8_t kDiagLocked = 0x04;       // password entry locked
+constexpr uint8_t kDiagDelivering = 0x08;   // a delivery is in progress
+
 // The CPU information the boot loader reports.
 struct CpuInfo {
   unsigned part = 103;          // STM32F103
@@ -136,6 +156,8 @@ class Board {
   const Nozzle& nozzle(int channel) const { return nozzles_[channel]; }
   std::vector<uint8_t> image() const;
   uint8_t lastError() const { return lastError_; }
+  // Diagnostic counter of a row for side 0 (A) or 1 (B); side 2 is their sum.
+  uint32_t diagCounter(int row, int side) const;
   uint32_t lineBaud() const { return baud_; }
 
  private:
@@ -161,6 +183,12 @@ class Board {
   void updateChannelRecord(int channel);
   uint32_t priceOf(int channel) const;
   void setPrice(int channel, uint32_t price);
+
+  void count(int row, int side, uint32_t n = 1);
+  int sideOf(uint8_t requestAddress) const;
+  void countFrame(const FrameEvent& ev);
+  int metersFitted() const;
+  std::vector<uint8_t> sipAddressBlock() const;
 
   void doClockRead(FrameEvent* ev);
   void doClockWrite(FrameEvent* ev);
@@ -194,6 +222,10 @@ class Board {
   uint32_t baud_ = 0;
 
   std::array<Nozzle, kChannels> nozzles_{};
+  uint32_t diag_[kDiagRows][2] = {};
+  uint32_t hundredthsDelivered_[2] = {};   // feeds the whole-litre rows
+  uint16_t restarts_ = 0;
+  std::array<uint8_t, kChannels> meterAddress_{};   // addresses the meters answer at
 
   bool bootMode_ = false;
   std::map<uint32_t, std::vector<uint8_t>> blocks_;   // image records by position

@@ -3,6 +3,7 @@
 // and runs the single-threaded event loop until SIGINT or SIGTERM.
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/time.h>
 
 #include <algorithm>
@@ -19,12 +20,13 @@
 #include <vector>
 
 #include "sim/bus.h"
+#include "sim/line.h"
 #include "sim/transport.h"
 
 namespace {
 
-constexpr int kIdleTickMs = 20;          // deliveries advance at least this often
-constexpr uint32_t kBitsPerByte = 10;    // start bit, 8 data bits, stop bit
+// Wake-ups are wanted to the microsecond: one byte at 115200 baud lasts 87 us.
+constexpr unsigned long kTimerSlackNs = 1000;
 
 volatile sig_atomic_t gStop = 0;
 void onSignal(int) { gStop = 1; }
@@ -38,7 +40,8 @@ const char* const kHelp =
     "                        a free port. Successive connections are accepted; the newest one\n"
     "                        carries the bus and an older one is closed.\n"
     "  --connect HOST:PORT   connect to the tool's TCP server (TCPS_PORT), retrying every 200 ms\n"
-    "                        until it answers and again whenever the link drops.\n"
+    "                        until it answers and again whenever the link drops. Connecting\n"
+    "                        never blocks; an attempt not answered within 3 s is made again.\n"
     "  --pty PATH            create a pseudo-terminal and link its slave at PATH; the tool opens\n"
     "                        PATH as a serial port. An existing symbolic link at PATH is replaced.\n"
     "\n"
@@ -68,11 +71,13 @@ const char* const kHelp =
     "                        checksum or CRC then no longer matches\n"
     "  --delay-ms N          send every reply N ms late\n"
     "  --silent ADDR         never answer at ADDR (repeatable)\n"
-    "  --baud N              pace the bytes sent at N baud (10 bits a byte). The board follows\n"
-    "                        the set-baud command (0x30) and the boot loader's baud change\n"
-    "                        (0xF5) and returns to N when it leaves the boot loader. On --pty\n"
-    "                        bytes that arrive while the tool's line rate differs from the\n"
-    "                        board's are lost, as on a real line.\n"
+    "  --baud N              pace the line at N baud (10 bits a byte) both ways: a frame from\n"
+    "                        the tool reaches the boards once its last byte would have arrived,\n"
+    "                        and the answer leaves at once after it, byte by byte at line rate.\n"
+    "                        The board follows the set-baud command (0x30) and the boot\n"
+    "                        loader's baud change (0xF5) and returns to N when it leaves the\n"
+    "                        boot loader. On --pty bytes that arrive while the tool's line\n"
+    "                        rate differs from the board's are lost, as on a real line.\n"
     "  --seed N              seed of the fault random numbers (default 1)\n"
     "  --verbose             log each frame received and sent, with a time stamp, to stderr\n"
     "  --help                this text\n"
@@ -105,16 +110,34 @@ const char* const kHelp =
     "    with a bad checksum, or for a place beyond the flash, are not acknowledged. A gap in the\n"
     "    received blocks reads as 0xFF. A board started in its boot loader (text with\n"
     "    \"boot load\") answers \"TRK controller v3.1\" once it has left it. In the boot loader only\n"
-    "    identify, text, last error and the boot commands are answered.\n";
+    "    identify, text, last error and the boot commands are answered.\n"
+    "  - Diagnostic registers of the service space (\"Read diagnostics\"):\n"
+    "      0x03        bits: 0x01 key on, 0x02 settings writes open (logged in or no admin\n"
+    "                  password), 0x04 password entry locked, 0x08 a delivery in progress\n"
+    "      0x22..0x27  restarts since start (low byte), wrong password entries, mode byte,\n"
+    "                  display mode, nozzles delivering on side A, on side B (bit n-1 for n)\n"
+    "      0x2B, 0x2C, 0x2D  twelve 32-bit counters of side A, side B and both (columns A, B,\n"
+    "                  AB): [0]..[4] deliveries finished at nozzles 1..5, [5] presets\n"
+    "                  accepted, [6] suspends, [7] whole litres delivered, [8] prices set,\n"
+    "                  [9] frames answered at the side's address, [10] frames there with a\n"
+    "                  bad checksum, [11] fuelling and price commands refused. They count\n"
+    "                  from the simulator's start and survive restarts.\n"
+    "      0x34        1 byte: meters fitted (sides x nozzles of the main settings); 144\n"
+    "                  bytes (\"SIP diag\"): twelve 12-character entries, \"A1 ok adr 01\" for\n"
+    "                  each fitted meter, \"B3 absent   \" otherwise, then the pressure\n"
+    "                  sensors of sides A and B (fitted on '$' boards)\n"
+    "      0x35        5 bytes: meters fitted, sides, nozzles a side, nozzles delivering on\n"
+    "                  A and B; 12 bytes (\"SIP set address\"): with exactly one nozzle\n"
+    "                  delivering (taken out) 1, the address its meter is to take, the\n"
+    "                  address it has, nine serial digits; otherwise zeros. Writing the 12\n"
+    "                  bytes back gives that meter the address in byte 1 (0xFF when no\n"
+    "                  single nozzle is out).\n";
 
-uint64_t nowMs() {
+uint64_t nowNs() {
   using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  return static_cast<uint64_t>(duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
 }
-uint64_t nowUs() {
-  using namespace std::chrono;
-  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
+uint64_t nowMs() { return nowNs() / 1000000ull; }
 
 std::string stamp() {
   timeval tv;
@@ -297,11 +320,21 @@ int main(int argc, char** argv) {
     transport = opt.listen.empty() ? sim::makeConnectTransport(host, port) : sim::makeListenTransport(host, port);
   }
 
+  // SIGINT and SIGTERM are let through only while waiting, so a signal can never slip in
+  // between the stop check and a wait without a time-out.
   struct sigaction sa{};
   sa.sa_handler = onSignal;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  sigset_t stopSignals, waitMask;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+  sigdelset(&waitMask, SIGINT);
+  sigdelset(&waitMask, SIGTERM);
+  prctl(PR_SET_TIMERSLACK, kTimerSlackNs);
 
   sim::Bus bus(opt.boards, opt.faults, opt.seed);
   auto logLine = [&](const std::string& line) {
@@ -316,6 +349,8 @@ int main(int argc, char** argv) {
     else
       std::fprintf(stderr, "korvane-sim: cannot write %s\n", opt.imageOut.c_str());
   };
+  sim::Line line(bus, opt.baud);
+  line.log = logLine;
 
   std::string ready, err;
   if (!transport->open(&ready, &err)) {
@@ -325,48 +360,47 @@ int main(int argc, char** argv) {
   std::printf("korvane-sim: %s\n", ready.c_str());
   std::fflush(stdout);
 
-  // Line pacing: the byte at the head of the queue may start at lineFreeUs.
-  uint32_t lineBaud = opt.baud;
-  uint64_t lineFreeUs = 0;
-  std::deque<sim::Outgoing> queue;
-  std::vector<uint8_t> pending;   // bytes of the queue head not yet sent
-  bool headStarted = false;
-
-  auto applyBaud = [&](uint32_t b) {
-    if (b == 0) return;
-    const uint32_t target = b == sim::kRestoreLineBaud ? opt.baud : b;
-    logLine("line rate " + std::to_string(target ? target : 0) + " baud");
-    if (opt.baud != 0) lineBaud = target;
-  };
-
   uint8_t buf[4096];
+  std::vector<uint8_t> out;
   while (!gStop) {
-    const uint64_t tMs = nowMs();
-    int timeout = kIdleTickMs;
-    if (!queue.empty()) {
-      const uint64_t due = queue.front().dueMs;
-      timeout = due > tMs ? static_cast<int>(std::min<uint64_t>(due - tMs, kIdleTickMs)) : 0;
-      if (lineBaud && headStarted) timeout = 1;
+    // Sleep exactly until the next byte is due on the line or the transport wants service.
+    uint64_t dueNs = line.nextDueNs();
+    const uint64_t serviceMs = transport->serviceDueMs();
+    if (serviceMs != sim::kNoServiceDueMs) dueNs = std::min<uint64_t>(dueNs, serviceMs * 1000000ull);
+    timespec wait{};
+    timespec* waitp = nullptr;
+    if (dueNs != sim::kNeverNs) {
+      const uint64_t t = nowNs();
+      const uint64_t left = dueNs > t ? dueNs - t : 0;
+      wait.tv_sec = static_cast<time_t>(left / 1000000000ull);
+      wait.tv_nsec = static_cast<long>(left % 1000000000ull);
+      waitp = &wait;
     }
     pollfd fds[2];
     int nfds = 0;
-    if (transport->listenFd() >= 0) fds[nfds++] = {transport->listenFd(), POLLIN, 0};
+    short serviceEvents = 0;
+    const int serviceFd = transport->serviceFd(&serviceEvents);
+    int serviceSlot = -1;
+    if (serviceFd >= 0) {
+      serviceSlot = nfds;
+      fds[nfds++] = {serviceFd, serviceEvents, 0};
+    }
     const int sfd = transport->streamFd();
     if (sfd >= 0) fds[nfds++] = {sfd, POLLIN, 0};
-    ::poll(fds, nfds, timeout);
+    ::ppoll(fds, static_cast<nfds_t>(nfds), waitp, &waitMask);
     if (gStop) break;
 
-    std::string note;
-    if (transport->service(nowMs(), &note)) {
-      logLine(note);
-      if (!opt.connect.empty()) {
-        std::printf("korvane-sim: %s\n", note.c_str());
-        std::fflush(stdout);
+    const bool serviceReady = serviceSlot >= 0 && fds[serviceSlot].revents != 0;
+    if (serviceReady || (serviceMs != sim::kNoServiceDueMs && nowMs() >= serviceMs)) {
+      std::string note;
+      if (transport->service(nowMs(), &note)) {
+        logLine(note);
+        if (!opt.connect.empty()) {
+          std::printf("korvane-sim: %s\n", note.c_str());
+          std::fflush(stdout);
+        }
+        line.reset();
       }
-      bus.resetParsers();
-      queue.clear();
-      pending.clear();
-      headStarted = false;
     }
 
     for (;;) {
@@ -374,46 +408,22 @@ int main(int argc, char** argv) {
       if (n < 0) {
         logLine("connection closed");
         transport->closeStream();
-        bus.resetParsers();
-        queue.clear();
-        pending.clear();
-        headStarted = false;
+        line.reset();
         break;
       }
       if (n == 0) break;
       // On a terminal, bytes sent at another rate than the board listens at are lost.
       const uint32_t peer = transport->peerBaud();
-      if (opt.baud != 0 && peer != 0 && peer != lineBaud) {
-        logLine("rx lost: line at " + std::to_string(peer) + " baud, board at " + std::to_string(lineBaud));
+      if (opt.baud != 0 && peer != 0 && peer != line.baud()) {
+        logLine("rx lost: line at " + std::to_string(peer) + " baud, board at " + std::to_string(line.baud()));
         continue;
       }
-      std::vector<sim::Outgoing> out;
-      bus.feed(buf, static_cast<size_t>(n), nowMs(), &out);
-      for (auto& o : out) queue.push_back(std::move(o));
+      line.receive(buf, static_cast<size_t>(n), nowNs());
     }
 
-    // Send what is due, paced at the line rate when one is set.
-    while (!queue.empty() && queue.front().dueMs <= nowMs()) {
-      if (!headStarted) {
-        pending = queue.front().bytes;
-        headStarted = true;
-        lineFreeUs = std::max(lineFreeUs, nowUs());
-      }
-      size_t count = pending.size();
-      if (lineBaud) {
-        const uint64_t perByteUs = 1000000ull * kBitsPerByte / lineBaud;
-        const uint64_t t = nowUs();
-        count = 0;
-        while (count < pending.size() && lineFreeUs + count * perByteUs <= t) ++count;
-        lineFreeUs += count * perByteUs;
-      }
-      if (count > 0 && transport->streamFd() >= 0) transport->writeAll(pending.data(), count);
-      pending.erase(pending.begin(), pending.begin() + static_cast<long>(count));
-      if (!pending.empty()) break;
-      applyBaud(queue.front().baudAfter);
-      queue.pop_front();
-      headStarted = false;
-    }
+    out.clear();
+    line.run(nowNs(), &out);
+    if (!out.empty() && transport->streamFd() >= 0) transport->writeAll(out.data(), out.size());
     bus.advance(nowMs());
   }
 

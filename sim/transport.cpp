@@ -85,7 +85,10 @@ class ListenTransport : public Transport {
     *ready = "listening on " + host_ + ":" + std::to_string(ntohs(sa.sin_port));
     return true;
   }
-  int listenFd() const override { return lfd_; }
+  int serviceFd(short* events) const override {
+    *events = POLLIN;
+    return lfd_;
+  }
   int streamFd() const override { return cfd_; }
   bool service(uint64_t, std::string* note) override {
     int fd = ::accept(lfd_, nullptr, nullptr);
@@ -112,11 +115,15 @@ class ListenTransport : public Transport {
   int cfd_ = -1;
 };
 
-// Connects to the tool's TCP server and keeps reconnecting whenever the link drops.
+// Connects to the tool's TCP server and keeps reconnecting whenever the link drops. The
+// connect itself is non-blocking: a peer that is slow to answer never holds up the boards.
 class ConnectTransport : public Transport {
  public:
   ConnectTransport(std::string host, int port) : host_(std::move(host)), port_(port) {}
-  ~ConnectTransport() override { closeStream(); }
+  ~ConnectTransport() override {
+    closeStream();
+    dropAttempt();
+  }
   bool open(std::string* ready, std::string* err) override {
     if (!parseAddress(host_, &sa_, port_)) {
       *err = "bad address " + host_;
@@ -125,22 +132,31 @@ class ConnectTransport : public Transport {
     *ready = "connecting to " + host_ + ":" + std::to_string(port_);
     return true;
   }
+  int serviceFd(short* events) const override {
+    *events = POLLOUT;
+    return pending_;
+  }
+  uint64_t serviceDueMs() const override {
+    if (fd_ >= 0) return kNoServiceDueMs;
+    return pending_ >= 0 ? giveUpMs_ : nextTryMs_;
+  }
   int streamFd() const override { return fd_; }
   bool service(uint64_t nowMs, std::string* note) override {
-    if (fd_ >= 0 || nowMs < nextTryMs_) return false;
+    if (fd_ >= 0) return false;
+    if (pending_ >= 0) return finishAttempt(nowMs, note);
+    if (nowMs < nextTryMs_) return false;
     nextTryMs_ = nowMs + kConnectRetryMs;
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&sa_), sizeof sa_) != 0) {
+    setNonBlocking(fd);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&sa_), sizeof sa_) == 0) return adopt(fd, note);
+    if (errno != EINPROGRESS) {
       ::close(fd);
       return false;
     }
-    setNonBlocking(fd);
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    fd_ = fd;
-    *note = "connected to " + host_ + ":" + std::to_string(port_);
-    return true;
+    pending_ = fd;
+    giveUpMs_ = nowMs + kConnectTimeoutMs;
+    return false;
   }
   long readSome(uint8_t* buf, size_t cap) override { return fd_ < 0 ? 0 : readFd(fd_, buf, cap, true); }
   bool writeAll(const uint8_t* d, size_t n) override { return fd_ >= 0 && writeFully(fd_, d, n); }
@@ -150,11 +166,46 @@ class ConnectTransport : public Transport {
   }
 
  private:
+  // The attempt in progress has finished (writable), failed, or run out of time.
+  bool finishAttempt(uint64_t nowMs, std::string* note) {
+    pollfd p{pending_, POLLOUT, 0};
+    if (::poll(&p, 1, 0) == 1) {
+      int error = 0;
+      socklen_t len = sizeof error;
+      if (getsockopt(pending_, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0) {
+        const int fd = pending_;
+        pending_ = -1;
+        return adopt(fd, note);
+      }
+      dropAttempt();
+      nextTryMs_ = nowMs + kConnectRetryMs;
+      return false;
+    }
+    if (nowMs >= giveUpMs_) {
+      dropAttempt();
+      nextTryMs_ = nowMs;   // try again at once: the give-up was the wait
+    }
+    return false;
+  }
+  bool adopt(int fd, std::string* note) {
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    fd_ = fd;
+    *note = "connected to " + host_ + ":" + std::to_string(port_);
+    return true;
+  }
+  void dropAttempt() {
+    if (pending_ >= 0) ::close(pending_);
+    pending_ = -1;
+  }
+
   std::string host_;
   int port_;
   sockaddr_in sa_{};
   int fd_ = -1;
+  int pending_ = -1;        // socket of the connect in progress
   uint64_t nextTryMs_ = 0;
+  uint64_t giveUpMs_ = 0;
 };
 
 // A pseudo-terminal: the simulator holds the master and one descriptor of the slave (so the

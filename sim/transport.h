@@ -10,6 +10,9 @@
 namespace sim {
 
 constexpr uint32_t kConnectRetryMs = 200;
+// A connection attempt the peer neither accepts nor refuses is given up after this long.
+constexpr uint32_t kConnectTimeoutMs = 3000;
+constexpr uint64_t kNoServiceDueMs = UINT64_MAX;
 
 class Transport {
  public:
@@ -17,10 +20,18 @@ class Transport {
   // Sets the transport up; false with a message in err. ready receives the line printed for
   // whoever waits for the simulator ("listening on 127.0.0.1:40123").
   virtual bool open(std::string* ready, std::string* err) = 0;
-  // Descriptors to wait on (-1 for none) and whether a stream is up.
-  virtual int listenFd() const { return -1; }
+  // The descriptor whose readiness calls for service() (-1 for none) and the poll events to
+  // wait for on it: a listening socket to accept on, or a connection being made.
+  virtual int serviceFd(short* events) const {
+    *events = 0;
+    return -1;
+  }
+  // The latest time service() wants to run (a retry or a give-up), kNoServiceDueMs for none.
+  virtual uint64_t serviceDueMs() const { return kNoServiceDueMs; }
+  // The stream descriptor, -1 while no stream is up.
   virtual int streamFd() const = 0;
-  // Called when listenFd is readable or the retry time has come; true when a new stream began.
+  // Called when serviceFd is ready or serviceDueMs has come; never blocks. True when a new
+  // stream began.
   virtual bool service(uint64_t nowMs, std::string* note) = 0;
   // Reads what is ready; returns the count, 0 for nothing, -1 when the stream ended.
   virtual long readSome(uint8_t* buf, size_t cap) = 0;

@@ -1,10 +1,21 @@
-// The simulator's bus and board model in-process, with time given by the test: frame
+// The simulator's bus, board and line model in-process, with time given by the test: frame
 // splitting and resynchronisation, which board answers, fault injection invariants, the
-// checksums it uses, deliveries over time and the boot loader's image assembly.
+// checksums it uses, deliveries over time, the boot loader's image assembly, line pacing
+// both ways, the diagnostic registers, and the non-blocking connect.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
 
 #include "sim/board.h"
 #include "sim/bus.h"
+#include "sim/line.h"
+#include "sim/transport.h"
 
 namespace {
 
@@ -228,6 +239,280 @@ TEST(SimBootLoader, PagesMapToImagePositionsAndGapsReadAsErased) {
   ASSERT_EQ(cpu.size(), 8u);
   EXPECT_EQ(Bytes(cpu.begin(), cpu.begin() + 6), (Bytes{0x13, 8, 1, 0, 0, 0x80}));
   EXPECT_EQ(cpu[7], sim::busChecksum(cpu.data(), 7));
+}
+
+// ---------------------------------------------------------------- line pacing
+
+constexpr uint64_t kByteNsAt9600 = 10ull * 1000000000ull / 9600;
+
+// Runs the line up to t and returns what left it by then.
+Bytes runTo(sim::Line& line, uint64_t t) {
+  Bytes out;
+  line.run(t, &out);
+  return out;
+}
+
+TEST(SimLine, AFrameIsAnsweredOnlyAfterItsLastByteArrivedAndTheAnswerTakesLineTime) {
+  Bus bus({board(1)}, {}, 1);
+  sim::Line line(bus, 9600);
+  const Bytes id = header(1, 0x21);
+  line.receive(id.data(), id.size(), 0);   // written at once, as a tool does
+  const uint64_t frameEnd = 4 * kByteNsAt9600;
+  EXPECT_EQ(line.nextDueNs(), kByteNsAt9600);
+  EXPECT_EQ(runTo(line, frameEnd - 1), Bytes{});
+  EXPECT_EQ(line.bytesInFlight(), 1u);   // the last byte is still on its way
+  EXPECT_EQ(runTo(line, frameEnd), Bytes{});
+  EXPECT_EQ(line.bytesInFlight(), 0u);
+  // The first answer byte leaves one byte time after the frame, the rest follow at line rate.
+  EXPECT_EQ(line.nextDueNs(), frameEnd + kByteNsAt9600);
+  EXPECT_EQ(runTo(line, frameEnd + kByteNsAt9600 - 1), Bytes{});
+  const Bytes want = identifyReply(1, '#');
+  EXPECT_EQ(runTo(line, frameEnd + kByteNsAt9600), Bytes{want[0]});
+  EXPECT_EQ(runTo(line, frameEnd + 3 * kByteNsAt9600), (Bytes{want[1], want[2]}));
+  EXPECT_EQ(runTo(line, frameEnd + 4 * kByteNsAt9600), Bytes{want[3]});
+  EXPECT_EQ(line.nextDueNs(), sim::kNeverNs);
+}
+
+TEST(SimLine, BytesQueueBehindTheLineAndAQuietLineStartsAfresh) {
+  Bus bus({board(1)}, {}, 1);
+  sim::Line line(bus, 9600);
+  const Bytes id = header(1, 0x21);
+  // Two writes while the line is still busy with the first: one continuous frame.
+  line.receive(id.data(), 2, 0);
+  line.receive(id.data() + 2, 2, kByteNsAt9600 / 2);
+  EXPECT_EQ(runTo(line, 4 * kByteNsAt9600 - 1), Bytes{});
+  EXPECT_EQ(runTo(line, 9 * kByteNsAt9600), identifyReply(1, '#'));
+  // Later, after a quiet second, the next frame's time counts from when it is written.
+  const uint64_t later = 1000000000ull;
+  line.receive(id.data(), id.size(), later);
+  EXPECT_EQ(runTo(line, later + 5 * kByteNsAt9600 - 1), Bytes{});
+  EXPECT_EQ(runTo(line, later + 8 * kByteNsAt9600), identifyReply(1, '#'));
+  // A reset (new connection) forgets what was on its way.
+  line.receive(id.data(), id.size(), 2 * later);
+  line.reset();
+  EXPECT_EQ(line.nextDueNs(), sim::kNeverNs);
+  EXPECT_EQ(runTo(line, 3 * later), Bytes{});
+}
+
+TEST(SimLine, UnpacedLineAnswersAtOnceAndADelayCountsFromTheFrameEnd) {
+  Bus plain({board(1)}, {}, 1);
+  sim::Line fast(plain, 0);
+  const Bytes id = header(1, 0x21);
+  fast.receive(id.data(), id.size(), 5000);
+  EXPECT_EQ(runTo(fast, 5000), identifyReply(1, '#'));
+
+  sim::FaultConfig f;
+  f.delayMs = 30;
+  Bus slow({board(1)}, f, 1);
+  sim::Line line(slow, 9600);
+  line.receive(id.data(), id.size(), 0);
+  const uint64_t replyStart = 4 * kByteNsAt9600 + 30000000ull;
+  EXPECT_EQ(runTo(line, replyStart + kByteNsAt9600 - 1), Bytes{});
+  EXPECT_EQ(runTo(line, replyStart + 4 * kByteNsAt9600), identifyReply(1, '#'));
+}
+
+TEST(SimLine, RateFollowsSetBaudAfterTheAnswerAndTheBootLoaderRestoresIt) {
+  Bus bus({board(1)}, {}, 1);
+  sim::Line line(bus, 9600);
+  const Bytes setBaud = cat(header(1, 0x30), params({0x01}));   // 19200
+  line.receive(setBaud.data(), setBaud.size(), 0);
+  const uint64_t answered = 7 * kByteNsAt9600;   // 6 bytes in, one status byte out
+  EXPECT_EQ(runTo(line, answered), Bytes{0x00});
+  EXPECT_EQ(line.baud(), 19200u);
+  const uint64_t byteAt19200 = 10ull * 1000000000ull / 19200;
+  const Bytes id = header(1, 0x21);
+  line.receive(id.data(), id.size(), answered);
+  EXPECT_EQ(runTo(line, answered + 8 * byteAt19200 - 1).size(), 3u);
+  EXPECT_EQ(runTo(line, answered + 8 * byteAt19200).size(), 1u);
+
+  // Boot loader: 0xF5 switches the rate with no answer, leaving it returns to 9600.
+  uint64_t t = 1000000000ull;
+  auto exchange = [&](const Bytes& frame) {
+    line.receive(frame.data(), frame.size(), t);
+    Bytes r = runTo(line, t + 1000000000ull);
+    t += 2000000000ull;
+    return r;
+  };
+  EXPECT_EQ(exchange(header(1, 0xFA)), Bytes{0x00});
+  const Bytes f5 = cat(header(1, 0xF5), params({0x80, 0x01, 0x00}));   // 38400 / 100, low byte first
+  EXPECT_EQ(exchange(f5), Bytes{});
+  EXPECT_EQ(line.baud(), 38400u);
+  EXPECT_EQ(exchange(header(1, 0xF1)), Bytes{0x00});
+  EXPECT_EQ(line.baud(), 9600u);
+}
+
+// ---------------------------------------------------------------- diagnostic registers
+
+Bytes readService(Line& line, uint8_t address, uint8_t count, uint64_t t) {
+  const Bytes r = line.send(cat(header(1, 0x4A), params({0, 0, 0x00, 0x00, address, 0, count})), t);
+  return r.size() == count + 1u ? Bytes(r.begin(), r.end() - 1) : Bytes{};
+}
+
+uint32_t word(const Bytes& b, int k) {
+  return b[4 * k] | b[4 * k + 1] << 8 | b[4 * k + 2] << 16 | static_cast<uint32_t>(b[4 * k + 3]) << 24;
+}
+
+TEST(SimDiagnostics, CountersFollowDeliveriesCommandsAndBadFramesPerSide) {
+  Line line({board(1)});
+  sim::Board& b = line.bus.board(0);
+  b.poke(0, sim::kMainSettingsAddress + 9, 2);   // two sides, side B at address 2
+  b.poke(0, sim::kMainSettingsAddress + 4, 2);
+  auto fuel = [&](uint8_t address, uint8_t nozzle, uint8_t code, Bytes v, uint64_t t) {
+    Bytes body{nozzle, code, 0x00};
+    body.insert(body.end(), v.begin(), v.end());
+    return line.send(cat(header(address, static_cast<uint8_t>(0x10 | nozzle)), params(body)), t);
+  };
+  auto price = [&](uint8_t address, uint8_t nozzle, uint64_t t) {
+    return line.send(cat(header(address, static_cast<uint8_t>(0x50 | nozzle)),
+                         params({nozzle, 0, 0x00, 0x45, 0x50, 0, 0})), t);
+  };
+  // Side A, nozzle 1: 1.50 l delivered to the end.
+  EXPECT_EQ(fuel(1, 1, 0x01, {0x00, 0x00, 0x01, 0x50}, 0), Bytes{0x00});
+  EXPECT_EQ(price(1, 1, 10), Bytes{0xFF});   // no price change while delivering
+  line.bus.advance(5000);
+  EXPECT_EQ(price(1, 1, 5000), Bytes{0x00});
+  // Side B, nozzle 2: suspended after a while, then finished by the tool.
+  EXPECT_EQ(fuel(2, 2, 0x01, {0x00, 0x00, 0x05, 0x00}, 6000), Bytes{0x00});
+  EXPECT_EQ(fuel(2, 2, 0x0E, {0, 0, 0, 0}, 7400), Bytes{0x00});   // 0.50 l flowed
+  EXPECT_EQ(fuel(2, 2, 0x0F, {0, 0, 0, 0}, 7500), Bytes{0x00});
+  EXPECT_EQ(fuel(2, 2, 0x77, {0, 0, 0, 0}, 7600), Bytes{0xFE});   // unknown code
+  Bytes bad = cat(header(2, 0x4A), params({0, 0, 0, 0, 0x2B, 0, 48}));
+  bad.back() ^= 0x01;
+  EXPECT_EQ(line.send(bad, 7700), Bytes{});
+
+  const Bytes a = readService(line, 0x2B, 48, 8000);
+  const Bytes bb = readService(line, 0x2C, 48, 8000);
+  const Bytes ab = readService(line, 0x2D, 48, 8000);
+  ASSERT_EQ(a.size(), 48u);
+  ASSERT_EQ(bb.size(), 48u);
+  ASSERT_EQ(ab.size(), 48u);
+  EXPECT_EQ(word(a, sim::kDiagNozzleDeliveries), 1u);
+  EXPECT_EQ(word(bb, sim::kDiagNozzleDeliveries + 1), 1u);
+  EXPECT_EQ(word(bb, sim::kDiagNozzleDeliveries), 0u);
+  EXPECT_EQ(word(a, sim::kDiagPresets), 1u);
+  EXPECT_EQ(word(bb, sim::kDiagPresets), 1u);
+  EXPECT_EQ(word(a, sim::kDiagSuspends), 0u);
+  EXPECT_EQ(word(bb, sim::kDiagSuspends), 1u);
+  EXPECT_EQ(word(a, sim::kDiagLitres), 1u);    // 1.50 l
+  EXPECT_EQ(word(bb, sim::kDiagLitres), 0u);   // 0.50 l
+  EXPECT_EQ(word(a, sim::kDiagPrices), 1u);
+  EXPECT_EQ(word(a, sim::kDiagRefused), 1u);
+  EXPECT_EQ(word(bb, sim::kDiagRefused), 1u);
+  EXPECT_EQ(word(bb, sim::kDiagBadFrames), 1u);
+  EXPECT_EQ(word(a, sim::kDiagBadFrames), 0u);
+  EXPECT_EQ(word(bb, sim::kDiagFramesAnswered), 4u);
+  EXPECT_EQ(word(a, sim::kDiagFramesAnswered), 3u);   // the read itself counts once answered
+  for (int row = 0; row < sim::kDiagRows; ++row) {
+    if (row == sim::kDiagFramesAnswered) continue;   // the reads themselves count in between
+    EXPECT_EQ(word(ab, row), word(a, row) + word(bb, row)) << row;
+  }
+  // Whole litres keep the hundredths of every delivery: 0.50 l more on side B makes 1 l.
+  EXPECT_EQ(fuel(2, 2, 0x0F, {0, 0, 0, 0}, 9000), Bytes{0x00});   // takes the finished one
+  EXPECT_EQ(fuel(2, 2, 0x01, {0x00, 0x00, 0x00, 0x50}, 9000), Bytes{0x00});
+  line.bus.advance(12000);
+  EXPECT_EQ(b.diagCounter(sim::kDiagLitres, 1), 1u);
+  EXPECT_EQ(b.diagCounter(sim::kDiagNozzleDeliveries + 1, 2), 2u);
+}
+
+TEST(SimDiagnostics, RegistersShowKeyLogInDeliveriesAndMeters) {
+  sim::BoardConfig c = board(1);
+  c.adminPassword = 1234;
+  Line line({c});
+  auto writeService = [&](uint8_t address, Bytes data, uint64_t t) {
+    Bytes p{0, 0, 0x00, 0x00, address, data[0], static_cast<uint8_t>(data.size())};
+    Bytes f = cat(header(1, 0x42), params(p));
+    if (data.size() >= 2) f = cat(f, params(Bytes(data.begin() + 1, data.end())));
+    const Bytes r = line.send(f, t);
+    return r.empty() ? -1 : r[0];
+  };
+  EXPECT_EQ(readService(line, 0x03, 1, 0), Bytes{sim::kDiagKeyOn});
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(writeService(0x02, {0x01, 0x00}, 10), 0xFF);
+  EXPECT_EQ(readService(line, 0x03, 1, 20), Bytes{sim::kDiagKeyOn | sim::kDiagLocked});
+  EXPECT_EQ(readService(line, 0x22, 6, 20), (Bytes{0, 3, 0x01, 0, 0, 0}));
+  const Bytes restart = cat(header(1, 0x40), params({0, 0, 0xFF, 0x88, 0xFF, 0x55, 1}));
+  EXPECT_EQ(line.send(restart, 30).size(), 2u);
+  EXPECT_EQ(writeService(0x02, {0xD2, 0x04}, 40), 0x00);
+  EXPECT_EQ(readService(line, 0x03, 1, 50), Bytes{sim::kDiagKeyOn | sim::kDiagLoggedIn});
+  EXPECT_EQ(readService(line, 0x22, 2, 50), (Bytes{1, 0}));   // one restart, entries cleared
+
+  // One side with two nozzles (the default settings): two meters, then a delivery at nozzle 2.
+  EXPECT_EQ(readService(line, 0x34, 1, 60), Bytes{2});
+  const Bytes texts = readService(line, 0x34, 144, 60);
+  ASSERT_EQ(texts.size(), 144u);
+  auto entry = [&](const Bytes& t, int i) { return std::string(t.begin() + 12 * i, t.begin() + 12 * i + 12); };
+  EXPECT_EQ(entry(texts, 0), "A1 ok adr 01");
+  EXPECT_EQ(entry(texts, 1), "B1 absent   ");
+  EXPECT_EQ(entry(texts, 2), "A2 ok adr 03");
+  EXPECT_EQ(entry(texts, 4), "A3 absent   ");
+  EXPECT_EQ(entry(texts, 10), "PA absent   ");   // no pressure sensors on a volume board
+  EXPECT_EQ(readService(line, 0x35, 12, 60), Bytes(12, 0));   // no nozzle out: no meter answers
+  EXPECT_EQ(writeService(0x35, Bytes(12, 1), 60), 0xFF);
+
+  Bytes body{2, 0x01, 0x00, 0x00, 0x00, 0x10, 0x00};
+  EXPECT_EQ(line.send(cat(header(1, 0x12), params(body)), 100), Bytes{0x00});
+  EXPECT_EQ(readService(line, 0x03, 1, 200)[0] & sim::kDiagDelivering, sim::kDiagDelivering);
+  EXPECT_EQ(readService(line, 0x26, 2, 200), (Bytes{0x02, 0x00}));
+  EXPECT_EQ(readService(line, 0x35, 5, 200), (Bytes{2, 1, 2, 0x02, 0x00}));
+  Bytes sip = readService(line, 0x35, 12, 200);
+  EXPECT_EQ(sip, (Bytes{1, 3, 3, '0', '0', '4', '1', '0', '0', '0', '0', '2'}));
+  sip[1] = 7;   // as if the meter were to take address 7
+  EXPECT_EQ(writeService(0x35, sip, 210), 0x00);
+  EXPECT_EQ(entry(readService(line, 0x34, 144, 220), 2), "A2 ok adr 07");
+}
+
+TEST(SimDiagnostics, MassBoardsListTheirPressureSensors) {
+  Line line({board(1, '$')});
+  const Bytes texts = readService(line, 0x34, 144, 0);
+  ASSERT_EQ(texts.size(), 144u);
+  EXPECT_EQ(std::string(texts.begin() + 120, texts.end()), "PA ok 2.5barPB ok 2.5bar");
+}
+
+// ---------------------------------------------------------------- connecting out
+
+TEST(SimTransport, ConnectNeverWaitsForAPeerThatDoesNotAnswer) {
+  // A listener whose accept queue is full leaves a new connection unanswered.
+  const int lfd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(lfd, 0), 0);
+  socklen_t len = sizeof a;
+  getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &len);
+  const int port = ntohs(a.sin_port);
+  std::vector<int> fillers;
+  const int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  fillers.push_back(filler);
+  usleep(50000);
+
+  auto t = sim::makeConnectTransport("127.0.0.1", port);
+  std::string ready, err, note;
+  ASSERT_TRUE(t->open(&ready, &err)) << err;
+  using clock = std::chrono::steady_clock;
+  const auto t0 = clock::now();
+  bool connected = t->service(0, &note);
+  EXPECT_LT(clock::now() - t0, std::chrono::milliseconds(100));   // a blocking connect waits ~1 s
+  short events = 0;
+  if (!connected) {
+    EXPECT_GE(t->serviceFd(&events), 0);
+    EXPECT_EQ(events, POLLOUT);
+    EXPECT_EQ(t->serviceDueMs(), sim::kConnectTimeoutMs);
+    EXPECT_EQ(t->streamFd(), -1);
+  }
+  // Once the tool accepts, the attempt completes (the peer's SYN is retried within seconds).
+  for (int waited = 0; waited < 8000 && !connected; waited += 10) {
+    const int c = accept4(lfd, nullptr, nullptr, SOCK_NONBLOCK);
+    if (c >= 0) fillers.push_back(c);
+    pollfd p{t->serviceFd(&events), events, 0};
+    poll(&p, p.fd >= 0 ? 1 : 0, 10);
+    connected = t->service(static_cast<uint64_t>(waited), &note);
+  }
+  EXPECT_TRUE(connected);
+  EXPECT_GE(t->streamFd(), 0);
+  EXPECT_EQ(note, "connected to 127.0.0.1:" + std::to_string(port));
+  for (int f : fillers) close(f);
+  close(lfd);
 }
 
 }  // namespace

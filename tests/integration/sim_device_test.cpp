@@ -3,6 +3,7 @@
 // query and the fault options.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "protocol/board.h"
@@ -308,6 +309,32 @@ TEST_F(SimDevice, DelayedRepliesStillArriveWithinTheBudget) {
   EXPECT_EQ(identify(1, out), kResultDone);
   EXPECT_GE(nowMs() - t0, 140u);
   EXPECT_NE(sim.stderrText().find("rx 60 01 21"), std::string::npos);
+}
+
+// At 1200 baud a byte takes 8.33 ms. A 12-byte read of one register answered with 2 bytes
+// spends 14 byte times on the line: the simulator must not answer before the request could
+// have arrived, and must not add much beyond the line time either.
+TEST_F(SimDevice, PacedLineDeliversRequestsAtLineRateBeforeAnswering) {
+  run({"--baud", "1200"});
+  constexpr double kByteMs = 10.0 * 1000.0 / 1200;
+  const uint8_t p[7] = {0, 0, 0x00, 0x00, 0x24, 0, 1};   // mode byte, no check
+  std::vector<uint8_t> f{0x60, 0x01, 0x4A, 0};
+  f[3] = frameChecksum(f.data(), 3);
+  f.insert(f.end(), p, p + 7);
+  f.push_back(frameChecksum(p, 7));
+  using clock = std::chrono::steady_clock;
+  const auto t0 = clock::now();
+  ASSERT_EQ(portWrite(port, f.data(), f.size()), 1);
+  uint8_t r[2] = {};
+  ASSERT_EQ(portReadWait(port, r, 1, 1000), 1);
+  const double firstMs = std::chrono::duration<double, std::milli>(clock::now() - t0).count();
+  ASSERT_EQ(portReadWait(port, r + 1, 1, 1000), 1);
+  const double lastMs = std::chrono::duration<double, std::milli>(clock::now() - t0).count();
+  EXPECT_EQ(r[0], 0x01);   // the default mode byte
+  EXPECT_EQ(r[1], frameChecksum(r, 1));
+  EXPECT_GE(firstMs, 13 * kByteMs - 1);
+  EXPECT_GE(lastMs, 14 * kByteMs - 1);
+  EXPECT_LT(lastMs, 14 * kByteMs + 60);   // room for a loaded machine, far below a poll tick
 }
 
 }  // namespace
