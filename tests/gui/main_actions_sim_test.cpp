@@ -11,6 +11,7 @@
 #include "firmware/boot_update.h"
 #include "gui/main_sim_fixture.h"
 #include "settings/settings_records.h"
+#include "ui/chan_form.h"
 #include "ui/factory_form.h"
 #include "ui/fltk_operator.h"
 #include "ui/shortcuts.h"
@@ -353,6 +354,22 @@ TEST_F(MainSim, MonitorTimerPendsOnlyWhileLoadIsInFront) {
   pump(0.3);
   EXPECT_TRUE(sent.empty());
 
+  // The channel window claims the bus the same way: the monitor is idle for its read.
+  showTab(form->tab_load);
+  pump(0.2);
+  xChanForm chan(811, 568, "Channel settings");
+  link_windows(form.get(), &chan, nullptr);
+  op->alerts.clear();
+  chan.open();
+  for (int i = 0; i < 20; ++i) {
+    Fl::wait(0.01);
+    chan.load_channel();
+    ASSERT_EQ(kMonitorIdle, state->monitor.monitorState);
+    ASSERT_TRUE(form->monitor_timer_pending());
+  }
+  EXPECT_TRUE(op->alerts.empty()) << op->alerts[0];
+  chan.hide();
+
   // A function key while "Load" is in front: the main tab comes up and the monitor stops.
   showTab(form->tab_load);
   pump(0.2);
@@ -482,6 +499,30 @@ TEST_F(MainSim, FirmwareUpdateFromTheWindowLogsItsProgress) {
   }
   ASSERT_GE(got.size(), image.size());
   EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
+}
+
+TEST_F(MainSim, ExtendedUpdateTakesTheTargetAsPumpAddressAndRestoresTheHandle) {
+  if (!startWithBoard()) GTEST_SKIP() << "simulator not available";
+  form->set_pump_address(kNoBoardAddress);
+  // Nobody at 5: "No connection", nothing changes.
+  op->textAnswers = {"5"};
+  op->alerts.clear();
+  press(form->ext_firmware_update);
+  EXPECT_EQ((std::vector<std::string>{"No connection"}), op->alerts);
+  EXPECT_EQ(kNoBoardAddress, state->session.pumpAddress);
+  EXPECT_EQ(kNoBoardAddress, state->dev->address);
+
+  // The board at 3 (typed in hex): its text is logged, it becomes the pump address, the
+  // handle keeps the old one, and the chooser offers the files of a '#' board.
+  op->textAnswers = {"3"};
+  op->log.clear();
+  op->prompts.clear();
+  press(form->ext_firmware_update);
+  EXPECT_NE(std::string::npos, op->log.find("TRK controller")) << op->log;
+  EXPECT_TRUE(contains(op->prompts, "Select a file"));
+  EXPECT_EQ(kBoardAddress, state->session.pumpAddress);
+  EXPECT_EQ(kNoBoardAddress, state->dev->address);
+  EXPECT_STREQ("Pump address 3", form->address_box->label());
 }
 
 // ---- passwords and the factory window ----
