@@ -311,7 +311,7 @@ TEST_F(MainWindowTest, DiscoveredPortsFillThePortChoiceInOrder) {
   }
   // No device driver: not a port.
   ASSERT_EQ(0, system(("mkdir -p '" + root + "/tty0'").c_str()));
-  xMainForm::serial_sys_root = strdup(root.c_str());
+  xMainForm::serial_sys_root = root.c_str();   // root outlives build(); reset below
   build();
   xMainForm::serial_sys_root = "/sys/class/tty";
   std::vector<std::string> names;
