@@ -54,6 +54,10 @@ int portRead(uint16_t port, uint8_t* dst, size_t n);
 int portReadWait(uint16_t port, uint8_t* dst, size_t n, uint32_t timeoutMs);
 int portReadByte(uint16_t port, uint8_t* dst, uint16_t timeoutMs);
 void portFlushInput(uint16_t port);
+// Drops every byte received so far, those still held by the transport (socket or driver)
+// included, with one receive step when little is pending. Used before a request is sent,
+// so that a late reply to an earlier request cannot be taken for the new one.
+void portDiscardInput(uint16_t port);
 int portTxEmpty(uint16_t port);
 
 // Waits until the port has input buffered or ready in its transport, or timeoutMs passes.

@@ -86,10 +86,9 @@ int UTRKDevice::transact(uint8_t* request, int length, int expect) {
       if (!request || length < kHeaderLength || length > kFrameBufferSize || expect < 1 ||
           (expect > kMaxFixedExpect && expect != kExpectText))
         return kResultRefused;
-      // Pumping before the flush also discards a late reply of an earlier exchange that is
-      // still sitting in the socket, so it cannot be taken for this reply.
-      portAvailable(port);
-      portFlushInput(port);
+      // Also discards a late reply of an earlier exchange that is still sitting in the
+      // socket or the driver, so it cannot be taken for this reply.
+      portDiscardInput(port);
       if (isLongBlockWrite(request, length)) {
         // The board needs time to check the parameter group before the data arrive.
         portWrite(port, request, kParamFrameLength);
