@@ -33,9 +33,8 @@ constexpr int kRecordBytes = 68;
 constexpr int kReplyBytes = kRecordBytes + 4 + 1;  // data, CRC-32, trailing byte
 constexpr uint32_t kMainSettingsAddress = 0x3101;
 constexpr int kDefaultExchanges = 20000;
-// Both clients run in alternating slices so that a burst of load from another process on
-// the shared machine hits both alike.
-constexpr int kSlices = 20;
+// Both clients take turns exchange by exchange, so that a burst of load from another
+// process on the shared machine hits both alike.
 constexpr int kWarmupExchanges = 200;
 constexpr int kConnectTimeoutMs = 3000;
 
@@ -143,7 +142,7 @@ struct SideBySide {
   int toolFailures = 0, plainFailures = 0;
 };
 
-// Runs n exchanges on each client, in alternating slices.
+// Runs n exchanges on each client, taking turns.
 SideBySide runSideBySide(UTRKDevice& dev, int plainFd, int n) {
   SideBySide r;
   r.tool.reserve(n);
@@ -156,21 +155,15 @@ SideBySide runSideBySide(UTRKDevice& dev, int plainFd, int n) {
     toolExchange(dev, record);
     plainExchange(plainFd, req.data(), reply);
   }
-  const int perSlice = std::max(1, n / kSlices);
-  for (int done = 0; done < n; done += perSlice) {
-    const int m = std::min(perSlice, n - done);
-    for (int i = 0; i < m; ++i) {
-      auto t0 = Clock::now();
-      const int rc = toolExchange(dev, record);
-      r.tool.push_back(usSince(t0));
-      if (rc != kResultDone) ++r.toolFailures;
-    }
-    for (int i = 0; i < m; ++i) {
-      auto t0 = Clock::now();
-      const bool ok = plainExchange(plainFd, req.data(), reply);
-      r.plain.push_back(usSince(t0));
-      if (!ok || std::memcmp(reply, expected.data(), kReplyBytes) != 0) ++r.plainFailures;
-    }
+  for (int i = 0; i < n; ++i) {
+    auto t0 = Clock::now();
+    const int rc = toolExchange(dev, record);
+    r.tool.push_back(usSince(t0));
+    if (rc != kResultDone) ++r.toolFailures;
+    t0 = Clock::now();
+    const bool ok = plainExchange(plainFd, req.data(), reply);
+    r.plain.push_back(usSince(t0));
+    if (!ok || std::memcmp(reply, expected.data(), kReplyBytes) != 0) ++r.plainFailures;
   }
   return r;
 }
