@@ -1,19 +1,20 @@
 // Round-trip cost of one 68-byte CRC block read (12-byte request, 73-byte reply) through
 // UTRKDevice and pollRequest, set side by side with a plain blocking client doing the same
 // 12/73-byte exchange on the same kind of link, against a peer thread that answers at once.
-// Usage: exchange_bench tcp|pty [--n N]    or    exchange_bench --peer HOST:PORT [--n N]
+// Usage: exchange_bench tcp|pty [--n N] [--no-pin]    or    exchange_bench --peer HOST:PORT [--n N]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pty.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -103,12 +104,48 @@ bool writeFull(int fd, const uint8_t* p, size_t n) {
   return true;
 }
 
-// Answers every 12-byte request on fd with the 73-byte reply until the link closes.
-void answerRequests(int fd, std::atomic<bool>* stop) {
+// The CPU that the client and the peer share (-1: no pinning). Sharing one CPU keeps the
+// figure from depending on where the scheduler happens to place the two threads: on a
+// virtual machine a wake-up across CPUs can cost more than the whole exchange.
+int gCpu = -1;
+
+void pinHere() {
+  if (gCpu < 0) return;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(gCpu, &set);
+  pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
+int firstAllowedCpu() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return -1;
+  for (int c = 0; c < CPU_SETSIZE; ++c)
+    if (CPU_ISSET(c, &set)) return c;
+  return -1;
+}
+
+// Answers every 12-byte request on either link with the 73-byte reply until both close.
+// One thread serves both clients, so neither gets a peer that the scheduler placed better.
+void answerRequests(int fdA, int fdB) {
+  pinHere();
   const std::vector<uint8_t> reply = boardReply();
   uint8_t req[kRequestBytes];
-  while (!stop->load() && readFull(fd, req, sizeof req)) {
-    if (!writeFull(fd, reply.data(), reply.size())) break;
+  pollfd fds[2] = {{fdA, POLLIN, 0}, {fdB, POLLIN, 0}};
+  int open = 2;
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    for (pollfd& p : fds) {
+      if (p.fd < 0 || p.revents == 0) continue;
+      if (!readFull(p.fd, req, sizeof req) || !writeFull(p.fd, reply.data(), reply.size())) {
+        p.fd = -1;  // this link closed; poll() ignores negative descriptors
+        --open;
+      }
+    }
   }
 }
 
@@ -220,20 +257,15 @@ int benchTcp(int n) {
   uint16_t tcpPort = 0;
   const int listener = listenLoopback(&tcpPort);
   if (listener < 0) return 1;
-  std::atomic<bool> stop{false};
-  std::vector<std::thread> peers;
-  // One peer thread per accepted connection: the tool's and the plain client's.
-  std::thread acceptor([&] {
-    for (int i = 0; i < 2; ++i) {
-      int c = accept(listener, nullptr, nullptr);
+  int accepted[2] = {-1, -1};
+  std::thread peer([&] {
+    for (int& c : accepted) {
+      c = accept(listener, nullptr, nullptr);
       if (c < 0) return;
       int on = 1;
       setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-      peers.emplace_back([c, &stop] {
-        answerRequests(c, &stop);
-        close(c);
-      });
     }
+    answerRequests(accepted[0], accepted[1]);
   });
   uint16_t port = 0;
   const std::string name = "TCPC_127.0.0.1:" + std::to_string(tcpPort);
@@ -242,16 +274,16 @@ int benchTcp(int n) {
     std::fprintf(stderr, "cannot connect to the peer on port %u\n", tcpPort);
     return 1;
   }
-  acceptor.join();
   UTRKDevice dev(port);
   dev.address = 1;
   SideBySide r = runSideBySide(dev, plainFd, n);
   report("korvane_read68_tcp", "plain_read68_tcp", r);
-  stop = true;
   portClose(port);
   shutdown(plainFd, SHUT_RDWR);
   close(plainFd);
-  for (auto& t : peers) t.join();
+  peer.join();
+  for (int c : accepted)
+    if (c >= 0) close(c);
   close(listener);
   return r.toolFailures + r.plainFailures ? 1 : 0;
 }
@@ -266,48 +298,44 @@ void makeRaw(int fd) {
   tcsetattr(fd, TCSANOW, &t);
 }
 
-// One pseudo-terminal pair per client, each with its peer thread on the master side.
-struct PtyPeer {
+// One pseudo-terminal pair per client; the peer thread sits on both master sides.
+struct PtyPair {
   int master = -1;
-  int slave = -1;  // held open so the master never sees a hang-up between clients
+  int slave = -1;  // held open so the master never sees a hang-up before the client opens
   std::string slavePath;
-  std::thread thread;
 };
 
-bool startPtyPeer(PtyPeer* p, std::atomic<bool>* stop) {
+bool openPtyPair(PtyPair* p) {
   char name[256];
   if (openpty(&p->master, &p->slave, name, nullptr, nullptr) != 0) return false;
   makeRaw(p->master);
   makeRaw(p->slave);
   p->slavePath = name;
-  const int master = p->master;
-  p->thread = std::thread([master, stop] { answerRequests(master, stop); });
   return true;
 }
 
 int benchPty(int n) {
-  std::atomic<bool> stop{false};
-  PtyPeer toolPeer, plainPeer;
-  if (!startPtyPeer(&toolPeer, &stop) || !startPtyPeer(&plainPeer, &stop)) return 1;
+  PtyPair toolPair, plainPair;
+  if (!openPtyPair(&toolPair) || !openPtyPair(&plainPair)) return 1;
+  std::thread peer([&] { answerRequests(toolPair.master, plainPair.master); });
   uint16_t port = 0;
-  if (portOpen(toolPeer.slavePath.c_str(), &port) != 0) return 1;
+  if (portOpen(toolPair.slavePath.c_str(), &port) != 0) return 1;
   portSetLine(port, 115200, 8, 'N', 1);
-  const int plainFd = open(plainPeer.slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  const int plainFd = open(plainPair.slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (plainFd < 0) return 1;
   makeRaw(plainFd);
   UTRKDevice dev(port);
   dev.address = 1;
   SideBySide r = runSideBySide(dev, plainFd, n);
   report("korvane_read68_pty", "plain_read68_pty", r);
-  stop = true;
   portClose(port);
   close(plainFd);
-  // Closing the last slave descriptor ends the peer's read (hang-up on the master).
-  for (PtyPeer* p : {&toolPeer, &plainPeer}) {
-    close(p->slave);
-    p->thread.join();
-    close(p->master);
-  }
+  // Closing the last slave descriptors ends the peer's reads (hang-up on the masters).
+  close(toolPair.slave);
+  close(plainPair.slave);
+  peer.join();
+  close(toolPair.master);
+  close(plainPair.master);
   return r.toolFailures + r.plainFailures ? 1 : 0;
 }
 
@@ -340,7 +368,7 @@ int benchPeer(const std::string& hostPort, int n) {
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: exchange_bench tcp|pty [--n N]\n"
+  std::fprintf(stderr, "usage: exchange_bench tcp|pty [--n N] [--no-pin]\n"
                        "       exchange_bench --peer HOST:PORT [--n N]\n");
   return 2;
 }
@@ -350,6 +378,7 @@ int usage() {
 int main(int argc, char** argv) {
   std::string mode, peer;
   int n = kDefaultExchanges;
+  bool pin = true;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--n" && i + 1 < argc) {
@@ -357,6 +386,8 @@ int main(int argc, char** argv) {
     } else if (a == "--peer" && i + 1 < argc) {
       mode = "peer";
       peer = argv[++i];
+    } else if (a == "--no-pin") {
+      pin = false;
     } else if (a == "tcp" || a == "pty") {
       mode = a;
     } else {
@@ -366,6 +397,10 @@ int main(int argc, char** argv) {
   if (mode.empty() || n <= 0) return usage();
   tickStart();
   portTableInit();
+  // Over a pseudo-terminal the bytes move through a kernel work queue that runs where it
+  // likes, so pinning the two threads there only adds a third party's placement.
+  if (pin && mode == "tcp") gCpu = firstAllowedCpu();
+  pinHere();
   if (mode == "tcp") return benchTcp(n);
   if (mode == "pty") return benchPty(n);
   return benchPeer(peer, n);
