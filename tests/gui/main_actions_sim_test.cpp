@@ -432,7 +432,9 @@ class WatchingOperator : public mainsim::WindowLogOperator {
 };
 
 TEST_F(MainSim, SearchPumpsKeepsTheBusAndTheWindowAlive) {
-  WatchingOperator watch;
+  // Owned by the fixture: TearDown still clears its form after the test body returns.
+  ownOp = std::make_unique<WatchingOperator>();
+  WatchingOperator& watch = static_cast<WatchingOperator&>(*ownOp);
   op = &watch;
   state->op = op;
   if (!startWithBoard()) GTEST_SKIP() << "simulator not available";
@@ -464,7 +466,8 @@ TEST_F(MainSim, SearchPumpsKeepsTheBusAndTheWindowAlive) {
 }
 
 TEST_F(MainSim, FirmwareUpdateFromTheWindowLogsItsProgress) {
-  WatchingOperator watch;
+  ownOp = std::make_unique<WatchingOperator>();
+  WatchingOperator& watch = static_cast<WatchingOperator&>(*ownOp);
   op = &watch;
   state->op = op;
   const std::string outPath = testsupport::makeTempDir() + "/received.bin";
