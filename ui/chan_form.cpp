@@ -2,15 +2,25 @@
 // and the four controls that share one handler (selector, load, save, status check list).
 #include "ui/chan_form.h"
 
+#include <FL/Fl.H>
+#include <FL/fl_draw.H>
+
+#include <algorithm>
 #include <string>
 
 #include "ui/catalog.h"
 #include "util/operator.h"
 
+// From the toolkit's platform header, which would bring X11's macros in with it.
+void fl_open_display();
+
 namespace {
 
 constexpr int kLabelSize = 12;
 constexpr int kTextSize = 12;
+constexpr int kMinFittedTextSize = 10;
+constexpr int kChoiceArrowMaxW = 20;   // the toolkit's arrow box at the right of a choice
+constexpr int kChoiceTextIndent = 3;   // the shown item starts this far in
 
 template <class Input>
 Input* labelled_input(int x, int y, int w, int h, const char* label) {
@@ -42,6 +52,23 @@ void select_entry(Fl_Choice* c, int entry) {
     c->value(entry);
   else
     c->value(static_cast<const Fl_Menu_Item*>(nullptr));
+}
+
+// The list keeps its width; its text is set one or two points smaller when the longest
+// entry (in the catalog's language) would otherwise be cut at the arrow.
+void fit_text_size(Fl_Choice* c) {
+  fl_open_display();
+  const int arrow = std::min(c->h() - Fl::box_dh(FL_DOWN_BOX), kChoiceArrowMaxW);
+  const int room = c->w() - arrow - kChoiceTextIndent;
+  int size = kTextSize;
+  for (; size > kMinFittedTextSize; --size) {
+    fl_font(c->textfont(), size);
+    bool fits = true;
+    for (int i = 0; i < c->size() - 1 && fits; ++i)
+      if (const char* t = c->menu()[i].label()) fits = fl_width(t) <= room;
+    if (fits) break;
+  }
+  c->textsize(size);
 }
 
 }  // namespace
@@ -124,6 +151,7 @@ void xChanForm::on_widget(Fl_Widget* w) {
 void xChanForm::open() {
   state->clear();
   for (const char* t : kStateTexts) add_plain_menu_item(state, tr(t));
+  fit_text_size(state);
   selector->clear();
   for (const std::string& e : channelSelectorEntries(noz_count_ ? noz_count_() : 0))
     add_plain_menu_item(selector, e.c_str());

@@ -5,7 +5,9 @@
 
 #include <FL/Fl.H>
 #include <FL/fl_ask.H>
+#include <FL/fl_draw.H>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,12 +22,16 @@
 #include "ui/fltk_operator.h"
 #include "ui/shortcuts.h"
 
+// From the toolkit's platform header, which would bring X11's macros in with it.
+void fl_open_display();
+
 namespace {
 
 constexpr int kLabelSize = 12;
 constexpr int kRowH = 22;          // height of a one-line input, choice or button
 constexpr int kButtonH = 24;
 constexpr int kTabTop = 57;        // first free line inside a tab
+constexpr int kLabelLineH = 14;   // one line of a size-12 label
 constexpr const char* kBaudItemsShown[] = {"4800", "9600", "19200", "38400"};
 
 // Menu labels treat '/', '&', '_' and '\' as markup; port and list names are literal.
@@ -39,6 +45,15 @@ std::string menu_escape(const char* text) {
 }
 
 void add_item(Fl_Choice* c, const char* text) { c->add(menu_escape(text).c_str()); }
+
+// Lines a label takes when wrapped to the given width (the translation decides).
+int label_lines(const char* text, int width) {
+  fl_open_display();
+  fl_font(FL_HELVETICA, kLabelSize);
+  int w = width, h = 0;
+  fl_measure(text, w, h, 0);
+  return std::max(1, (h + fl_height() / 2) / fl_height());
+}
 
 // The label-above-input pattern used throughout the window.
 template <class W>
@@ -184,10 +199,10 @@ void xMainForm::build_main_tab() {
 
   command_panel = new Fl_Group(287, 64, 500, 511);
   const int lx = 295, rx = 545, cw = 235;
-  firmware_update = button<Fl_Button>(lx, 84, 175, kButtonH, "Firmware update");
-  max_baud = above<Fl_Int_Input>(480, 84, 90, kButtonH, "Max baud rate");
+  firmware_update = button<Fl_Button>(lx, 84, 160, kButtonH, "Firmware update");
+  max_baud = above<Fl_Int_Input>(lx + 168, 84, 150, kButtonH, "Max baud rate");
   max_baud->value("38400");
-  leave_bootloader = button<Fl_Button>(580, 84, 195, kButtonH, "Leave bootloader");
+  leave_bootloader = button<Fl_Button>(lx + 326, 84, rx + cw - lx - 326, kButtonH, "Leave bootloader");
 
   ext_firmware_update = button<Fl_Button>(lx, 124, cw, kButtonH, "Extended firmware update");
   read_diagnostics = button<Fl_Button>(lx, 154, cw, kButtonH, "Read diagnostics");
@@ -209,13 +224,14 @@ void xMainForm::build_main_tab() {
   read_image = button<Fl_Button>(rx, 274, cw, kButtonH, "Read image to file..");
   write_image = button<Fl_Button>(rx, 304, cw, kButtonH, "Write image from file..");
 
-  admin_password = above<Fl_Int_Input>(lx, 436, 130, kButtonH, "Admin password");
-  admin_password_change = button<Fl_Button>(lx + 135, 436, 100, kButtonH, "Change");
-  calib_password = above<Fl_Int_Input>(rx, 436, 130, kButtonH, "Calibration password");
-  calib_password_change = button<Fl_Button>(rx + 135, 436, 100, kButtonH, "Change");
+  // The password inputs as wide as their captions; "Change" needs less.
+  admin_password = above<Fl_Int_Input>(lx, 436, 160, kButtonH, "Admin password");
+  admin_password_change = button<Fl_Button>(lx + 165, 436, cw - 165, kButtonH, "Change");
+  calib_password = above<Fl_Int_Input>(rx, 436, 160, kButtonH, "Calibration password");
+  calib_password_change = button<Fl_Button>(rx + 165, 436, cw - 165, kButtonH, "Change");
 
   enter_serial = button<Fl_Button>(lx, 478, cw, kButtonH, "Enter serial number");
-  serial_input = new Fl_Int_Input(rx, 478, 130, kButtonH);
+  serial_input = new Fl_Int_Input(rx, 478, 160, kButtonH);
   serial_input->tooltip(tr("Enter here serial number"));
   imitator = button<Fl_Light_Button>(lx, 520, cw, kButtonH, "Imitator");
   command_panel->end();
@@ -227,23 +243,34 @@ void xMainForm::build_main_settings_tab() {
   tab_main_settings->labelsize(kLabelSize);
   auto set = [this](MainControl c, Fl_Widget* w) { main_ctl_[static_cast<size_t>(c)] = w; };
 
-  // Left column: line speeds, counts, displays, satellite channel, read/save.
-  baud_group = framed_group(10, 82, 150, 104, "Baud rates");
-  pc_baud = choice_with(18, 106, 134, "Primary channel", kBaudItems, 4);
+  // The two option lists take the right side at the width of their longest item; the left
+  // column holds the line speeds, counts, displays, satellite channels and start/count
+  // radios, the middle two columns the numeric fields and below them the price dot radios,
+  // the AZT address grids and the read/save buttons; the BMU passwords sit under the lists.
+  constexpr int kLeftX = 10, kLeftW = 156;
+  constexpr int kColX[2] = {174, 348};
+  constexpr int kColW = 166;
+  constexpr int kListX = 522, kListW = 986 - kListX;
+
+  // Left column.
+  baud_group = framed_group(kLeftX, 82, kLeftW, 104, "Baud rates");
+  pc_baud = choice_with(kLeftX + 8, 106, kLeftW - 16, "Primary channel", kBaudItems, 4);
   pc_baud->tooltip(tr("Primary channel baud rate (for connecting forecourt controller)"));
-  per_baud = choice_with(18, 154, 134, "Peripherals", kBaudItems, 4);
+  per_baud = choice_with(kLeftX + 8, 154, kLeftW - 16, "Peripherals", kBaudItems, 4);
   per_baud->tooltip(tr("Peripheral channel baud rate"));
   baud_group->end();
   static const char* const kNozzleItems[] = {"1", "2", "3", "4", "5"};
   static const char* const kSideItems[] = {"1", "2"};
-  nozzle_count = choice_with(10, 212, 150, "Nozzle count", kNozzleItems, 5);
-  side_count = choice_with(10, 254, 150, "Side count", kSideItems, 2);
-  display_a = choice_with(10, 296, 150, "Display A", kDisplayTypeItems, 18, kDisplayTypeUntranslated);
-  display_b = choice_with(10, 338, 150, "Display B", kDisplayTypeItems, 18, kDisplayTypeUntranslated);
-  satellite = above<Fl_Multiline_Input>(10, 380, 150, 76, "Satellite channel");
+  nozzle_count = choice_with(kLeftX, 212, kLeftW, "Nozzle count", kNozzleItems, 5);
+  side_count = choice_with(kLeftX, 256, kLeftW, "Side count", kSideItems, 2);
+  display_a = choice_with(kLeftX, 300, kLeftW, "Display A", kDisplayTypeItems, 18, kDisplayTypeUntranslated);
+  display_b = choice_with(kLeftX, 344, kLeftW, "Display B", kDisplayTypeItems, 18, kDisplayTypeUntranslated);
+  // Four channel lines and the empty line after the last one, where the cursor stays.
+  satellite = above<Fl_Multiline_Input>(kLeftX, 388, kLeftW, 80, "Satellite channel");
+  satellite->textsize(kLabelSize);
   satellite->value("0");
-  ms_read = button<Fl_Button>(10, 520, 150, kButtonH, "Read settings");
-  ms_save = button<Fl_Button>(10, 552, 150, kButtonH, "Save settings");
+  ms_read = button<Fl_Button>(kColX[1], 532, kColW, kButtonH, "Read settings");
+  ms_save = button<Fl_Button>(kColX[1], 564, kColW, kButtonH, "Save settings");
   set(MainControl::PrimaryChannel, pc_baud);
   set(MainControl::Peripherals, per_baud);
   set(MainControl::NozzleCount, nozzle_count);
@@ -252,7 +279,8 @@ void xMainForm::build_main_settings_tab() {
   set(MainControl::DisplayB, display_b);
   set(MainControl::Satellite, satellite);
 
-  // Middle: the numeric fields in a 3-column grid.
+  // Middle: the numeric fields two to a row. A label longer than its input wraps onto a
+  // second line, and such a row starts lower.
   struct Field {
     Fl_Int_Input** widget;
     MainControl id;
@@ -276,29 +304,40 @@ void xMainForm::build_main_settings_tab() {
       {&side_b_address, MainControl::SideBAddress, "Side B address"},
       {&shift_price, MainControl::ShiftPriceLeft, "Shift price left"},
   };
-  int i = 0;
-  for (const Field& f : fields) {
-    const int col = i % 3, row = i / 3;
-    *f.widget = above<Fl_Int_Input>(175 + col * 155, 82 + row * 44, 145, kRowH, f.label);
-    (*f.widget)->value("0");
-    set(f.id, *f.widget);
-    ++i;
+  constexpr int kFieldCount = static_cast<int>(sizeof fields / sizeof fields[0]);
+  int y = 82;
+  for (int row = 0; row * 2 < kFieldCount; ++row) {
+    int lines = 1;
+    for (int col = 0; col < 2 && row * 2 + col < kFieldCount; ++col)
+      lines = std::max(lines, label_lines(tr(fields[row * 2 + col].label), kColW));
+    y += (lines - 1) * kLabelLineH;
+    for (int col = 0; col < 2 && row * 2 + col < kFieldCount; ++col) {
+      const Field& f = fields[row * 2 + col];
+      *f.widget = above<Fl_Int_Input>(kColX[col], y, kColW, kRowH, f.label);
+      (*f.widget)->align(FL_ALIGN_TOP_LEFT | FL_ALIGN_WRAP);
+      (*f.widget)->value("0");
+      set(f.id, *f.widget);
+    }
+    y += kRowH + kLabelLineH + 6;
   }
 
-  Fl_Group* start_pair = plain_group(175, 350, 150, 48);
-  immediate_start = radio(175, 350, 150, "Immediate start");
-  start_20ml = radio(175, 374, 150, "20 ml start");
+  Fl_Group* start_pair = plain_group(kLeftX, 476, kLeftW, 48);
+  immediate_start = radio(kLeftX, 476, kLeftW, "Immediate start");
+  start_20ml = radio(kLeftX, 500, kLeftW, "20 ml start");
   start_pair->end();
-  Fl_Group* count_pair = plain_group(330, 350, 150, 48);
-  no_counting = radio(330, 350, 150, "No counting");
-  count_3s = radio(330, 374, 150, "Count for 3 seconds");
+  Fl_Group* count_pair = plain_group(kLeftX, 528, kLeftW, 48);
+  no_counting = radio(kLeftX, 528, kLeftW, "No counting");
+  count_3s = radio(kLeftX, 552, kLeftW, "Count for 3 seconds");
   count_pair->end();
-  price_dot_group = plain_group(485, 330, 170, 72);
-  dot_xx_yy = radio(485, 330, 170, "price dot position XX.YY");
-  dot_xxx_y = radio(485, 354, 170, "price dot position XXX.Y");
-  dot_xxxx = radio(485, 378, 170, "price dot position XXXX");
+  // Under the address grids; the volume dot first, as its caption reaches past the column
+  // and the read/save buttons start lower.
+  const int dotY = y + kLabelLineH + 32;
+  volume_dot = button<Fl_Check_Button>(kColX[0], dotY, kColW, kRowH, "Volume dot position XXXX.YYY");
+  price_dot_group = plain_group(kColX[0], dotY + kRowH, kColW, 3 * kRowH);
+  dot_xx_yy = radio(kColX[0], dotY + kRowH, kColW, "price dot position XX.YY");
+  dot_xxx_y = radio(kColX[0], dotY + 2 * kRowH, kColW, "price dot position XXX.Y");
+  dot_xxxx = radio(kColX[0], dotY + 3 * kRowH, kColW, "price dot position XXXX");
   price_dot_group->end();
-  volume_dot = button<Fl_Check_Button>(330, 404, 250, kRowH, "Volume dot position XXXX.YYY");
   volume_dot->down_box(FL_DOWN_BOX);
   set(MainControl::ImmediateStart, immediate_start);
   set(MainControl::Start20ml, start_20ml);
@@ -320,20 +359,24 @@ void xMainForm::build_main_settings_tab() {
     t->end();
     return t;
   };
-  azt_a = azt(175, 446, "AZT2.0 side A addresses");
-  azt_b = azt(375, 446, "AZT2.0 side B addresses");
+  const int aztY = y + kLabelLineH;
+  azt_a = azt(kColX[0], aztY, "AZT2.0 side A addresses");
+  azt_b = azt(kColX[1], aztY, "AZT2.0 side B addresses");
   set(MainControl::AztSideA, azt_a);
   set(MainControl::AztSideB, azt_b);
 
-  // Five inputs in two rows; the admin password takes the last slot, where its longer
-  // label has room.
-  bmu_group = framed_group(175, 494, 480, 96, "BMU passwords");
-  bmu_admin = above<Fl_Int_Input>(338, 558, 145, kRowH, "Admin password");
+  // Under the lists: three inputs to a row, each caption on two lines ("Password" above
+  // "user 0" in Russian) so that the row fits the lists' width.
+  constexpr int kBmuY = 474, kBmuW = 128, kBmuPitch = 148;
+  bmu_group = framed_group(kListX, kBmuY, kListW, 600 - kBmuY, "BMU passwords");
+  bmu_admin = above<Fl_Int_Input>(kListX + 8 + kBmuPitch, kBmuY + 88, kBmuW, kRowH, "Admin password");
+  bmu_admin->align(FL_ALIGN_TOP_LEFT | FL_ALIGN_WRAP);
   for (int u = 0; u < 4; ++u) {
     static const char* const kUserLabels[] = {"User0 password", "User1 password",
                                               "User2 password", "User3 password"};
-    bmu_user[u] = above<Fl_Int_Input>(183 + (u % 3) * 155, 514 + (u / 3) * 44, 145, kRowH,
-                                      kUserLabels[u]);
+    const int bx = kListX + 8 + (u < 3 ? u * kBmuPitch : 0);
+    bmu_user[u] = above<Fl_Int_Input>(bx, kBmuY + (u < 3 ? 34 : 88), kBmuW, kRowH, kUserLabels[u]);
+    bmu_user[u]->align(FL_ALIGN_TOP_LEFT | FL_ALIGN_WRAP);
   }
   bmu_group->end();
   set(MainControl::BmuAdmin, bmu_admin);
@@ -342,9 +385,9 @@ void xMainForm::build_main_settings_tab() {
   set(MainControl::BmuUser2, bmu_user[2]);
   set(MainControl::BmuUser3, bmu_user[3]);
 
-  // Right: the two option lists.
-  modes = check_list(664, 82, 320, 290, kModeItems, 16);
-  modes2 = check_list(664, 384, 320, 206, kMode2Items, 11);
+  // Right: the two option lists, each tall enough for all its items.
+  modes = check_list(kListX, 64, kListW, 228, kModeItems, 16);
+  modes2 = check_list(kListX, 298, kListW, 158, kMode2Items, 11);
   set(MainControl::ModeList, modes);
   set(MainControl::ModeList2, modes2);
   tab_main_settings->end();
@@ -353,29 +396,32 @@ void xMainForm::build_main_settings_tab() {
 void xMainForm::build_extra_tab() {
   tab_extra = new Fl_Group(0, kTabTop, 992, 551, tr("Extra settings"));
   tab_extra->labelsize(kLabelSize);
-  // Integer fields, then decimal fields, then the network addresses: a 3 x 9 grid.
+  // Integer fields, then decimal fields, then the network addresses: a 3 x 9 grid of inputs
+  // as wide as the longest caption ("Heater turn off temperature" in Russian).
+  constexpr int kExtraInputW = 224, kExtraGap = 6;
   int i = 0;
   for (const ControlDesc& d : kExtraControls) {
     if (d.kind != ControlKind::Input) continue;
     const auto id = static_cast<ExtraControl>(d.id);
     const int col = i / 9, row = i % 9;
-    const int x = 10 + col * 240, y = 82 + row * 44;
+    const int x = 10 + col * (kExtraInputW + kExtraGap), y = 82 + row * 44;
     Fl_Input* in;
     if (id >= ExtraControl::FailPressure && id <= ExtraControl::HeaterOffTemp)
-      in = above<Fl_Float_Input>(x, y, 220, kRowH, d.label);
+      in = above<Fl_Float_Input>(x, y, kExtraInputW, kRowH, d.label);
     else if (id >= ExtraControl::TcpIp && id <= ExtraControl::TcpGateway)
-      in = above<Fl_Input>(x, y, 220, kRowH, d.label);
+      in = above<Fl_Input>(x, y, kExtraInputW, kRowH, d.label);
     else
-      in = above<Fl_Int_Input>(x, y, 220, kRowH, d.label);
+      in = above<Fl_Int_Input>(x, y, kExtraInputW, kRowH, d.label);
     extra_ctl_[static_cast<size_t>(id)] = in;
     ++i;
   }
-  massmeter_type = choice_with(730, 82, 200, "Massmeter type", kMassmeterTypeItems, 4);
-  mass_flags = check_list(730, 120, 256, 164, kMassFlagItems, 8);
+  constexpr int kSideX = 10 + 3 * (kExtraInputW + kExtraGap) + 4, kSideW = 986 - kSideX;
+  massmeter_type = choice_with(kSideX, 82, 200, "Massmeter type", kMassmeterTypeItems, 4);
+  mass_flags = check_list(kSideX, 120, kSideW, 164, kMassFlagItems, 8);
   extra_ctl_[static_cast<size_t>(ExtraControl::MassmeterType)] = massmeter_type;
   extra_ctl_[static_cast<size_t>(ExtraControl::MassFlagList)] = mass_flags;
-  es_read = button<Fl_Button>(730, 300, 200, kButtonH, "Read settings");
-  es_save = button<Fl_Button>(730, 332, 200, kButtonH, "Save settings");
+  es_read = button<Fl_Button>(kSideX, 300, 200, kButtonH, "Read settings");
+  es_save = button<Fl_Button>(kSideX, 332, 200, kButtonH, "Save settings");
   tab_extra->end();
 }
 
@@ -385,13 +431,13 @@ void xMainForm::build_sides_tab() {
   for (int s = 0; s < 2; ++s) {
     SideGroup& g = sides[s];
     const int y = 82 + s * 170;
-    g.group = framed_group(10, y, 335, 150, s == 0 ? "Side A" : "Side B");
+    g.group = framed_group(10, y, 340, 150, s == 0 ? "Side A" : "Side B");
     g.active_nozzle = above<Fl_Int_Input>(20, y + 22, 140, kRowH, "Active nozzle");
-    g.calibration_count = above<Fl_Int_Input>(170, y + 22, 165, kRowH, "Calibration count");
+    g.calibration_count = above<Fl_Int_Input>(168, y + 22, 174, kRowH, "Calibration count");
     g.delivery_count = above<Fl_Int_Input>(20, y + 66, 140, kRowH, "Delivery count");
-    g.wrong_clear_count = above<Fl_Int_Input>(170, y + 66, 165, kRowH, "Wrong clear count");
+    g.wrong_clear_count = above<Fl_Int_Input>(168, y + 66, 174, kRowH, "Wrong clear count");
     g.calibration_date = above<Fl_Input>(20, y + 110, 140, kRowH, "Calibration date");
-    g.clear = button<Fl_Button>(170, y + 109, 165, kButtonH, "Clear");
+    g.clear = button<Fl_Button>(168, y + 109, 174, kButtonH, "Clear");
     g.group->end();
   }
   sn_read = button<Fl_Button>(10, 440, 150, kButtonH, "Read settings");
