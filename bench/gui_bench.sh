@@ -11,9 +11,10 @@ SIM="$BUILD/korvane-sim"
 CLK_TCK=$(getconf CLK_TCK)
 MAP_TIMEOUT_S=10      # a window that has not mapped by then counts as a failed start
 SETTLE_S=3            # identification and the settings read after the main window maps
-# Position of the "Load" tab header inside the main window (the fifth tab, Russian labels).
-LOAD_TAB_X=575
-LOAD_TAB_Y=46
+# The first tab's header inside the main window; a click there gives the tab set the keyboard,
+# and four presses of Right then bring up "Load" whatever width the other labels have.
+FIRST_TAB_X=20
+FIRST_TAB_Y=46
 
 for tool in Xvfb xdotool xev; do
   command -v "$tool" >/dev/null || { echo "gui_bench: $tool is missing (apt-get install xvfb xdotool x11-utils)" >&2; exit 1; }
@@ -159,6 +160,9 @@ measure_idle() {
 measure_idle idle_main
 
 win=$(xdotool search --onlyvisible --pid $pid 2>/dev/null | tail -1)
-xdotool mousemove --window "$win" $LOAD_TAB_X $LOAD_TAB_Y click 1
+xdotool mousemove --window "$win" $FIRST_TAB_X $FIRST_TAB_Y click 1
+sleep 0.5
+xdotool key --delay 300 Right Right Right Right
 sleep "$SETTLE_S"
+[ -n "${GUI_BENCH_SHOT:-}" ] && xwd -root -silent | convert xwd:- "$GUI_BENCH_SHOT"
 measure_idle idle_load
