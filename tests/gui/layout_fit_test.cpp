@@ -350,10 +350,20 @@ TEST_P(LayoutFit, FactoryWindowHoldsItsTexts) {
   w.open();
   w.nozzle_count->value(4);
   w.nozzle_count->do_callback();
-  pump(0.2);
   LayoutCheck check;
-  check.window(&w, lang_ + " factory");
-  check.labelsAboveWithinWidth();
+  // Every pump type's description in the description box; the last one stays for the picture.
+  const int types = w.pump_type->size() - 1;
+  ASSERT_EQ(types, kPumpTypeCount);
+  for (int t = 0; t < types; ++t) {
+    w.pump_type->value(t);
+    w.pump_type->do_callback();
+    ASSERT_STRNE(w.description->value(), "0");
+    pump(0.1);
+    check.window(&w, lang_ + " factory, pump type " + std::to_string(t));
+    check.labelsAboveWithinWidth();
+  }
+  w.pump_type->value(kPumpC4000);
+  w.pump_type->do_callback();
   screenshot(&w, lang_ + "-factory");
   w.hide();
   EXPECT_TRUE(check.problems.empty()) << listed(check.problems);
