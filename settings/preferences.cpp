@@ -86,7 +86,10 @@ int loadPreferences(Preferences* prefs, const char* path) {
 int savePreferences(const Preferences& prefs, const char* path) {
   if (!path || !*path) return -1;
   // A name that is empty, too long or holds white space would not read back as one value.
-  if (!validPortName(prefs.portName)) return -1;
+  if (!validPortName(prefs.portName)) {
+    errno = EINVAL;
+    return -1;
+  }
   char text[kLineMaxBytes];
   int len = std::snprintf(text, sizeof text, "%s %d %d %c %d %d", prefs.portName.c_str(),
                           prefs.baud, prefs.dataBits, prefs.parity, prefs.stopBits,
@@ -108,7 +111,9 @@ int savePreferences(const Preferences& prefs, const char* path) {
   if (::close(fd) != 0) ok = false;
   if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;
   if (!ok) {
+    const int err = errno;  // the caller names the reason; unlink must not replace it
     ::unlink(temp.c_str());
+    errno = err;
     return -1;
   }
   // Make the rename itself durable; the file is already complete either way.

@@ -8,6 +8,7 @@
 #include <FL/fl_draw.H>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -608,7 +609,9 @@ void xMainForm::init_main_window() {
   tickStart();
   portTableInit();
   uint16_t port = 0;
-  if (portOpen(app.prefs.portName.c_str(), &port) != 0 || port == 0) {
+  const int openResult = portOpen(app.prefs.portName.c_str(), &port);
+  if (openResult != 0 || port == 0) {
+    log_open_failure(app.prefs.portName.c_str(), openResult);
     op.alert(tr("Cannot open serial port"));
     return;
   }
@@ -715,6 +718,11 @@ void xMainForm::enable_settings_tabs(bool on) {
   tabs->redraw();
 }
 
+void xMainForm::log_open_failure(const char* name, int result) {
+  // The alert alone does not tell a missing device from a permission problem; the log does.
+  app.op->logLine(strprintf(tr("Cannot open port \"%s\": %s"), name, portErrorText(result)));
+}
+
 int xMainForm::identify_and_refresh(uint8_t address, bool quiet) {
   const int r = identifyBoard(app.session, address, quiet);
   if (r == 1 && !app.session.bootMode && !quiet) refresh_after_identification();
@@ -735,7 +743,13 @@ void xMainForm::toggle_port() {
   }
   const Fl_Menu_Item* item = port_choice->mvalue();
   uint16_t port = 0;
-  if (!item || !item->label() || portOpen(item->label(), &port) != 0 || port == 0) {
+  if (!item || !item->label()) {
+    app.op->alert(tr("Cannot open serial port"));
+    return;
+  }
+  const int openResult = portOpen(item->label(), &port);
+  if (openResult != 0 || port == 0) {
+    log_open_failure(item->label(), openResult);
     app.op->alert(tr("Cannot open serial port"));
     return;
   }
@@ -747,7 +761,12 @@ void xMainForm::toggle_port() {
               static_cast<uint8_t>(app.prefs.stopBits));
   app.dev->port = app.port;
   app.prefs.portName = item->label();
-  savePreferences(app.prefs);
+  if (savePreferences(app.prefs) < 0) {
+    // The port stays open with these settings for this run; say why they are not kept.
+    const int err = errno;
+    app.op->logLine(
+        strprintf(tr("Cannot save preferences to %s: %s"), kPreferencesFile, std::strerror(err)));
+  }
   port_button->label(tr("Close Port"));
   port_choice->deactivate();
   baud_choice->deactivate();

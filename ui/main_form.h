@@ -49,6 +49,8 @@ class xMainForm : public Fl_Double_Window {
   void dispatch_action(Fl_Widget* w);
 
   void log_line(const char* text);
+  // Logs why a port did not open (the OS error text for a serial device).
+  void log_open_failure(const char* name, int result);
   void log_append(const char* text);
   void log_replace_tail(size_t count, const char* text);
   void log_clear();

@@ -86,6 +86,26 @@ TEST_F(MainWindowTest, AddressPromptKeepsTheLowByte) {
   EXPECT_EQ(7, state->dev->address);
 }
 
+TEST_F(MainWindowTest, FailuresToOpenThePortOrKeepThePreferencesAreExplainedInTheLog) {
+  // A stored serial device that does not exist: the alert, and the OS reason in the log.
+  writePrefs("/nonexistent-dir/ttyUSB7 9600 8 N 1 38400");
+  build();
+  ASSERT_EQ(1u, op.alerts.size());
+  EXPECT_EQ("Cannot open serial port", op.alerts[0]);
+  EXPECT_NE(std::string::npos,
+            op.log.find("Cannot open port \"/nonexistent-dir/ttyUSB7\": No such file or directory"))
+      << op.log;
+
+  // The preferences file cannot be replaced (a folder stands in its place): the port still
+  // opens and the log says why the settings are not kept.
+  ASSERT_EQ(0, unlink(kPreferencesFile));
+  ASSERT_EQ(0, mkdir(kPreferencesFile, 0755));
+  form->port_choice->value(form->port_choice->add("STUB"));
+  form->port_button->do_callback();
+  EXPECT_NE(0, state->port);
+  EXPECT_NE(std::string::npos, op.log.find("Cannot save preferences to korvane_v3.ini: ")) << op.log;
+}
+
 TEST_F(MainWindowTest, StoredBaudRatesAreShownAsListEntryOrText) {
   writePrefs("STUB 57600 8 N 1 115200");
   op.textAnswers = {"5"};
