@@ -2,7 +2,8 @@
 # Installs the Debian packages the build, the tests and the program need.
 set -euo pipefail
 PKGS="cmake g++ make pkg-config libfltk1.3-dev libcjson-dev gettext libgtest-dev libgmock-dev
-      libbenchmark-dev xvfb xauth x11-apps imagemagick fonts-dejavu-core clang libclang-rt-14-dev"
+      libbenchmark-dev xvfb xauth x11-apps x11-utils xdotool imagemagick fonts-dejavu-core
+      clang libclang-rt-14-dev valgrind"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
