@@ -1,30 +1,28 @@
 // TCP client and server ports against real sockets on 127.0.0.1: connecting late,
-// reconnecting, the 16-peer limit, idle drop, the merged ring and what happens when it fills.
+// reconnecting, the 16-peer limit, idle drop, the merged ring, what happens when it fills,
+// and dropping stale input.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "link/port.h"
-#include "link/port_internal.h"
-#include "link/tick.h"
-#include "support/test_support.h"
+#include "support/sim_process.h"
 
 namespace {
 
-constexpr int kPeerTimeoutMs = 3000;
+using namespace testsupport;
+using Clock = std::chrono::steady_clock;
+constexpr int kSettleMs = 50;  // lets bytes written by the peer reach the tool's side
 
-bool waitFor(const std::function<bool()>& done, uint16_t port = 0, int limitMs = kPeerTimeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (std::chrono::steady_clock::now() < end) {
+bool waitFor(const std::function<bool()>& done, uint16_t port = 0) {
+  const auto end = Clock::now() + std::chrono::milliseconds(kPeerTimeoutMs);
+  while (Clock::now() < end) {
     if (done()) return true;
     if (port != 0 && !tickFakeClockActive()) {
       portWaitInput(port, 5);
@@ -35,74 +33,19 @@ bool waitFor(const std::function<bool()>& done, uint16_t port = 0, int limitMs =
   return done();
 }
 
-sockaddr_in loopback(int tcpPort) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(tcpPort));
-  return a;
-}
-
-int listenOn(int tcpPort, int backlog = 5) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in a = loopback(tcpPort);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, backlog) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-int acceptWithin(int listener, int ms = kPeerTimeoutMs) {
-  pollfd p{listener, POLLIN, 0};
-  if (poll(&p, 1, ms) != 1) return -1;
-  return accept(listener, nullptr, nullptr);
-}
-
-int connectTo(int tcpPort) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a = loopback(tcpPort);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-void sendBytes(int fd, const std::vector<uint8_t>& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t r = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-    ASSERT_GT(r, 0);
-    done += static_cast<size_t>(r);
-  }
-}
-
-std::vector<uint8_t> recvBytes(int fd, size_t n, int ms = kPeerTimeoutMs) {
-  std::vector<uint8_t> out;
-  while (out.size() < n) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, ms) != 1) break;
-    uint8_t buf[4096];
-    ssize_t r = recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
-    if (r <= 0) break;
-    out.insert(out.end(), buf, buf + r);
-  }
-  return out;
+long msSince(Clock::time_point t0) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
 }
 
 // True when the peer sees the connection closed by the port.
 bool peerSeesClose(int fd) {
   pollfd p{fd, POLLIN, 0};
-  if (poll(&p, 1, kPeerTimeoutMs) != 1) return false;
   uint8_t b;
-  return recv(fd, &b, 1, 0) <= 0;
+  return poll(&p, 1, kPeerTimeoutMs) == 1 && recv(fd, &b, 1, 0) <= 0;
 }
 
-std::vector<uint8_t> pattern(size_t n, size_t offset = 0) {
-  std::vector<uint8_t> v(n);
+Bytes pattern(size_t n, size_t offset = 0) {
+  Bytes v(n);
   for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(((i + offset) * 7) % 251);
   return v;
 }
@@ -113,15 +56,22 @@ int acceptedClients(uint16_t port) {
   return n;
 }
 
+Bytes readPort(uint16_t port, size_t n) {
+  Bytes out(n);
+  if (portReadWait(port, out.data(), n, kPeerTimeoutMs) != 1) out.clear();
+  return out;
+}
+
 class TcpPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
     portTableShutdownForTests();
     portTableInit();
-    tcpPort_ = testsupport::freeTcpPort();
+    tcpPort_ = freeTcpPort();
     ASSERT_GT(tcpPort_, 0);
   }
   void TearDown() override {
+    portSetTrace(nullptr);
     portTableShutdownForTests();
     tickUseFakeClock(false);
     for (int fd : fds_) close(fd);
@@ -130,20 +80,22 @@ class TcpPortTest : public ::testing::Test {
     if (fd >= 0) fds_.push_back(fd);
     return fd;
   }
+  void forget(int fd) {
+    close(fd);
+    fds_.erase(std::remove(fds_.begin(), fds_.end(), fd), fds_.end());
+  }
   uint16_t openPort(const std::string& name) {
     uint16_t port = 0;
     EXPECT_EQ(portOpen(name.c_str(), &port), 0) << name;
     return port;
   }
+  std::string clientName() const { return "TCPC_127.0.0.1:" + std::to_string(tcpPort_); }
   // A TCPC_ port connected to a listener of the test; returns the test's end.
   int connectedClientPort(uint16_t* port) {
-    int listener = keep(listenOn(tcpPort_));
-    *port = openPort("TCPC_127.0.0.1:" + std::to_string(tcpPort_));
-    const uint8_t hello = 0x55;
-    EXPECT_TRUE(waitFor([&] { return portWrite(*port, &hello, 1) == 1; }, *port));
-    int peer = keep(acceptWithin(listener));
-    EXPECT_EQ(recvBytes(peer, 1), std::vector<uint8_t>{hello});
-    return peer;
+    int peer = -1;
+    *port = openClientTo(keep(listenOn(tcpPort_)), &peer);
+    EXPECT_NE(*port, 0);
+    return keep(peer);
   }
   // A TCPS_ port with one peer connected and accepted; returns the peer.
   int serverWithPeer(uint16_t* port) {
@@ -157,65 +109,49 @@ class TcpPortTest : public ::testing::Test {
 };
 
 TEST_F(TcpPortTest, ClientOpenedBeforeThePeerListensConnectsOnceItDoes) {
-  const uint16_t port = openPort("TCPC_127.0.0.1:" + std::to_string(tcpPort_));
+  const uint16_t port = openPort(clientName());
   const PortEntry* e = portEntry(port);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->kind, PortKind::TcpClient);
   EXPECT_EQ(e->tcpPort, tcpPort_);
   EXPECT_EQ(e->ipAddress, htonl(INADDR_LOOPBACK));
   EXPECT_EQ(e->clientSocket[0], e->handle);
-  const std::vector<uint8_t> frame = {0x60, 0x01, 0x80, 0x1E};
+  const Bytes frame = {0x60, 0x01, 0x80, 0x1E};
   EXPECT_EQ(portWrite(port, frame.data(), frame.size()), 0);  // nobody listens yet
   EXPECT_EQ(portAvailable(port), 0);
   EXPECT_EQ(e->connected, 0u);
 
-  int listener = keep(listenOn(tcpPort_));
+  const int listener = keep(listenOn(tcpPort_));
   ASSERT_GE(listener, 0);
   ASSERT_TRUE(waitFor([&] { return portWrite(port, frame.data(), frame.size()) == 1; }, port));
   EXPECT_EQ(e->connected, 1u);
-  int peer = keep(acceptWithin(listener));
-  ASSERT_GE(peer, 0);
+  const int peer = keep(acceptWithin(listener));
   EXPECT_EQ(recvBytes(peer, frame.size()), frame);
+  sendAll(peer, {0x60, 0x01, 0x00, 0x42});
+  EXPECT_EQ(readPort(port, 4), (Bytes{0x60, 0x01, 0x00, 0x42}));
 
-  sendBytes(peer, {0x60, 0x01, 0x00, 0x42});
-  uint8_t reply[4] = {};
-  ASSERT_EQ(portReadWait(port, reply, 4, kPeerTimeoutMs), 1);
-  EXPECT_EQ(std::vector<uint8_t>(reply, reply + 4), (std::vector<uint8_t>{0x60, 0x01, 0x00, 0x42}));
-}
-
-TEST_F(TcpPortTest, ClientReconnectsTransparentlyAfterThePeerDrops) {
-  uint16_t port = 0;
-  int peer = connectedClientPort(&port);
-  ASSERT_GE(peer, 0);
-  close(peer);
-  fds_.erase(std::remove(fds_.begin(), fds_.end(), peer), fds_.end());
-  // The close is noticed on the next read, and the port connects again by itself.
-  const int listener = fds_[0];
+  // The peer drops: the close is noticed on the next read and the port connects again by itself.
+  forget(peer);
   ASSERT_TRUE(waitFor([&] {
     portAvailable(port);
     pollfd p{listener, POLLIN, 0};
     return poll(&p, 1, 0) == 1;
   }));
-  const std::vector<uint8_t> frame = {1, 2, 3};
-  ASSERT_TRUE(waitFor([&] { return portWrite(port, frame.data(), frame.size()) == 1; }, port));
-  int again = keep(acceptWithin(listener));
-  ASSERT_GE(again, 0);
-  EXPECT_EQ(recvBytes(again, 3), frame);
-  sendBytes(again, {9, 8});
-  uint8_t b[2];
-  ASSERT_EQ(portReadWait(port, b, 2, kPeerTimeoutMs), 1);
-  EXPECT_EQ(b[0], 9);
-  EXPECT_EQ(b[1], 8);
+  ASSERT_TRUE(waitFor([&] { return portWrite(port, frame.data(), 3) == 1; }, port));
+  const int again = keep(acceptWithin(listener));
+  EXPECT_EQ(recvBytes(again, 3), Bytes(frame.begin(), frame.begin() + 3));
+  sendAll(again, {9, 8});
+  EXPECT_EQ(readPort(port, 2), (Bytes{9, 8}));
 }
 
 TEST_F(TcpPortTest, RefusedConnectIsRetriedAfterAShortPauseNotOnEveryPoll) {
   tickUseFakeClock(true);
   tickSetFake(5000);
-  const uint16_t port = openPort("TCPC_127.0.0.1:" + std::to_string(tcpPort_));
+  const uint16_t port = openPort(clientName());
   const PortEntry* e = portEntry(port);
   const uint8_t b = 1;
   ASSERT_TRUE(waitFor([&] { return portAvailable(port) == 0 && e->clientDeadline[0] == 5100u; }));
-  int listener = keep(listenOn(tcpPort_));
+  const int listener = keep(listenOn(tcpPort_));
   for (int i = 0; i < 5; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     EXPECT_EQ(portWrite(port, &b, 1), 0);
@@ -223,24 +159,24 @@ TEST_F(TcpPortTest, RefusedConnectIsRetriedAfterAShortPauseNotOnEveryPoll) {
   EXPECT_EQ(e->connecting, 0u);
   tickAdvanceFake(100);
   ASSERT_TRUE(waitFor([&] { return portWrite(port, &b, 1) == 1; }));
-  int peer = keep(acceptWithin(listener));
-  EXPECT_EQ(recvBytes(peer, 1), std::vector<uint8_t>{1});
+  EXPECT_EQ(recvBytes(keep(acceptWithin(listener)), 1), Bytes{1});
 }
 
 TEST_F(TcpPortTest, PendingConnectIsAbandonedAndRestartedAfterTenSeconds) {
   // A listener with a full backlog never completes the handshake, so the connect hangs.
-  int listener = keep(listenOn(tcpPort_, 0));
-  ASSERT_GE(listener, 0);
-  std::vector<int> fillers;
+  ASSERT_GE(keep(listenOn(tcpPort_, 0)), 0);
   for (int i = 0; i < 3; ++i) {
-    int fd = keep(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-    sockaddr_in a = loopback(tcpPort_);
+    const int fd = keep(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(tcpPort_));
     connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
   tickUseFakeClock(true);
   tickSetFake(65000);  // the 16-bit deadline wraps
-  const uint16_t port = openPort("TCPC_127.0.0.1:" + std::to_string(tcpPort_));
+  const uint16_t port = openPort(clientName());
   const PortEntry* e = portEntry(port);
   const uint8_t b = 1;
   EXPECT_EQ(portWrite(port, &b, 1), 0);
@@ -268,16 +204,16 @@ TEST_F(TcpPortTest, ServerAcceptsSixteenPeersAndTheSeventeenthWaitsForAFreeSlot)
     ASSERT_GE(peers.back(), 0);
     ASSERT_TRUE(waitFor([&] { return portAvailable(port) == 0 && acceptedClients(port) == i + 1; }, port)) << i;
   }
-  int late = keep(connectTo(tcpPort_));  // completes in the kernel's backlog
+  const int late = keep(connectTo(tcpPort_));  // completes in the kernel's backlog
   ASSERT_GE(late, 0);
-  sendBytes(late, {0x17});
+  sendAll(late, {0x17});
   for (int i = 0; i < 20; ++i) EXPECT_EQ(portAvailable(port), 0);
   EXPECT_EQ(portWaitInput(port, 30), 0);  // a waiting peer with no free slot does not wake the wait
   EXPECT_EQ(acceptedClients(port), kTcpServerClients);
 
-  close(peers[3]);  // a peer that leaves frees its slot at once
+  forget(peers[3]);  // a peer that leaves frees its slot at once
   ASSERT_TRUE(waitFor([&] { return portAvailable(port) == 1; }, port));
-  EXPECT_EQ(portEntry(port)->clientSocket[3] >= 0, true);
+  EXPECT_GE(portEntry(port)->clientSocket[3], 0);
   uint8_t b = 0;
   ASSERT_EQ(portRead(port, &b, 1), 1);
   EXPECT_EQ(b, 0x17);
@@ -288,18 +224,18 @@ TEST_F(TcpPortTest, ServerDropsAPeerSilentInBothDirectionsForSixtySeconds) {
   tickUseFakeClock(true);
   tickSetFake(1000);
   uint16_t port = 0;
-  int quiet = serverWithPeer(&port);
+  const int quiet = serverWithPeer(&port);
   ASSERT_GE(quiet, 0);
   const PortEntry* e = portEntry(port);
   EXPECT_EQ(e->clientDeadline[0], 1000 + kTcpClientIdleDropMs);
   tickAdvanceFake(30000);
-  sendBytes(quiet, {0x42});  // a receive renews the deadline
+  sendAll(quiet, {0x42});  // a receive renews the deadline
   ASSERT_TRUE(waitFor([&] { return portAvailable(port) == 1; }));
   EXPECT_EQ(e->clientDeadline[0], 31000 + kTcpClientIdleDropMs);
   tickAdvanceFake(30000);
   const uint8_t out = 0x24;
   EXPECT_EQ(portWrite(port, &out, 1), 1);  // so does a send
-  EXPECT_EQ(recvBytes(quiet, 1), std::vector<uint8_t>{0x24});
+  EXPECT_EQ(recvBytes(quiet, 1), Bytes{0x24});
   EXPECT_EQ(e->clientDeadline[0], 61000 + kTcpClientIdleDropMs);
   tickAdvanceFake(kTcpClientIdleDropMs - 1);
   portAvailable(port);
@@ -311,83 +247,120 @@ TEST_F(TcpPortTest, ServerDropsAPeerSilentInBothDirectionsForSixtySeconds) {
   EXPECT_EQ(portAvailable(port), 1);  // what it sent before is kept
 }
 
-TEST_F(TcpPortTest, ServerMergesPeersInSlotOrderAndSendsToEveryPeer) {
+TEST_F(TcpPortTest, ServerMergesPeersInSlotOrderSendsToEveryPeerAndReopensAtOnce) {
   uint16_t port = 0;
-  int first = serverWithPeer(&port);
-  int second = keep(connectTo(tcpPort_));
+  const int first = serverWithPeer(&port);
+  const int second = keep(connectTo(tcpPort_));
   ASSERT_TRUE(waitFor([&] { return portAvailable(port) == 0 && acceptedClients(port) == 2; }, port));
-  sendBytes(second, {0xB1, 0xB2});
-  sendBytes(first, {0xA1, 0xA2, 0xA3});
+  sendAll(second, {0xB1, 0xB2});
+  sendAll(first, {0xA1, 0xA2, 0xA3});
   std::this_thread::sleep_for(std::chrono::milliseconds(30));  // both arrive before one pump
   ASSERT_EQ(portAvailable(port), 5);
-  uint8_t got[5];
-  ASSERT_EQ(portRead(port, got, 5), 1);
-  EXPECT_EQ(std::vector<uint8_t>(got, got + 5), (std::vector<uint8_t>{0xA1, 0xA2, 0xA3, 0xB1, 0xB2}));
-
-  const std::vector<uint8_t> frame = {0x60, 0x05, 0x10};
+  EXPECT_EQ(readPort(port, 5), (Bytes{0xA1, 0xA2, 0xA3, 0xB1, 0xB2}));
+  const Bytes frame = {0x60, 0x05, 0x10};
   EXPECT_EQ(portWrite(port, frame.data(), frame.size()), 1);
   EXPECT_EQ(recvBytes(first, 3), frame);
   EXPECT_EQ(recvBytes(second, 3), frame);
 
   // A peer that went away is dropped when a send to it fails; the other peer still gets the bytes.
-  linger hard{1, 0};
+  const linger hard{1, 0};
   setsockopt(first, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-  close(first);
-  fds_.erase(std::remove(fds_.begin(), fds_.end(), first), fds_.end());
+  forget(first);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   int result = 1;
   for (int i = 0; i < 5 && result == 1; ++i) result = portWrite(port, frame.data(), frame.size());
   EXPECT_EQ(result, 0);
   EXPECT_LT(portEntry(port)->clientSocket[0], 0);
   EXPECT_GE(recvBytes(second, 3).size(), 3u);
+
+  // A second open of the listening port is refused; after a close it opens again at once.
+  const std::string name = "TCPS_" + std::to_string(tcpPort_);
+  uint16_t other = 5;
+  EXPECT_EQ(portOpen(name.c_str(), &other), kPortOpenBadName);
+  EXPECT_EQ(other, 0);
+  EXPECT_EQ(portClose(port), 1);
+  EXPECT_TRUE(peerSeesClose(second));
+  EXPECT_EQ(portOpen(name.c_str(), &port), 0);
 }
 
-TEST_F(TcpPortTest, ShortReadTakesNothingAndLaterDeliversAllInOrder) {
+TEST_F(TcpPortTest, ShortReadsTimeOutsFlushDiscardAndTraceKeepTheStreamWhole) {
   uint16_t port = 0;
-  int peer = connectedClientPort(&port);
-  sendBytes(peer, {1, 2, 3});
+  const int peer = connectedClientPort(&port);
+  std::vector<std::pair<bool, Bytes>> chunks;
+  portSetTrace([&](uint16_t p, bool sent, const uint8_t* d, size_t n) {
+    EXPECT_EQ(p, port);
+    chunks.push_back({sent, Bytes(d, d + n)});
+  });
+  const Bytes frame = {0x60, 0x02, 0x80};
+  ASSERT_EQ(portWrite(port, frame.data(), frame.size()), 1);
+  EXPECT_EQ(recvBytes(peer, 3), frame);
+  sendAll(peer, {1, 2, 3});
   ASSERT_TRUE(waitFor([&] { return portAvailable(port) == 3; }, port));
   uint8_t got[5] = {};
-  EXPECT_EQ(portRead(port, got, 5), 0);
-  EXPECT_EQ(portAvailable(port), 3);
+  EXPECT_EQ(portRead(port, got, 5), 0);  // a short read takes nothing
   EXPECT_EQ(portReadWait(port, got, 5, 30), 0);  // a time-out takes nothing either
   EXPECT_EQ(portAvailable(port), 3);
-  sendBytes(peer, {4, 5});
+  sendAll(peer, {4, 5});
   ASSERT_TRUE(waitFor([&] { return portRead(port, got, 5) == 1; }, port));
-  EXPECT_EQ(std::vector<uint8_t>(got, got + 5), (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(Bytes(got, got + 5), (Bytes{1, 2, 3, 4, 5}));
+  portSetTrace(nullptr);
+  ASSERT_GE(chunks.size(), 2u);
+  EXPECT_EQ(chunks[0], std::make_pair(true, frame));
+  Bytes received;
+  for (size_t i = 1; i < chunks.size(); ++i) {
+    EXPECT_FALSE(chunks[i].first);
+    received.insert(received.end(), chunks[i].second.begin(), chunks[i].second.end());
+  }
+  EXPECT_EQ(received, (Bytes{1, 2, 3, 4, 5}));
+
+  // Flush drops what the ring holds.
+  sendAll(peer, {1, 2, 3, 4});
+  ASSERT_TRUE(waitFor([&] { return portAvailable(port) == 4; }, port));
+  portFlushInput(port);
+  EXPECT_EQ(portAvailable(port), 0);
+  sendAll(peer, {7});
+  EXPECT_EQ(portReadByte(port, &got[0], 2000), 1);
+  EXPECT_EQ(got[0], 7);
+  EXPECT_EQ(portTxEmpty(port), 1);
+  EXPECT_EQ(portSetLine(port, 115200, 8, 'N', 1), 0);
+
+  // Discard drops the ring and what the socket still holds, even three rings' worth, and
+  // keeps whatever arrives later.
+  sendAll(peer, pattern(20, 1));
+  ASSERT_EQ(readPort(port, 5).size(), 5u);
+  sendAll(peer, pattern(3 * RX_RING_SIZE, 2));
+  std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
+  portDiscardInput(port);
+  EXPECT_EQ(portAvailable(port), 0);
+  sendAll(peer, pattern(73, 3));
+  EXPECT_EQ(readPort(port, 73), pattern(73, 3));
   EXPECT_EQ(portAvailable(port), 0);
 }
 
-TEST_F(TcpPortTest, RingWrapsFrom9999ToZeroKeepingOrder) {
+TEST_F(TcpPortTest, RingWrapsFrom9999ToZeroAndAFullRingKeepsTheOldest) {
   uint16_t port = 0;
-  int peer = connectedClientPort(&port);
+  const int peer = connectedClientPort(&port);
   const PortEntry* e = portEntry(port);
-  sendBytes(peer, pattern(9000));
+  sendAll(peer, pattern(9000));
   ASSERT_TRUE(waitFor([&] { return portAvailable(port) == 9000; }, port));
-  std::vector<uint8_t> got(9000);
-  ASSERT_EQ(portRead(port, got.data(), 9000), 1);
-  EXPECT_EQ(got, pattern(9000));
-  sendBytes(peer, pattern(2000, 9000));
+  EXPECT_EQ(readPort(port, 9000), pattern(9000));
+  sendAll(peer, pattern(2000, 9000));
   ASSERT_TRUE(waitFor([&] { return portAvailable(port) == 2000; }, port));
   EXPECT_EQ(e->rxRead, 9000);
   EXPECT_EQ(e->rxWrite, 1000);  // wrapped
-  got.assign(2000, 0);
+  Bytes got(2000);
   ASSERT_EQ(portRead(port, got.data(), 999), 1);
   ASSERT_EQ(portRead(port, got.data() + 999, 2), 1);  // straddles the end of the ring
   ASSERT_EQ(portRead(port, got.data() + 1001, 999), 1);
   EXPECT_EQ(got, pattern(2000, 9000));
   EXPECT_EQ(e->rxRead, e->rxWrite);
-}
 
-TEST_F(TcpPortTest, FullRingKeepsTheOldestAndTheRestWaitsInTheSocket) {
-  uint16_t port = 0;
-  int peer = connectedClientPort(&port);
-  const PortEntry* e = portEntry(port);
+  // More than the ring holds: the ring fills to its limit, the rest waits in the socket.
   const size_t total = 25000;
-  sendBytes(peer, pattern(total));
+  sendAll(peer, pattern(total));
   ASSERT_TRUE(waitFor([&] { return portAvailable(port) == RX_RING_SIZE - 1; }, port));
   EXPECT_EQ(portWaitInput(port, 0), 1);
-  std::vector<uint8_t> got;
+  got.clear();
   uint8_t chunk[3333];
   while (got.size() < total) {
     ASSERT_TRUE(waitFor([&] { return portAvailable(port) > 0; }, port)) << got.size();
@@ -400,37 +373,20 @@ TEST_F(TcpPortTest, FullRingKeepsTheOldestAndTheRestWaitsInTheSocket) {
   EXPECT_EQ(e->connected, 1u);  // a full ring is not a broken connection
 }
 
-TEST_F(TcpPortTest, FlushDiscardsBufferedInputAndLaterBytesStillArrive) {
-  uint16_t port = 0;
-  int peer = connectedClientPort(&port);
-  sendBytes(peer, {1, 2, 3, 4});
-  ASSERT_TRUE(waitFor([&] { return portAvailable(port) == 4; }, port));
-  portFlushInput(port);
-  EXPECT_EQ(portAvailable(port), 0);
-  sendBytes(peer, {7});
-  uint8_t b = 0;
-  EXPECT_EQ(portReadByte(port, &b, 2000), 1);
-  EXPECT_EQ(b, 7);
-  EXPECT_EQ(portTxEmpty(port), 1);
-  EXPECT_EQ(portSetLine(port, 115200, 8, 'N', 1), 0);
-}
-
 TEST_F(TcpPortTest, WaitInputReturnsAsSoonAsBytesArriveAndTimesOutOtherwise) {
   uint16_t port = 0;
-  int peer = connectedClientPort(&port);
-  auto t0 = std::chrono::steady_clock::now();
+  const int peer = connectedClientPort(&port);
+  auto t0 = Clock::now();
   EXPECT_EQ(portWaitInput(port, 120), 0);
-  auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-  EXPECT_GE(waited, 100);
-  EXPECT_LT(waited, 1000);
-
+  EXPECT_GE(msSince(t0), 100);
+  EXPECT_LT(msSince(t0), 1000);
   std::thread sender([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    sendBytes(peer, {0x33});
+    sendAll(peer, {0x33});
   });
-  t0 = std::chrono::steady_clock::now();
+  t0 = Clock::now();
   EXPECT_EQ(portWaitInput(port, 5000), 1);
-  waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  const long waited = msSince(t0);
   sender.join();
   EXPECT_LT(waited, 1000);
   EXPECT_EQ(portAvailable(port), 1);
@@ -441,55 +397,11 @@ TEST_F(TcpPortTest, WaitInputReturnsAsSoonAsBytesArriveAndTimesOutOtherwise) {
   ASSERT_EQ(portRead(port, &b, 1), 1);
   tickUseFakeClock(true);
   tickSetFake(0xFFFFF000u);
-  t0 = std::chrono::steady_clock::now();
+  t0 = Clock::now();
   EXPECT_EQ(portWaitInput(port, 60000), 0);
-  waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-  EXPECT_LT(waited, 500);
+  EXPECT_LT(msSince(t0), 500);
   EXPECT_EQ(nowMs(), 0xFFFFF000u + 60000u);
   EXPECT_EQ(portReadByte(port, &b, 100), 0);  // ends by fake time too
-}
-
-TEST_F(TcpPortTest, TraceSeesEveryChunkSentAndReceived) {
-  uint16_t port = 0;
-  int peer = connectedClientPort(&port);
-  struct Chunk {
-    uint16_t port;
-    bool sent;
-    std::vector<uint8_t> bytes;
-  };
-  std::vector<Chunk> chunks;
-  portSetTrace([&](uint16_t p, bool sent, const uint8_t* d, size_t n) {
-    chunks.push_back({p, sent, std::vector<uint8_t>(d, d + n)});
-  });
-  const std::vector<uint8_t> frame = {0x60, 0x02, 0x80};
-  ASSERT_EQ(portWrite(port, frame.data(), frame.size()), 1);
-  EXPECT_EQ(recvBytes(peer, 3), frame);
-  sendBytes(peer, {0xDE, 0xAD});
-  ASSERT_TRUE(waitFor([&] { return portAvailable(port) == 2; }, port));
-  portSetTrace(nullptr);
-  ASSERT_GE(chunks.size(), 2u);
-  EXPECT_EQ(chunks[0].port, port);
-  EXPECT_TRUE(chunks[0].sent);
-  EXPECT_EQ(chunks[0].bytes, frame);
-  std::vector<uint8_t> received;
-  for (size_t i = 1; i < chunks.size(); ++i) {
-    EXPECT_FALSE(chunks[i].sent);
-    received.insert(received.end(), chunks[i].bytes.begin(), chunks[i].bytes.end());
-  }
-  EXPECT_EQ(received, (std::vector<uint8_t>{0xDE, 0xAD}));
-}
-
-TEST_F(TcpPortTest, ServerPortCanBeReopenedAtOnceAndABusyPortIsRefused) {
-  const std::string name = "TCPS_" + std::to_string(tcpPort_);
-  uint16_t port = 0;
-  int peer = serverWithPeer(&port);
-  ASSERT_GE(peer, 0);
-  uint16_t second = 5;
-  EXPECT_EQ(portOpen(name.c_str(), &second), kPortOpenBadName);  // already listening here
-  EXPECT_EQ(second, 0);
-  EXPECT_EQ(portClose(port), 1);
-  EXPECT_TRUE(peerSeesClose(peer));
-  EXPECT_EQ(portOpen(name.c_str(), &port), 0);
 }
 
 }  // namespace

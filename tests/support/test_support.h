@@ -1,8 +1,13 @@
-// Helpers shared by the tests: paths of the build, temporary folders, running the simulator.
+// Helpers shared by the tests: paths of the build, temporary folders, files, loopback sockets.
 #pragma once
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace testsupport {
+using Bytes = std::vector<uint8_t>;
+constexpr int kPeerTimeoutMs = 3000;
+
 // Folder of the build tree (where korvane-sim, korvane-cli and ru/korvane_v3.mo are).
 std::string buildDir();
 std::string sourceDir();
@@ -10,4 +15,23 @@ std::string sourceDir();
 std::string makeTempDir();
 // A free TCP port on 127.0.0.1.
 int freeTcpPort();
+// Whole file as text ("" when it cannot be read) and written whole.
+std::string readText(const std::string& path);
+void writeText(const std::string& path, const std::string& text);
+inline Bytes readBytes(const std::string& path) {
+  const std::string t = readText(path);
+  return Bytes(t.begin(), t.end());
+}
+inline void writeBytes(const std::string& path, const Bytes& b) { writeText(path, std::string(b.begin(), b.end())); }
+
+// Loopback sockets for playing the far end of a port. All return -1 / stop short on failure.
+int listenOn(int tcpPort, int backlog = 5);  // tcpPort 0: any free port
+int boundPort(int fd);
+int acceptWithin(int listener, int ms = kPeerTimeoutMs);
+int connectTo(int tcpPort);
+bool sendAll(int fd, const Bytes& data);
+Bytes recvBytes(int fd, size_t n, int ms = kPeerTimeoutMs);
+// Opens TCPC_ to the listener, accepts it and waits until the port is connected; the accepted
+// socket goes to *peer. 0 when any step fails.
+uint16_t openClientTo(int listener, int* peer);
 }  // namespace testsupport
