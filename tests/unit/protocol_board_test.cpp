@@ -24,7 +24,7 @@ class BoardProcedures : public ::testing::Test {
   void connect() {
     peer.serve([this](const Bytes& f) { return board.answer(f); });
     ASSERT_EQ(portOpen(peer.portName().c_str(), &port), 0);
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (!portEntry(port)->connected && std::chrono::steady_clock::now() < until) {
       portAvailable(port);
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -74,9 +74,16 @@ TEST_F(BoardProcedures, IdentificationForgetsTheOldBoardAndLogsTheTextIdentifier
   EXPECT_FALSE(session.bootMode);
   EXPECT_TRUE(adopted.empty());  // a board asked by its own address changes no banner
   EXPECT_EQ(dev.address, 3);
+
+  // Quiet: stops before the text and logs nothing; nobody at 6 means silence, then time-out.
+  op.log = "kept\n";
+  EXPECT_EQ(identifyBoard(session, 3, true), 1);
+  EXPECT_EQ(identifyBoard(session, 6, true), 0);
+  EXPECT_EQ(op.log, "kept\n");
+  EXPECT_EQ(requestsWithCommand(0x00), 1u);
 }
 
-TEST_F(BoardProcedures, BootLoaderTextAndCodePage866AreRecognised) {
+TEST_F(BoardProcedures, BootLoaderInCodePage866AndUnsupportedKinds) {
   board.kind = '$';
   board.text = Bytes{0x80, 0x81, 0x82, ' ', 'b', 'o', 'o', 't', ' ', 'l', 'o', 'a', 'd', 'e', 'r'};
   connect();
@@ -84,14 +91,11 @@ TEST_F(BoardProcedures, BootLoaderTextAndCodePage866AreRecognised) {
   EXPECT_TRUE(session.bootMode);
   EXPECT_EQ(session.kind, '$');
   EXPECT_EQ(op.logLines(), std::vector<std::string>{"\xD0\x90\xD0\x91\xD0\x92 boot loader"});
-}
 
-TEST_F(BoardProcedures, UnsupportedKindIsLoggedAndRefused) {
   board.kind = '!';
-  connect();
   EXPECT_EQ(identifyBoard(session, 1, false), 0);
   EXPECT_EQ(op.logLines(), std::vector<std::string>{"Unsupported device"});
-  EXPECT_EQ(requestsWithCommand(0x00), 0u);  // no text identifier asked
+  EXPECT_EQ(requestsWithCommand(0x00), 1u);  // no text identifier asked this time
 }
 
 TEST_F(BoardProcedures, AnyBoardAddressAdoptsTheAnsweringBoard) {
@@ -102,21 +106,10 @@ TEST_F(BoardProcedures, AnyBoardAddressAdoptsTheAnsweringBoard) {
   EXPECT_EQ(dev.address, 5);
   EXPECT_EQ(session.pumpAddress, 5);
   EXPECT_EQ(adopted, std::vector<uint8_t>{5});
-  // The text identifier is asked at the adopted address.
-  auto reqs = peer.requests();
+  const auto reqs = peer.requests();  // the text identifier is asked at the adopted address
   ASSERT_EQ(reqs.size(), 2u);
   EXPECT_EQ(reqs[0], (Bytes{0x60, 0xF0, 0x21, 0x7D}));
   EXPECT_EQ(reqs[1][1], 5);
-}
-
-TEST_F(BoardProcedures, QuietIdentificationStopsBeforeTheTextAndLogsNothing) {
-  board.address = 4;
-  connect();
-  op.log = "kept\n";
-  EXPECT_EQ(identifyBoard(session, 4, true), 1);
-  EXPECT_EQ(identifyBoard(session, 6, true), 0);  // nobody there: silence, then time-out
-  EXPECT_EQ(op.log, "kept\n");
-  EXPECT_EQ(requestsWithCommand(0x00), 0u);
 }
 
 TEST_F(BoardProcedures, SilenceAndMissingTextEndInTheirMessages) {
@@ -128,36 +121,11 @@ TEST_F(BoardProcedures, SilenceAndMissingTextEndInTheirMessages) {
   EXPECT_EQ(op.logLines(), std::vector<std::string>{"Cannot read text identifier"});
 }
 
-TEST_F(BoardProcedures, NoAdminPasswordMeansNoPromptAndNoTraffic) {
+TEST_F(BoardProcedures, NoPasswordSetCancelAndNonNumericTextSendNothing) {
   connect();
   session.passwordStatus[0] = 0x02;  // only the calibration password is set
   EXPECT_EQ(enterAdminPassword(session, false), 1);
   EXPECT_TRUE(op.prompts.empty());
-  EXPECT_TRUE(peer.requests().empty());
-}
-
-TEST_F(BoardProcedures, WrongPasswordIsDroppedThenTheRightOneIsCachedForTheBoard) {
-  board.adminPassword = 4321;
-  connect();
-  session.passwordStatus[0] = 0x01;
-  op.textAnswers = {"1111", "4321"};
-
-  EXPECT_EQ(enterAdminPassword(session, false), 0);
-  EXPECT_EQ(op.alerts, std::vector<std::string>{"Wrong password"});
-  EXPECT_FALSE(session.passwordCached);
-  EXPECT_EQ(requestsWithCommand(0xF0), 1u);  // the board was asked why
-
-  EXPECT_EQ(enterAdminPassword(session, false), 1);
-  EXPECT_EQ(enterAdminPassword(session, false), 1);  // cached: no third prompt
-  EXPECT_EQ(op.prompts, (std::vector<std::string>{"Please enter admin password", "Please enter admin password"}));
-  auto reqs = peer.requests();
-  ASSERT_GE(reqs.size(), 3u);
-  // 4321 = 0x10E1, low byte first: E1 in the parameter group, 10 in the data group.
-  EXPECT_EQ(reqs[2], (Bytes{0x60, 0x01, 0x42, 0x7C, 0x00, 0x00, 0x00, 0x00, 0x02, 0xE1, 0x02, 0x6C, 0x10, 0xDF}));
-}
-
-TEST_F(BoardProcedures, CancelledOrNonNumericPasswordSendsNothing) {
-  connect();
   session.passwordStatus[0] = 0x01;
   EXPECT_EQ(enterAdminPassword(session, true), 0);  // no answer queued: cancel
   EXPECT_EQ(op.prompts, std::vector<std::string>{"Please enter OLD password"});
@@ -167,32 +135,47 @@ TEST_F(BoardProcedures, CancelledOrNonNumericPasswordSendsNothing) {
   EXPECT_TRUE(peer.requests().empty());
 }
 
-TEST_F(BoardProcedures, LastErrorCodesAndTheirMessages) {
+TEST_F(BoardProcedures, WrongPasswordIsDroppedThenTheRightOneIsCachedForTheBoard) {
+  board.adminPassword = 4321;
+  connect();
+  session.passwordStatus[0] = 0x01;
+  op.textAnswers = {"1111", "4321"};
+  EXPECT_EQ(enterAdminPassword(session, false), 0);
+  EXPECT_EQ(op.alerts, std::vector<std::string>{"Wrong password"});
+  EXPECT_FALSE(session.passwordCached);
+  EXPECT_EQ(requestsWithCommand(0xF0), 1u);  // the board was asked why
+
+  EXPECT_EQ(enterAdminPassword(session, false), 1);
+  EXPECT_EQ(enterAdminPassword(session, false), 1);  // cached: no third prompt
+  EXPECT_EQ(op.prompts, (std::vector<std::string>{"Please enter admin password", "Please enter admin password"}));
+  const auto reqs = peer.requests();
+  ASSERT_GE(reqs.size(), 3u);
+  // 4321 = 0x10E1, low byte first: E1 in the parameter group, 10 in the data group.
+  EXPECT_EQ(reqs[2], (Bytes{0x60, 0x01, 0x42, 0x7C, 0x00, 0x00, 0x00, 0x00, 0x02, 0xE1, 0x02, 0x6C, 0x10, 0xDF}));
+}
+
+TEST_F(BoardProcedures, LastErrorCodesTheirMessagesAndTheDisplayModeSwitch) {
   board.lastError = 'X';
   connect();
   EXPECT_EQ(readLastStatus(session), 'X');
   EXPECT_EQ(peer.requests().back(), (Bytes{0x60, 0x01, 0xF0, 0x19}));
-  EXPECT_STREQ(lastErrorMessage('X'), "Turn the configuration key on");
-  EXPECT_STREQ(lastErrorMessage('['), "Wrong password");
-  EXPECT_STREQ(lastErrorMessage('\\'), "Password entry locked");
-  EXPECT_STREQ(lastErrorMessage(0), "Write error");
-  EXPECT_STREQ(lastErrorMessage('A'), "Write error");
+  const std::pair<uint8_t, const char*> texts[] = {{'X', "Turn the configuration key on"},
+                                                   {'[', "Wrong password"},
+                                                   {'\\', "Password entry locked"},
+                                                   {0, "Write error"},
+                                                   {'A', "Write error"}};
+  for (const auto& [code, text] : texts) EXPECT_STREQ(lastErrorMessage(code), text) << code;
 
-  dev.address = 2;  // nobody answers there
-  auto t0 = std::chrono::steady_clock::now();
-  EXPECT_EQ(readLastStatus(session), 0);
-  auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
-  EXPECT_GE(waited.count(), 290);
-  EXPECT_LT(waited.count(), 1000);
-}
-
-TEST_F(BoardProcedures, DisplayModeWritesServiceRegisterAndLogsTheResult) {
-  connect();
   EXPECT_EQ(setDisplayMode(session, 3), 1);
   EXPECT_EQ(op.logLines(), std::vector<std::string>{"Display mode result=1"});
-  EXPECT_EQ(peer.requests().back(),
-            (Bytes{0x60, 0x01, 0x42, 0x7C, 0x00, 0x00, 0x00, 0x00, 0x25, 0x03, 0x01, 0xD8}));
-  dev.address = 2;
+  EXPECT_EQ(peer.requests().back(), (Bytes{0x60, 0x01, 0x42, 0x7C, 0x00, 0x00, 0x00, 0x00, 0x25, 0x03, 0x01, 0xD8}));
+
+  dev.address = 2;  // nobody answers there
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(readLastStatus(session), 0);
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+  EXPECT_GE(waited.count(), 290);
+  EXPECT_LT(waited.count(), 1000);
   EXPECT_EQ(setDisplayMode(session, 3), -6);
   EXPECT_EQ(op.logLines().back(), "Display mode result=-6");
 }

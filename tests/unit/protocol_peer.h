@@ -3,21 +3,25 @@
 // the tool sent, send a reply) or lets it answer every request frame from a handler thread.
 #pragma once
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include "protocol/utrk_device.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -29,10 +33,7 @@ inline size_t requestFrameLength(const Bytes& buf) {
   if (cmd == 0x00) return 5;
   if (cmd == 0x20 || cmd == 0x30) return 6;
   if ((cmd & 0xF8) == 0x48 || cmd == 0x61 || cmd == 0x62) return 12;
-  if ((cmd & 0xF8) == 0x40) {
-    if (buf.size() < 11) return 0;
-    return buf[10] >= 2 ? 12u + buf[10] : 12u;
-  }
+  if ((cmd & 0xF8) == 0x40) return buf.size() < 11 ? 0 : buf[10] >= 2 ? 12u + buf[10] : 12u;
   return 4;
 }
 
@@ -48,11 +49,10 @@ class BoardPeer {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listenFd_, 4) == 0) {
-      socklen_t len = sizeof a;
-      getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
+    socklen_t len = sizeof a;
+    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listenFd_, 4) == 0 &&
+        getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
       tcpPort_ = ntohs(a.sin_port);
-    }
   }
   ~BoardPeer() {
     stopServing();
@@ -71,40 +71,26 @@ class BoardPeer {
     if (poll(&p, 1, timeoutMs) <= 0) return false;
     closeClient();
     clientFd_ = accept(listenFd_, nullptr, nullptr);
-    if (clientFd_ >= 0) {
-      int one = 1;
-      setsockopt(clientFd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    }
+    int one = 1;
+    if (clientFd_ >= 0) setsockopt(clientFd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     return clientFd_ >= 0;
   }
   // Exactly n bytes, or what arrived before timeoutMs passed.
   Bytes receive(size_t n, int timeoutMs = 2000) {
     Bytes out;
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (out.size() < n && clientFd_ >= 0) {
-      int left = static_cast<int>(
-          std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count());
-      if (left <= 0) break;
-      pollfd p{clientFd_, POLLIN, 0};
-      if (poll(&p, 1, left) <= 0) break;
-      uint8_t buf[512];
-      ssize_t got = recv(clientFd_, buf, std::min(sizeof buf, n - out.size()), 0);
-      if (got <= 0) break;
-      out.insert(out.end(), buf, buf + got);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (out.size() < n) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !receiveSome(&out, n - out.size(), static_cast<int>(left.count()))) break;
     }
     return out;
   }
   // Everything that arrives until the line has been quiet for quietMs.
   Bytes receiveUntilQuiet(int quietMs) {
     Bytes out;
-    for (;;) {
-      pollfd p{clientFd_, POLLIN, 0};
-      if (clientFd_ < 0 || poll(&p, 1, quietMs) <= 0) return out;
-      uint8_t buf[512];
-      ssize_t got = recv(clientFd_, buf, sizeof buf, 0);
-      if (got <= 0) return out;
-      out.insert(out.end(), buf, buf + got);
+    while (receiveSome(&out, 512, quietMs)) {
     }
+    return out;
   }
   void send(const Bytes& b) {
     if (clientFd_ >= 0 && !b.empty()) ::send(clientFd_, b.data(), b.size(), MSG_NOSIGNAL);
@@ -130,6 +116,15 @@ class BoardPeer {
     if (clientFd_ >= 0) close(clientFd_);
     clientFd_ = -1;
   }
+  // Appends up to max bytes that arrive within waitMs; false on silence or a closed line.
+  bool receiveSome(Bytes* out, size_t max, int waitMs) {
+    pollfd p{clientFd_, POLLIN, 0};
+    if (clientFd_ < 0 || poll(&p, 1, waitMs) <= 0) return false;
+    uint8_t buf[512];
+    const ssize_t got = recv(clientFd_, buf, std::min(sizeof buf, max), 0);
+    if (got > 0) out->insert(out->end(), buf, buf + got);
+    return got > 0;
+  }
 
   void serveLoop() {
     Bytes pending;
@@ -141,19 +136,16 @@ class BoardPeer {
       }
       pollfd p{clientFd_, POLLIN, 0};
       if (poll(&p, 1, 20) <= 0) continue;
-      uint8_t buf[512];
-      ssize_t got = recv(clientFd_, buf, sizeof buf, 0);
-      if (got <= 0) {
+      if (!receiveSome(&pending, 512, 0)) {
         closeClient();
         continue;
       }
-      pending.insert(pending.end(), buf, buf + got);
       for (;;) {
         // Anything before a start byte is line noise to a board.
         while (!pending.empty() && pending[0] != 0x60) pending.erase(pending.begin());
-        size_t len = requestFrameLength(pending);
+        const size_t len = requestFrameLength(pending);
         if (len == 0 || pending.size() < len) break;
-        Bytes request(pending.begin(), pending.begin() + static_cast<long>(len));
+        const Bytes request(pending.begin(), pending.begin() + static_cast<long>(len));
         pending.erase(pending.begin(), pending.begin() + static_cast<long>(len));
         {
           std::lock_guard<std::mutex> lock(mutex_);
@@ -177,22 +169,17 @@ class BoardPeer {
 // The board behind a BoardPeer for tests above the frame level: answers identification,
 // the text identifier, block reads and writes, the admin log-in and the last-error query.
 // Its replies are built with the tool's own checksum functions, which have their own tests.
-#include <map>
-#include <utility>
-
-#include "protocol/utrk_device.h"
-
 struct ScriptedBoard {
   uint8_t address = 1;
   uint8_t kind = '#';
   uint8_t extra = 0x07;
   Bytes text = Bytes{'T', 'e', 's', 't', ' ', 'b', 'o', 'a', 'r', 'd'};
   bool answersText = true;
-  int adminPassword = -1;             // -1: no password set
+  int adminPassword = -1;  // -1: no password set
   uint8_t lastError = 0;
   bool corruptReadCheck = false;
-  std::map<std::pair<uint8_t, uint32_t>, Bytes> memory;   // (bank, address) -> bytes read there
-  std::vector<std::pair<uint32_t, Bytes>> writes;         // (bank << 24 | address, data) written
+  std::map<std::pair<uint8_t, uint32_t>, Bytes> memory;  // (bank, address) -> bytes read there
+  std::vector<std::pair<uint32_t, Bytes>> writes;        // (bank << 24 | address, data) written
 
   Bytes answer(const Bytes& f) {
     const uint8_t to = f[1], cmd = f[2];
@@ -214,38 +201,30 @@ struct ScriptedBoard {
       r[7] = lastError;
       return r;
     }
-    const uint8_t bank = cmd & 0x07;
-    const uint32_t addr = static_cast<uint32_t>(f[8]) | (static_cast<uint32_t>(f[6]) << 8) |
-                          (static_cast<uint32_t>(f[7]) << 16);
-    const uint8_t count = f[10];
+    const uint8_t bank = cmd & 0x07, count = f[10];
+    const uint32_t addr = f[8] | (static_cast<uint32_t>(f[6]) << 8) | (static_cast<uint32_t>(f[7]) << 16);
     if ((cmd & 0xF8) == 0x48) {
-      Bytes data(count, 0);
+      Bytes r(count, 0);
       auto it = memory.find({bank, addr});
-      if (it != memory.end()) std::copy_n(it->second.begin(), std::min<size_t>(count, it->second.size()), data.begin());
-      Bytes r = data;
-      if ((f[4] & 3) == 1) r.push_back(frameChecksum(data.data(), count));
+      if (it != memory.end()) std::copy_n(it->second.begin(), std::min<size_t>(count, it->second.size()), r.begin());
+      if ((f[4] & 3) == 1) r.push_back(frameChecksum(r.data(), count));
       if ((f[4] & 3) == 2) {
-        uint32_t crc = crc32Stm(data.data(), count);
+        const uint32_t crc = crc32Stm(r.data(), count);
         for (int i = 0; i < 4; ++i) r.push_back(static_cast<uint8_t>(crc >> (8 * i)));
       }
       if (corruptReadCheck && r.size() > count) r[count] ^= 0x01;
       r.push_back(0x00);
       return r;
     }
-    if ((cmd & 0xF8) == 0x40) {
-      Bytes data{f[9]};
-      if (count >= 2) data.insert(data.end(), f.begin() + 12, f.begin() + 12 + count - 1);
-      writes.emplace_back((static_cast<uint32_t>(bank) << 24) | addr, data);
-      if (count < 2) return {0x00, 0x00};
-      if (bank == 2 && addr == 0x02 && adminPassword >= 0) {
-        const int typed = data[0] | (data[1] << 8);
-        if (typed != adminPassword) {
-          lastError = '[';
-          return {0xFF};
-        }
-      }
-      return {0x00};
+    if ((cmd & 0xF8) != 0x40) return {};
+    Bytes data{f[9]};
+    if (count >= 2) data.insert(data.end(), f.begin() + 12, f.begin() + 12 + count - 1);
+    writes.emplace_back((static_cast<uint32_t>(bank) << 24) | addr, data);
+    if (count < 2) return {0x00, 0x00};
+    if (bank == 2 && addr == 0x02 && adminPassword >= 0 && (data[0] | (data[1] << 8)) != adminPassword) {
+      lastError = '[';
+      return {0xFF};
     }
-    return {};
+    return {0x00};
   }
 };
