@@ -1,18 +1,14 @@
 // The side monitor and the fuelling commands over real TCP: first against a scripted peer
 // that checks every frame byte for byte, then a whole delivery against korvane-sim.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "integration/sim_harness.h"
+#include "support/sim_process.h"
 #include "protocol/fuelling.h"
 #include "protocol/side_monitor.h"
 #include "support/scripted_operator.h"
@@ -21,16 +17,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-uint8_t sum(const Bytes& b, size_t from, size_t n) {
-  uint8_t s = 0xFF;
-  for (size_t i = from; i < from + n; ++i) {
-    s ^= b[i];
-    s = static_cast<uint8_t>((s << 1) | (s >> 7));
-  }
-  return s;
-}
+// Appends the frame checksum: from 0xFF, each byte XORed in and the sum rotated left by one.
 Bytes sealed(Bytes b) {
-  b.push_back(sum(b, 0, b.size()));
+  uint8_t s = 0xFF;
+  for (uint8_t x : b) s = static_cast<uint8_t>(((s ^ x) << 1) | ((s ^ x) >> 7));
+  b.push_back(s);
   return b;
 }
 Bytes header(uint8_t address, uint8_t command) { return sealed({0x60, address, command}); }
@@ -46,60 +37,20 @@ Bytes statusReply(uint8_t nozzle, uint8_t flags, uint8_t q3, uint8_t q4, uint8_t
 }
 
 // The far end of the tool's TCP client port.
-class Peer {
- public:
-  Peer() {
-    listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(listenFd_, 1);
-    socklen_t len = sizeof a;
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
+struct Peer {
+  Peer() : listener(testsupport::listenOn(0)) {}
   ~Peer() {
-    if (fd_ >= 0) close(fd_);
-    close(listenFd_);
+    close(fd);
+    close(listener);
   }
-  // Opens the tool's port to this peer and waits until it is connected.
   uint16_t connectTool() {
     portTableShutdownForTests();
     portTableInit();
-    uint16_t p = 0;
-    std::string name = "TCPC_127.0.0.1:" + std::to_string(port);
-    if (portOpen(name.c_str(), &p) != 0) return 0;
-    portAvailable(p);
-    pollfd pf{listenFd_, POLLIN, 0};
-    if (poll(&pf, 1, 2000) != 1) return 0;
-    fd_ = accept(listenFd_, nullptr, nullptr);
-    for (int i = 0; i < 2000 && !portEntry(p)->connected; ++i) {
-      portAvailable(p);
-      usleep(1000);
-    }
-    return portEntry(p)->connected ? p : 0;
+    return testsupport::openClientTo(listener, &fd);
   }
-  Bytes readN(size_t n, int timeoutMs = 2000) {
-    Bytes out;
-    while (out.size() < n) {
-      pollfd pf{fd_, POLLIN, 0};
-      if (poll(&pf, 1, timeoutMs) != 1) break;
-      uint8_t buf[512];
-      ssize_t r = read(fd_, buf, std::min(sizeof buf, n - out.size()));
-      if (r <= 0) break;
-      out.insert(out.end(), buf, buf + r);
-    }
-    return out;
-  }
-  void send(const Bytes& b) {
-    ASSERT_EQ(write(fd_, b.data(), b.size()), static_cast<ssize_t>(b.size()));
-  }
-  int port = 0;
-
- private:
-  int listenFd_ = -1;
-  int fd_ = -1;
+  Bytes readN(size_t n, int timeoutMs = 2000) { return testsupport::recvBytes(fd, n, timeoutMs); }
+  void send(const Bytes& b) { ASSERT_TRUE(testsupport::sendAll(fd, b)); }
+  int listener, fd = -1;
 };
 
 class CountingTimer : public MonitorTimer {
@@ -143,14 +94,10 @@ class MonitorPeer : public ::testing::Test {
       if (mon.monitorState == s) portWaitInput(port, 2);
     }
   }
-  // Answers a status poll and returns the frame the monitor sent.
+  // Lets the monitor send its next frame, answers it and returns the frame.
   Bytes pollAndAnswer(const Bytes& reply) {
     EXPECT_EQ(mon.monitorState, kMonitorIdle);
-    mon.step();
-    Bytes f = peer.readN(4);
-    peer.send(reply);
-    stepUntilStateChanges();
-    return f;
+    return readAndAnswer(4, reply);
   }
   Bytes readAndAnswer(size_t frameBytes, const Bytes& reply) {
     mon.step();
@@ -265,20 +212,6 @@ TEST_F(MonitorPeer, PauseBetweenExchangesLeavesOneTimerAndSendsNothingNew) {
   EXPECT_EQ(timer.arms, armsBefore + 2);
 }
 
-// Runs a scripted board in a thread: for each command it reads one 12-byte frame and answers.
-struct FuelScript {
-  std::vector<int> answers;  // -1: no answer
-  std::vector<Bytes> frames;
-  std::thread run(Peer& peer) {
-    return std::thread([this, &peer] {
-      for (int a : answers) {
-        frames.push_back(peer.readN(12, 3000));
-        if (a >= 0) peer.send({static_cast<uint8_t>(a)});
-      }
-    });
-  }
-};
-
 Bytes command(uint8_t address, uint8_t cmd, Bytes body) {
   Bytes f = header(address, cmd);
   Bytes b = sealed(body);
@@ -286,61 +219,66 @@ Bytes command(uint8_t address, uint8_t cmd, Bytes body) {
   return f;
 }
 
+// Plays the board in a thread: for each answer reads one 12-byte command frame, then sends the
+// answer byte (-1: stays silent).
+std::vector<Bytes> answerCommands(Peer& peer, const std::vector<int>& answers, const std::function<void()>& act) {
+  std::vector<Bytes> frames;
+  std::thread board([&] {
+    for (int a : answers) {
+      frames.push_back(peer.readN(12, 3000));
+      if (a >= 0) peer.send({static_cast<uint8_t>(a)});
+    }
+  });
+  act();
+  board.join();
+  return frames;
+}
+
 TEST_F(MonitorPeer, FuellingCommandsPrepareWhenNeededAndReportTheAnswer) {
-  ScriptedOperator op;
-  FuelScript s;
-  s.answers = {0x00, 0x00};
-  std::thread t = s.run(peer);
-  EXPECT_EQ(sendFuellingCommand(mon, kFuelLoadVolume, 1250, false, &op), kResultDone);
-  t.join();
-  ASSERT_EQ(s.frames.size(), 2u);
-  EXPECT_EQ(s.frames[0], command(3, 0x12, {2, 0x13, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(s.frames[1], command(3, 0x12, {2, 0x01, 0x00, 0x00, 0x00, 0x12, 0x50}));
-  EXPECT_EQ(op.alerts, (std::vector<std::string>{"Ok"}));
-  EXPECT_EQ(timer.pending, 1);
-
-  mon.nozzleFlags = 0x80;  // the board already follows the tool: no preparation
-  s = FuelScript();
-  s.answers = {0xFF};
-  t = s.run(peer);
-  EXPECT_EQ(sendFuellingCommand(mon, kFuelSetPrice, 4560, false, &op), kResultStatus);
-  t.join();
-  EXPECT_EQ(s.frames[0], command(3, 0x52, {2, 0x00, 0x00, 0x45, 0x60, 0x01, 0x00}));
-  EXPECT_EQ(op.alerts.back(), "Operation failed");
-
-  s = FuelScript();
-  s.answers = {-1};
-  t = s.run(peer);
-  EXPECT_EQ(sendFuellingCommand(mon, kFuelFinish, 0, false, &op), kResultTimeout);
-  t.join();
-  EXPECT_EQ(s.frames[0], command(3, 0x12, {2, 0x0F, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(op.alerts.back(), "Timeout!");
-
-  // Quiet: nothing shown whatever the answer.
-  size_t shown = op.alerts.size();
-  s = FuelScript();
-  s.answers = {0x01};
-  t = s.run(peer);
-  EXPECT_EQ(sendFuellingCommand(mon, kFuelSuspend, 0, true, &op), kResultStatus);
-  t.join();
-  EXPECT_EQ(op.alerts.size(), shown);
+  struct Case {
+    uint8_t flags;  // 0x80: the board already follows the tool, no preparation
+    int button;
+    int64_t value;
+    bool quiet;
+    std::vector<int> answers;
+    std::vector<Bytes> frames;
+    int result;
+    const char* alert;  // nullptr: nothing shown
+  };
+  const Case cases[] = {
+      {0x00, kFuelLoadVolume, 1250, false, {0x00, 0x00},
+       {command(3, 0x12, {2, 0x13, 0, 0, 0, 0, 0}), command(3, 0x12, {2, 0x01, 0x00, 0x00, 0x00, 0x12, 0x50})},
+       kResultDone, "Ok"},
+      {0x80, kFuelSetPrice, 4560, false, {0xFF}, {command(3, 0x52, {2, 0x00, 0x00, 0x45, 0x60, 0x01, 0x00})},
+       kResultStatus, "Operation failed"},
+      {0x80, kFuelFinish, 0, false, {-1}, {command(3, 0x12, {2, 0x0F, 0, 0, 0, 0, 0})}, kResultTimeout, "Timeout!"},
+      {0x80, kFuelSuspend, 0, true, {0x01}, {command(3, 0x12, {2, 0x0E, 0, 0, 0, 0, 0})}, kResultStatus, nullptr},
+  };
+  for (const Case& c : cases) {
+    ScriptedOperator op;
+    mon.nozzleFlags = c.flags;
+    int result = 0;
+    const auto frames = answerCommands(peer, c.answers, [&] {
+      result = sendFuellingCommand(mon, c.button, c.value, c.quiet, &op);
+    });
+    EXPECT_EQ(result, c.result) << c.button;
+    EXPECT_EQ(frames, c.frames) << c.button;
+    EXPECT_EQ(op.alerts, c.alert ? std::vector<std::string>{c.alert} : std::vector<std::string>{}) << c.button;
+    EXPECT_EQ(timer.pending, 1);  // the monitor runs again afterwards
+  }
   // A value out of range sends nothing.
+  ScriptedOperator op;
   EXPECT_EQ(sendFuellingCommand(mon, kFuelLoadVolume, -5, false, &op), kResultRefused);
   EXPECT_TRUE(peer.readN(1, 50).empty());
 }
 
 TEST_F(MonitorPeer, TestPricesGoToBothSidesThenTheTabSelectionReturns) {
   mon.nozzleFlags = 0x80;
-  FuelScript s;
-  s.answers = {0, 0, 0, 0};
-  std::thread t = s.run(peer);
-  EXPECT_EQ(sendTestPrices(mon, 2, true, 3), 4);
-  t.join();
-  ASSERT_EQ(s.frames.size(), 4u);
-  EXPECT_EQ(s.frames[0], command(3, 0x51, {1, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00}));
-  EXPECT_EQ(s.frames[1], command(3, 0x52, {2, 0x00, 0x00, 0x02, 0x00, 0x01, 0x00}));
-  EXPECT_EQ(s.frames[2], command(4, 0x51, {1, 0x00, 0x00, 0x11, 0x00, 0x01, 0x00}));
-  EXPECT_EQ(s.frames[3], command(4, 0x52, {2, 0x00, 0x00, 0x22, 0x00, 0x01, 0x00}));
+  const auto frames = answerCommands(peer, {0, 0, 0, 0}, [&] { EXPECT_EQ(sendTestPrices(mon, 2, true, 3), 4); });
+  EXPECT_EQ(frames, (std::vector<Bytes>{command(3, 0x51, {1, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00}),
+                                        command(3, 0x52, {2, 0x00, 0x00, 0x02, 0x00, 0x01, 0x00}),
+                                        command(4, 0x51, {1, 0x00, 0x00, 0x11, 0x00, 0x01, 0x00}),
+                                        command(4, 0x52, {2, 0x00, 0x00, 0x22, 0x00, 0x01, 0x00})}));
   EXPECT_EQ(mon.monitorAddress, 4);
   EXPECT_EQ(mon.nozzle, 3);
   EXPECT_EQ(sendTestPrices(mon, 0, false, 1), 0);
@@ -390,85 +328,23 @@ TEST(MonitorSim, DeliveryIsFollowedFromLoadStartToFinished) {
     }
   };
   runUntil([&] { return !states.empty(); }, 2000);
-  ASSERT_FALSE(states.empty());
-  EXPECT_EQ(states.front(), "Free");
+  ASSERT_EQ(states, std::vector<std::string>{"Free"});
 
   EXPECT_EQ(sendFuellingCommand(mon, kFuelSetPrice, 4560, false, &op), kResultDone);
   EXPECT_EQ(sendFuellingCommand(mon, kFuelLoadVolume, 50, false, &op), kResultDone);
   EXPECT_EQ(op.alerts, (std::vector<std::string>{"Ok", "Ok"}));
-  auto finished = [&] { return states.back().size() > 8 && states.back().substr(8) == "Finished"; };
-  runUntil(finished, 10000);
-  ASSERT_TRUE(finished()) << states.back();
+  runUntil([&] { return states.back().find("Finished") != std::string::npos; }, 10000);
   EXPECT_EQ(states.back(), "0000.50 Finished");
-  auto at = [&](auto pred) {
-    for (size_t i = 0; i < states.size(); ++i)
-      if (pred(states[i])) return static_cast<int>(i);
-    return -1;
-  };
-  int loadStart = at([](const std::string& s) { return s == "Load start"; });
-  int loading = at([](const std::string& s) { return s.find(" Loading") == 7; });
-  EXPECT_GE(loadStart, 0);
+  const auto loadStart = std::find(states.begin(), states.end(), "Load start");
+  const auto loading =
+      std::find_if(states.begin(), states.end(), [](const std::string& t) { return t.find(" Loading") == 7; });
+  EXPECT_NE(loadStart, states.end());
   EXPECT_GT(loading, loadStart);
-  EXPECT_GT(static_cast<int>(states.size()) - 1, loading);
+  EXPECT_LT(loading, states.end() - 1);
   // While the product flowed, the mass board's flow and pressure were shown.
   ASSERT_FALSE(perf.empty());
   EXPECT_EQ(perf.front().rfind("mass flow ", 0), 0u) << perf.front();
   portClose(port);
-}
-
-}  // namespace
-
-namespace {
-
-struct CliRun {
-  int status;
-  std::string out;
-};
-
-CliRun runCli(const std::string& dir, const std::string& port, const std::string& args) {
-  const std::string outFile = dir + "/cli.out";
-  const std::string cmd = "cd " + dir + " && " + testsupport::buildDir() +
-                          "/korvane-cli --port TCPC_127.0.0.1:" + port + " " + args + " >" +
-                          outFile + " 2>&1";
-  int rc = std::system(cmd.c_str());
-  std::string text;
-  if (FILE* f = std::fopen(outFile.c_str(), "rb")) {
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    std::fclose(f);
-  }
-  return {WEXITSTATUS(rc), text};
-}
-
-TEST(MonitorCli, FuelCommandsAndMonitorFromTheCommandLine) {
-  simtest::SimProcess sim;
-  ASSERT_TRUE(sim.start({"--listen", "127.0.0.1:0", "--board", "1:$", "--flow", "60"}));
-  const std::string dir = testsupport::makeTempDir();
-  const std::string p = std::to_string(sim.listenPort());
-
-  CliRun r = runCli(dir, p, "fuel price 45.60");
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(r.out, "Ok\n");
-  r = runCli(dir, p, "fuel volume 0.3");
-  EXPECT_EQ(r.status, 0) << r.out;
-  r = runCli(dir, p, "monitor --count 15");
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("State: Load start\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("State: 0000.30 Finished\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Performance: mass flow "), std::string::npos) << r.out;
-  // Finished, then freed: a second finish frees the nozzle.
-  EXPECT_EQ(runCli(dir, p, "fuel finish").status, 0);
-
-  EXPECT_EQ(runCli(dir, p, "fuel volume 1.234").status, 2);
-  EXPECT_EQ(runCli(dir, p, "fuel volume -1").status, 2);
-  EXPECT_EQ(runCli(dir, p, "fuel volume").status, 2);
-  EXPECT_EQ(runCli(dir, p, "fuel finish --nozzle 6").status, 2);
-  EXPECT_EQ(runCli(dir, p, "fuel pour 1").status, 2);
-  // The board serves one side: side B has no address.
-  r = runCli(dir, p, "fuel finish --side B");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("side B address unknown"), std::string::npos) << r.out;
 }
 
 }  // namespace
