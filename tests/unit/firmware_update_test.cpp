@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,9 +44,8 @@ class ScriptedBoard : public BootLink {
  public:
   std::vector<uint8_t> cpu = cpuReply(0x30, 4, 1, 0x00);
   bool cpuSilent = false;
-  std::deque<int> enterReplies;  // empty: 0x00; -1: silence
-  std::deque<int> leaveReplies;  // empty: 0x00; -1: silence
-  int acksBeforeSilence = -1;    // -1: acknowledge every block
+  std::deque<int> enterReplies, leaveReplies;  // empty: 0x00; -1: silence
+  int acksBeforeSilence = -1;                  // -1: acknowledge every block
   std::vector<Frame> frames;
   std::vector<uint32_t> lineRates;  // every setLine
   std::vector<uint8_t> rx;
@@ -56,9 +56,8 @@ class ScriptedBoard : public BootLink {
     if (n >= 4 && w[0] == 0x60) {
       EXPECT_EQ(w[3], sum(w, 0, 3)) << "command frame checksum";
       frames.push_back({w[1], w[2], std::vector<uint8_t>(w.begin() + 4, w.end())});
-      answer(frames.back());
-    } else if (!frames.empty()) {
-      // A payload written on its own (the baud payload) belongs to the last command.
+      answer(w[2]);
+    } else if (!frames.empty()) {  // a payload written on its own (the baud payload)
       frames.back().payload.insert(frames.back().payload.end(), w.begin(), w.end());
     }
     return true;
@@ -71,9 +70,8 @@ class ScriptedBoard : public BootLink {
     return true;
   }
   bool waitInput(uint32_t ms) override {
-    if (!rx.empty()) return true;
-    tickSleepMs(ms);
-    return false;
+    if (rx.empty()) tickSleepMs(ms);
+    return !rx.empty();
   }
   bool txEmpty() override { return true; }
   int setLine(uint32_t baud, uint8_t, char, uint8_t) override {
@@ -95,33 +93,17 @@ class ScriptedBoard : public BootLink {
 
  private:
   void reply(std::deque<int>& q) {
-    int r = 0;
-    if (!q.empty()) {
-      r = q.front();
-      q.pop_front();
-    }
+    const int r = q.empty() ? 0 : q.front();
+    if (!q.empty()) q.pop_front();
     if (r >= 0) rx.push_back(static_cast<uint8_t>(r));
   }
-  void answer(const Frame& f) {
-    switch (f.command) {
-      case kBootCmdCpuInfo:
-        if (!cpuSilent) rx.insert(rx.end(), cpu.begin(), cpu.end());
-        break;
-      case kBootCmdEnter:
-        reply(enterReplies);
-        break;
-      case kBootCmdLeave:
-        reply(leaveReplies);
-        break;
-      case kBootCmdWritePaged:
-      case kBootCmdWriteSequential:
-        if (acksBeforeSilence != 0) {
-          rx.push_back(0x00);
-          if (acksBeforeSilence > 0) --acksBeforeSilence;
-        }
-        break;
-      default:
-        break;
+  void answer(uint8_t command) {
+    if (command == kBootCmdCpuInfo && !cpuSilent) rx.insert(rx.end(), cpu.begin(), cpu.end());
+    if (command == kBootCmdEnter) reply(enterReplies);
+    if (command == kBootCmdLeave) reply(leaveReplies);
+    if ((command == kBootCmdWritePaged || command == kBootCmdWriteSequential) && acksBeforeSilence != 0) {
+      rx.push_back(0x00);
+      if (acksBeforeSilence > 0) --acksBeforeSilence;
     }
   }
 };
@@ -169,13 +151,13 @@ TEST(FirmwareFrames, CpuInformationDecodesPartFlashPageAndFamily) {
   std::vector<uint8_t> r = cpuReply(0x30, 4, 1, 0x00);
   ASSERT_TRUE(decodeCpuInfo(r.data(), &c));
   EXPECT_EQ(formatCpuInfo(c), "STM32F300, flash=64K, page=1024 bytes");
-  r = cpuReply(0x13, 8, 2, 0x40);
-  ASSERT_TRUE(decodeCpuInfo(r.data(), &c));
-  EXPECT_EQ(formatCpuInfo(c), "STM32L103, flash=128K, page=2048 bytes");
-  EXPECT_FALSE(c.canChangeBaud);
-  r = cpuReply(0x13, 8, 2, 0x80);
-  ASSERT_TRUE(decodeCpuInfo(r.data(), &c));
-  EXPECT_TRUE(c.canChangeBaud);
+  for (uint8_t flags : {0x40, 0x80}) {
+    r = cpuReply(0x13, 8, 2, flags);
+    ASSERT_TRUE(decodeCpuInfo(r.data(), &c));
+    EXPECT_EQ(formatCpuInfo(c), flags == 0x40 ? "STM32L103, flash=128K, page=2048 bytes"
+                                              : "STM32F103, flash=128K, page=2048 bytes");
+    EXPECT_EQ(c.canChangeBaud, flags == 0x80);
+  }
   r[7] ^= 1;
   EXPECT_FALSE(decodeCpuInfo(r.data(), &c));
 }
@@ -192,8 +174,8 @@ TEST(FirmwareFrames, BaudPayloadAndBaudTexts) {
   EXPECT_EQ(baudFromText("99999999999"), 0u);
 }
 
-TEST_F(FirmwareUpdate, WholeUpdateLogsSendsFramesAndRestoresLine) {
-  std::vector<uint8_t> img = pattern(3 * 272);
+TEST_F(FirmwareUpdate, WholeUpdateLogsSendsFramesPadsTheLastRecordAndRestoresLine) {
+  const std::vector<uint8_t> img = pattern(2 * 272 + 100);
   FirmwareOutcome o = run(img);
   EXPECT_TRUE(o.ok());
   EXPECT_EQ(o.blocksSent, 3u);
@@ -206,14 +188,17 @@ TEST_F(FirmwareUpdate, WholeUpdateLogsSendsFramesAndRestoresLine) {
   EXPECT_EQ(board.lineRates, (std::vector<uint32_t>{9600}));
   // Every log line and every block lets the window repaint.
   EXPECT_EQ(op.repaints, 4 + 3);
-  // Block frames carry the records unchanged, each with its checksum.
-  auto blocks = board.blocks();
+  // Block frames carry the records unchanged, each with its checksum; the short last record
+  // is padded with erased bytes.
+  const auto blocks = board.blocks();
+  ASSERT_EQ(blocks.size(), 3u);
   for (size_t i = 0; i < blocks.size(); ++i) {
     const auto& p = blocks[i]->payload;
     ASSERT_EQ(p.size(), 276u);
     EXPECT_EQ(p[275], sum(p, 0, 275));
-    EXPECT_TRUE(
-        std::equal(p.begin() + 3, p.begin() + 275, img.begin() + static_cast<long>(i * 272)));
+    std::vector<uint8_t> record(img.begin() + static_cast<long>(i * 272), img.begin() + std::min(img.size(), i * 272 + 272));
+    record.resize(272, 0xFF);
+    EXPECT_EQ(std::vector<uint8_t>(p.begin() + 3, p.begin() + 275), record) << i;
   }
 }
 
@@ -262,64 +247,50 @@ TEST_F(FirmwareUpdate, LargePagesUseSequentialBlocksAndStopAt16384) {
   EXPECT_EQ(board.commands().back(), kBootCmdLeave);
 }
 
-TEST_F(FirmwareUpdate, ShortLastRecordIsPaddedWithErasedBytes) {
-  std::vector<uint8_t> img = pattern(272 + 100);
-  ASSERT_EQ(run(img).blocksSent, 2u);
-  const auto& p = board.blocks()[1]->payload;
-  EXPECT_TRUE(std::equal(p.begin() + 3, p.begin() + 103, img.begin() + 272));
-  for (size_t i = 103; i < 275; ++i) ASSERT_EQ(p[i], 0xFF) << i;
-}
-
-TEST_F(FirmwareUpdate, EmptyImageGoesStraightToTheFinish) {
-  FirmwareOutcome o = run({});
-  EXPECT_TRUE(o.ok());
-  EXPECT_EQ(board.commands(), (std::vector<uint8_t>{0xF4, 0xFA, 0xFA, 0xF1}));
-  EXPECT_NE(op.log.find("Writing data...\n\n\nFinished. Returning to a normal mode\nOK\n"),
-            std::string::npos);
-}
-
-TEST_F(FirmwareUpdate, EnterHandshakeFailureAndRefusal) {
-  board.enterReplies.assign(7, 0x01);
-  FirmwareOutcome o = run(pattern(272));
-  EXPECT_EQ(o.result, FirmwareResult::EnterFailed);
-  EXPECT_EQ(board.commands(),
-            (std::vector<uint8_t>{0xF4, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA}));
-  EXPECT_EQ(op.log, "STM32F300, flash=64K, page=1024 bytes\nError!\n\n");
-  EXPECT_TRUE(board.lineRates.empty());  // the port is left as it was
-
-  board = ScriptedBoard();
-  op = ScriptedOperator();
-  board.enterReplies = {0xFF};
-  o = run(pattern(272));
-  EXPECT_EQ(o.result, FirmwareResult::EnterRefused);
-  EXPECT_EQ(board.commands(), (std::vector<uint8_t>{0xF4, 0xFA}));
-  EXPECT_EQ(op.log,
-            "STM32F300, flash=64K, page=1024 bytes\nError!\n\n"
-            "Please finish pending\nfuel deliveries\n\n");
-
+TEST_F(FirmwareUpdate, EachEarlyEndSendsOnlyItsFramesLogsItsTextAndLeavesTheLineAsItMust) {
+  const std::string cpu = "STM32F300, flash=64K, page=1024 bytes\n";
+  const std::string finish = "\nFinished. Returning to a normal mode\nOK\n";
+  struct Case {
+    const char* what;
+    std::function<void(ScriptedBoard&)> script;
+    size_t imageBytes;
+    FirmwareResult result;
+    std::vector<uint8_t> commands;
+    std::string log;
+    std::vector<uint32_t> lineRates;
+  };
+  const Case cases[] = {
+      {"empty image", [](ScriptedBoard&) {}, 0, FirmwareResult::Finished, {0xF4, 0xFA, 0xFA, 0xF1},
+       cpu + "Writing data...\n\n" + finish, {9600}},
+      {"seven 0x01 answers", [](ScriptedBoard& b) { b.enterReplies.assign(7, 0x01); }, 272,
+       FirmwareResult::EnterFailed, {0xF4, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA}, cpu + "Error!\n\n", {}},
+      {"0xFF at once", [](ScriptedBoard& b) { b.enterReplies = {0xFF}; }, 272, FirmwareResult::EnterRefused,
+       {0xF4, 0xFA}, cpu + "Error!\n\nPlease finish pending\nfuel deliveries\n\n", {}},
+      {"no CPU information", [](ScriptedBoard& b) { b.cpuSilent = true; }, 272, FirmwareResult::NoCpuInfo, {0xF4},
+       "Error detecting CPU type\n", {}},
+      {"CPU information checksum", [](ScriptedBoard& b) { b.cpu[7] ^= 0x55; }, 272, FirmwareResult::CpuInfoCrc,
+       {0xF4}, "CRC error\n", {}},
+      {"page size 0", [](ScriptedBoard& b) { b.cpu = cpuReply(0x30, 4, 0, 0); }, 4 * 272, FirmwareResult::BadPageSize,
+       {0xF4, 0xFA, 0xFA, 0xF1}, "STM32F300, flash=64K, page=0 bytes\nWriting data...\nError!\n\n" + finish, {9600}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    board = ScriptedBoard();
+    op = ScriptedOperator();
+    c.script(board);
+    EXPECT_EQ(run(pattern(c.imageBytes)).result, c.result);
+    EXPECT_EQ(board.commands(), c.commands);
+    EXPECT_EQ(op.log, c.log);
+    EXPECT_EQ(board.lineRates, c.lineRates);
+  }
   // Silence costs 500 ms an attempt, then acceptance on the third try.
   board = ScriptedBoard();
   board.enterReplies = {-1, 0x02};
-  uint32_t t0 = nowMs();
+  const uint32_t t0 = nowMs();
   EXPECT_EQ(bootHandshake(board, 3, true), kHandshakeAccepted);
   EXPECT_EQ(board.frames.size(), 3u);
   EXPECT_GE(nowMs() - t0, 500u);
   EXPECT_LT(nowMs() - t0, 600u);
-}
-
-TEST_F(FirmwareUpdate, CpuInformationFailuresLeaveThePortAlone) {
-  board.cpuSilent = true;
-  EXPECT_EQ(run(pattern(272)).result, FirmwareResult::NoCpuInfo);
-  EXPECT_EQ(op.log, "Error detecting CPU type\n");
-  EXPECT_EQ(board.commands(), (std::vector<uint8_t>{0xF4}));
-  EXPECT_TRUE(board.lineRates.empty());
-
-  board = ScriptedBoard();
-  op = ScriptedOperator();
-  board.cpu[7] ^= 0x55;
-  EXPECT_EQ(run(pattern(272)).result, FirmwareResult::CpuInfoCrc);
-  EXPECT_EQ(op.log, "CRC error\n");
-  EXPECT_EQ(board.commands(), (std::vector<uint8_t>{0xF4}));
 }
 
 TEST_F(FirmwareUpdate, ModeTwoAddressesEveryFrameToF0) {
@@ -377,53 +348,29 @@ TEST_F(FirmwareUpdate, SilentBoardStopsTheTransferButStillLeavesAndRestores) {
   EXPECT_FALSE(o.ok());
 }
 
-TEST_F(FirmwareUpdate, ZeroPageSizeStopsWithErrorAndFinishes) {
-  board.cpu = cpuReply(0x30, 4, 0, 0);
-  FirmwareOutcome o = run(pattern(4 * 272));
-  EXPECT_EQ(o.result, FirmwareResult::BadPageSize);
-  EXPECT_TRUE(board.blocks().empty());
-  EXPECT_EQ(board.commands().back(), kBootCmdLeave);
-  EXPECT_NE(op.log.find("Writing data...\nError!\n\n\nFinished. Returning to a normal mode\nOK\n"),
-            std::string::npos);
-  EXPECT_EQ(board.lineRates, (std::vector<uint32_t>{9600}));
-}
-
-TEST_F(FirmwareUpdate, MissingFileAlertsAndRestoresTheLine) {
-  req.imagePath = dir + "/no-such.bin";
-  FirmwareOutcome o = updateFirmware(board, op, req);
-  EXPECT_EQ(o.result, FirmwareResult::CannotOpenFile);
-  EXPECT_EQ(op.alerts, (std::vector<std::string>{"Cannot open file."}));
+TEST_F(FirmwareUpdate, ImagePathsAreCheckedAndCountedInCharactersNotBytes) {
+  // A missing file, a folder (it opens for reading) and a path beyond 1999 characters.
+  for (const std::string& path : {dir + "/no-such.bin", dir, dir + "/" + std::string(2000, 'a')}) {
+    req.imagePath = path;
+    EXPECT_EQ(updateFirmware(board, op, req).result, FirmwareResult::CannotOpenFile);
+  }
+  EXPECT_EQ(op.alerts, std::vector<std::string>(3, "Cannot open file."));
   EXPECT_TRUE(board.frames.empty());
-  EXPECT_EQ(board.lineRates, (std::vector<uint32_t>{9600}));
-  // A folder is not an image, although it opens for reading.
-  req.imagePath = dir;
-  EXPECT_EQ(updateFirmware(board, op, req).result, FirmwareResult::CannotOpenFile);
-  EXPECT_TRUE(board.frames.empty());
-}
+  EXPECT_EQ(board.lineRates, (std::vector<uint32_t>{9600, 9600, 9600}));
 
-TEST_F(FirmwareUpdate, PathLimitCountsCharactersNotBytes) {
-  // Cyrillic names take two bytes a letter: a path of about 1100 letters is 2200 bytes
-  // but fits the 1999-unit limit, and must open.
-  const std::string letter = "\xD0\xAF";  // U+042F
+  // Cyrillic letters take two bytes: about 1100 letters are 2200 bytes but fit the limit.
   std::string path = dir;
   for (int d = 0; d < 9; ++d) {
     path += "/";
-    for (int i = 0; i < 120; ++i) path += letter;
+    for (int i = 0; i < 120; ++i) path += "\xD0\xAF";  // U+042F
     ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << d;
   }
   path += "/image.bin";
   ASSERT_GT(path.size(), 1999u);
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fclose(f);
+  std::fclose(std::fopen(path.c_str(), "wb"));
   req.imagePath = path;
-  FirmwareOutcome o = updateFirmware(board, op, req);
-  EXPECT_EQ(o.result, FirmwareResult::Finished);
-  EXPECT_TRUE(op.alerts.empty());
-
-  // Beyond 1999 characters the path cannot be passed on whole and is refused.
-  req.imagePath = dir + "/" + std::string(2000, 'a');
-  EXPECT_EQ(updateFirmware(board, op, req).result, FirmwareResult::CannotOpenFile);
+  EXPECT_EQ(updateFirmware(board, op, req).result, FirmwareResult::Finished);
+  EXPECT_EQ(op.alerts.size(), 3u);
 }
 
 TEST_F(FirmwareUpdate, LeaveBootloaderReportsOnlyFailure) {
