@@ -1,27 +1,20 @@
-// Fuelling and the boot loader of the simulator, driven with frames written out by hand and
-// with the tool's own fuelling and firmware-update modules over TCP.
+// Fuelling on the simulator, driven with frames written out by hand and with the tool's own
+// fuelling module over TCP; the boot loader refuses to start while a delivery is pending.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "firmware/boot_update.h"
 #include "protocol/fuelling.h"
 #include "protocol/side_monitor.h"
-#include "sim_harness.h"
 #include "support/scripted_operator.h"
+#include "support/sim_process.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kReplyWaitMs = 500;
 constexpr uint32_t kDeliveryWaitMs = 5000;
-
-uint8_t cs(const Bytes& b, size_t from = 0, size_t n = SIZE_MAX) {
-  n = std::min(n, b.size() - from);
-  return frameChecksum(b.data() + from, n);
-}
 
 class SimFuelling : public ::testing::Test {
  protected:
@@ -36,7 +29,7 @@ class SimFuelling : public ::testing::Test {
   // Sends a header for (address, command) and an optional body, returns n reply bytes.
   Bytes exchange(uint8_t address, uint8_t command, const Bytes& body, size_t n) {
     Bytes f{0x60, address, command, 0};
-    f[3] = cs(f, 0, 3);
+    f[3] = frameChecksum(f.data(), 3);
     f.insert(f.end(), body.begin(), body.end());
     portFlushInput(port);
     portWrite(port, f.data(), f.size());
@@ -50,10 +43,8 @@ class SimFuelling : public ::testing::Test {
     return b;
   }
   Bytes status(uint8_t nozzle, uint8_t address = 1) {
-    Bytes r = exchange(address, static_cast<uint8_t>(0x80 | nozzle), {}, 8);
-    if (r.size() == 8) {
-      EXPECT_EQ(r[7], cs(r, 0, 7));
-    }
+    const Bytes r = exchange(address, static_cast<uint8_t>(0x80 | nozzle), {}, 8);
+    EXPECT_TRUE(r.empty() || r[7] == frameChecksum(r.data(), 7));
     return r;
   }
   uint8_t command(uint8_t nozzle, const Bytes& b, uint8_t base = 0x10, uint8_t address = 1) {
@@ -119,8 +110,18 @@ TEST_F(SimFuelling, VolumePresetRunsFromLoadStartToFinishedAndUpdatesTotals) {
   EXPECT_EQ(status(1)[6], 0x00);
 }
 
-TEST_F(SimFuelling, AmountPresetUsesThePriceSet) {
+TEST_F(SimFuelling, MalformedCommandsAreRefusedAndAnAmountPresetUsesThePriceSet) {
   run({"--flow", "600"});
+  EXPECT_EQ(command(1, body(1, 0x01, 0x00, 0x00, 0x00, 0x1A, 0x00)), 0xFE);   // not BCD
+  EXPECT_EQ(command(1, body(1, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00)), 0xFE);   // nothing to load
+  EXPECT_EQ(command(1, body(1, 0x0A, 0, 0, 0, 0, 0)), 0xFF);   // nothing to continue
+  EXPECT_EQ(command(1, body(1, 0x77, 0, 0, 0, 0, 0)), 0xFE);   // unknown code
+  EXPECT_EQ(command(1, body(2, 0x01, 0, 0, 0, 1, 0)), 0xFE);   // body for another nozzle
+  Bytes bad = body(1, 0x01, 0, 0, 0, 1, 0);
+  bad[7] ^= 0x01;
+  EXPECT_TRUE(exchange(1, 0x11, bad, 1).empty());   // bad body checksum: no answer
+  EXPECT_EQ(status(1)[6], 0x00);
+  EXPECT_TRUE(status(6).empty());                   // no nozzle 6
   // Price 20.00 on nozzle 2, then an amount of 10.00: half a litre.
   EXPECT_EQ(command(2, body(2, 0x00, 0x00, 0x20, 0x00, 0x01, 0x00), 0x50), 0x00);
   EXPECT_EQ(command(2, body(2, 0x11, 0x00, 0x00, 0x00, 0x10, 0x00)), 0x00);
@@ -145,6 +146,17 @@ TEST_F(SimFuelling, SuspendHoldsTheQuantityAndContinueResumes) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(status(1), held);
   EXPECT_EQ(command(1, body(1, 0x0E, 0, 0, 0, 0, 0)), 0xFF);   // already suspended
+  // The boot loader is not entered while a delivery is pending.
+  const std::string image = testsupport::makeTempDir() + "/pcb.bin";
+  testsupport::writeBytes(image, Bytes(kImageRecordBytes, 0x5A));
+  PortBootLink link(port);
+  ScriptedOperator op;
+  FirmwareUpdateRequest req;
+  req.imagePath = image;
+  req.portBaud = 9600;
+  EXPECT_EQ(updateFirmware(link, op, req).result, FirmwareResult::EnterRefused);
+  EXPECT_NE(op.log.find("Please finish pending"), std::string::npos) << op.log;
+  EXPECT_EQ(status(1), held);
   EXPECT_EQ(command(1, body(1, 0x0A, 0, 0, 0, 0, 0)), 0x00);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const Bytes moving = status(1);
@@ -162,20 +174,6 @@ TEST_F(SimFuelling, SuspendHoldsTheQuantityAndContinueResumes) {
   const Bytes ch = readRecord(0x2000, 72);
   ASSERT_EQ(ch.size(), 72u);
   EXPECT_EQ(le32(ch, 50) * 100 + ch[54], q);   // totals hold exactly what was delivered
-}
-
-TEST_F(SimFuelling, MalformedCommandsAreRejectedOrIgnored) {
-  run({});
-  EXPECT_EQ(command(1, body(1, 0x01, 0x00, 0x00, 0x00, 0x1A, 0x00)), 0xFE);   // not BCD
-  EXPECT_EQ(command(1, body(1, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00)), 0xFE);   // nothing to load
-  EXPECT_EQ(command(1, body(1, 0x0A, 0, 0, 0, 0, 0)), 0xFF);   // nothing to continue
-  EXPECT_EQ(command(1, body(1, 0x77, 0, 0, 0, 0, 0)), 0xFE);   // unknown code
-  EXPECT_EQ(command(1, body(2, 0x01, 0, 0, 0, 1, 0)), 0xFE);   // body for another nozzle
-  Bytes bad = body(1, 0x01, 0, 0, 0, 1, 0);
-  bad[7] ^= 0x01;
-  EXPECT_TRUE(exchange(1, 0x11, bad, 1).empty());   // bad body checksum: no answer
-  EXPECT_EQ(status(1)[6], 0x00);
-  EXPECT_TRUE(status(6).empty());                   // no nozzle 6
 }
 
 TEST_F(SimFuelling, MassBoardReportsFlowPressureAndSixtyFourBitTotals) {
@@ -225,96 +223,6 @@ TEST_F(SimFuelling, ToolFuellingCommandsAndSideBAddress) {
   ASSERT_EQ(ch.size(), 72u);
   EXPECT_EQ(le32(ch, 32), 4560u);
   EXPECT_EQ(le32(ch, 55), 150u);
-}
-
-// ---------------------------------------------------------------- boot loader
-
-class SimBoot : public SimFuelling {
- protected:
-  std::string writeImage(size_t records) {
-    dir = testsupport::makeTempDir();
-    const std::string path = dir + "/pcb_m7_01.bin";
-    image.resize(records * kImageRecordBytes);
-    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 31 + i / 272);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
-    return path;
-  }
-  Bytes readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), {});
-  }
-  FirmwareOutcome update(const std::string& path, uint32_t maxBaud = 0) {
-    PortBootLink link(port);
-    FirmwareUpdateRequest req;
-    req.imagePath = path;
-    req.currentAddress = 1;
-    req.maxBaud = maxBaud;
-    req.portBaud = 9600;
-    return updateFirmware(link, op, req);
-  }
-  std::string dir;
-  Bytes image;
-  ScriptedOperator op;
-};
-
-TEST_F(SimBoot, PagedUpdateDeliversTheImageAndCountsTheReprogram) {
-  const std::string img = writeImage(19);   // more than two 2 KB pages
-  const std::string out = testsupport::makeTempDir() + "/received.bin";
-  run({"--image-out", out, "--baud", "9600"});
-  const FirmwareOutcome r = update(img, 38400);
-  EXPECT_TRUE(r.ok()) << op.log;
-  EXPECT_TRUE(r.baudRaised);
-  EXPECT_EQ(r.blocksSent, 19u);
-  EXPECT_NE(op.log.find("STM32F103, flash=128K, page=2048 bytes"), std::string::npos) << op.log;
-  EXPECT_EQ(readFile(out), image);
-  const Bytes counters = readRecord(0x04, 4, kBankService);
-  ASSERT_EQ(counters.size(), 4u);
-  EXPECT_EQ(counters[2], 1);   // reprogram count
-}
-
-TEST_F(SimBoot, SequentialFormForLargePages) {
-  const std::string img = writeImage(3);
-  const std::string out = testsupport::makeTempDir() + "/received.bin";
-  run({"--image-out", out, "--cpu", "407/1024/131072/0x40"});
-  const FirmwareOutcome r = update(img);
-  EXPECT_TRUE(r.ok()) << op.log;
-  EXPECT_FALSE(r.baudRaised);
-  EXPECT_NE(op.log.find("STM32L407, flash=1024K, page=131072 bytes"), std::string::npos) << op.log;
-  EXPECT_EQ(readFile(out), image);
-}
-
-TEST_F(SimBoot, EnterIsRefusedWhileADeliveryIsPending) {
-  run({"--flow", "1"});
-  EXPECT_EQ(command(1, body(1, 0x01, 0x00, 0x00, 0x00, 0x10, 0x00)), 0x00);
-  const FirmwareOutcome r = update(writeImage(1));
-  EXPECT_EQ(r.result, FirmwareResult::EnterRefused);
-  EXPECT_NE(op.log.find("Please finish pending"), std::string::npos) << op.log;
-}
-
-TEST_F(SimBoot, BootLoaderAnswersOnlyItsCommandsAndNamesItselfInTheText) {
-  run({"--text", "TRK boot loader v1.0"});
-  UTRKDevice dev(port);
-  dev.address = 1;
-  char text[129] = {};
-  ASSERT_EQ(pollRequest(dev, [&] { return dev.readTextId(text); }), kResultDone);
-  EXPECT_STREQ(text, "TRK boot loader v1.0");
-  uint8_t buf[68];
-  EXPECT_EQ(pollRequest(dev, [&] { return dev.readBlock(0x3101, kBankData, 68, buf, kCheckCrc, 0); }),
-            kResultTimeout);
-  // A block whose checksum is wrong is not acknowledged.
-  Bytes block(276, 0x11);
-  block[0] = 2;
-  block[1] = 0;
-  block[2] = 0;
-  block[275] = static_cast<uint8_t>(frameChecksum(block.data(), 275) ^ 0x80);
-  EXPECT_TRUE(exchange(1, 0xF3, block, 1).empty());
-  block[275] = frameChecksum(block.data(), 275);
-  EXPECT_EQ(exchange(1, 0xF3, block, 1), Bytes{0x00});
-  EXPECT_EQ(exchange(1, 0xF1, {}, 1), Bytes{0x00});   // leave
-  ASSERT_EQ(pollRequest(dev, [&] { return dev.readTextId(text); }), kResultDone);
-  EXPECT_STREQ(text, "TRK controller v3.1");   // now the application answers
-  ASSERT_EQ(pollRequest(dev, [&] { return dev.readBlock(0x3101, kBankData, 68, buf, kCheckCrc, 0); }),
-            kResultDone);
 }
 
 }  // namespace
