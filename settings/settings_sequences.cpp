@@ -223,6 +223,17 @@ int exportSettings(BoardSession& s, SettingsState& st, const std::string& givenP
   return 1;
 }
 
+void keepUnkeyedExtraBytes(const ExtraSettings& board, ExtraSettings* loaded) {
+  std::array<bool, kExtraSettingsSize> keyed{};
+  for (size_t i = 0; i < kExtraFieldCount; ++i) {
+    const RecordField& f = kExtraFields[i];
+    if (!f.keyed) continue;
+    for (size_t b = f.offset; b < f.offset + f.width && b < keyed.size(); ++b) keyed[b] = true;
+  }
+  for (size_t b = 0; b < keyed.size(); ++b)
+    if (!keyed[b]) loaded->bytes[b] = board.bytes[b];
+}
+
 int importSettings(BoardSession& s, SettingsState& st, const std::string& givenPath) {
   std::string path = givenPath;
   if (path.empty() && !s.op->chooseFile(tr("Select a file"), kJsonFilter, false, &path)) return 0;
@@ -235,12 +246,22 @@ int importSettings(BoardSession& s, SettingsState& st, const std::string& givenP
     s.op->alert(tr("Read error"));
     return 0;
   }
+  // The file carries no key for the reserved word and the heater temperatures; taking them
+  // from the board keeps an import from wiping them. Keyed fields absent from the file are
+  // still written as 0, so the file alone decides every keyed value.
+  ExtraSettings boardExtra;
+  if (readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, boardExtra.data(),
+                      kCheckCrc) != kResultDone) {
+    s.op->alert(tr("Read error"));
+    return 0;
+  }
   ExtraSettings extra;
   std::vector<std::string> skipped;
   if (loadSettingsFile(path, &main, &extra, &skipped) != kJsonOk) {
     s.op->alert(tr("File load error"));
     return 0;
   }
+  keepUnkeyedExtraBytes(boardExtra, &extra);
   for (const std::string& key : skipped)
     s.op->logLine(strprintf(tr("Key %s skipped: its value is not a decimal number"), key.c_str()));
   st.writeCopy = main;

@@ -44,6 +44,9 @@ int changePassword(BoardSession& s, SettingsState& st, bool calibration, const s
 
 // "Read image to file..": path empty asks the Operator for a file. Returns 1 when saved.
 int exportSettings(BoardSession& s, SettingsState& st, const std::string& path = "");
+// Copies into *loaded the bytes of the extra record that no file key covers (the reserved
+// word and the heater temperatures), from the record read from the board.
+void keepUnkeyedExtraBytes(const ExtraSettings& board, ExtraSettings* loaded);
 // "Write image from file..": path empty asks the Operator; asks "Start writing?".
 int importSettings(BoardSession& s, SettingsState& st, const std::string& path = "");
 
