@@ -23,13 +23,12 @@ std::string readText(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-void expectDefaultsAfterName(const Preferences& p) {
-  EXPECT_EQ(p.baud, 4800);
-  EXPECT_EQ(p.dataBits, 8);
-  EXPECT_EQ(p.parity, 'N');
-  EXPECT_EQ(p.stopBits, 1);
-  EXPECT_EQ(p.maxBaud, 38400);
+// The values after the port name as one line, the way the file holds them.
+std::string afterName(const Preferences& p) {
+  return std::to_string(p.baud) + " " + std::to_string(p.dataBits) + " " + p.parity + " " + std::to_string(p.stopBits) +
+         " " + std::to_string(p.maxBaud);
 }
+const char kDefaults[] = "4800 8 N 1 38400";
 
 class PreferencesTest : public ::testing::Test {
  protected:
@@ -67,85 +66,36 @@ TEST_F(PreferencesTest, MissingFileGivesMinusOneAndDefaults) {
   p.baud = 115200;
   EXPECT_EQ(loadPreferences(&p, path_.c_str()), -1);
   EXPECT_EQ(p.portName, "");
-  expectDefaultsAfterName(p);
+  EXPECT_EQ(afterName(p), kDefaults);
 }
 
-TEST_F(PreferencesTest, FullLineIsReadInTableOrder) {
-  Preferences p = load("COM3 9600 8 N 1 38400");
-  EXPECT_EQ(p.portName, "COM3");
-  EXPECT_EQ(p.baud, 9600);
-  EXPECT_EQ(p.dataBits, 8);
-  EXPECT_EQ(p.parity, 'N');
-  EXPECT_EQ(p.stopBits, 1);
-  EXPECT_EQ(p.maxBaud, 38400);
-
-  p = load("/dev/ttyUSB0 57600 7 E 2 115200\nsecond line ignored 1 2 3\n");
-  EXPECT_EQ(p.portName, "/dev/ttyUSB0");
-  EXPECT_EQ(p.baud, 57600);
-  EXPECT_EQ(p.dataBits, 7);
-  EXPECT_EQ(p.parity, 'E');
-  EXPECT_EQ(p.stopBits, 2);
-  EXPECT_EQ(p.maxBaud, 115200);
-
-  p = load("TCPC_127.0.0.1:5000 19200 8 N 1 9600\r\n");
-  EXPECT_EQ(p.portName, "TCPC_127.0.0.1:5000");
-  EXPECT_EQ(p.maxBaud, 9600);
-}
-
-TEST_F(PreferencesTest, ValuesAfterTheFirstMismatchKeepTheirDefaults) {
-  Preferences p = load("COM3");
-  EXPECT_EQ(p.portName, "COM3");
-  expectDefaultsAfterName(p);
-
-  p = load("COM4 9600 eight N 1 19200");
-  EXPECT_EQ(p.portName, "COM4");
-  EXPECT_EQ(p.baud, 9600);
-  EXPECT_EQ(p.dataBits, 8);
-  EXPECT_EQ(p.parity, 'N');
-  EXPECT_EQ(p.stopBits, 1);
-  EXPECT_EQ(p.maxBaud, 38400);
-
-  p = load("COM5 19200 7 O x 9600");
-  EXPECT_EQ(p.baud, 19200);
-  EXPECT_EQ(p.dataBits, 7);
-  EXPECT_EQ(p.parity, 'O');
-  EXPECT_EQ(p.stopBits, 1);
-  EXPECT_EQ(p.maxBaud, 38400);
-}
-
-TEST_F(PreferencesTest, EmptyAndGarbageFilesGiveDefaults) {
-  Preferences p = load("");
-  EXPECT_EQ(p.portName, "");
-  expectDefaultsAfterName(p);
-
-  p = load(std::string("\0\x01\xff\n", 4));
-  EXPECT_EQ(p.portName, "");
-  expectDefaultsAfterName(p);
-
-  p = load("   \n COM7 9600 8 N 1 1");  // only the first line counts
-  EXPECT_EQ(p.portName, "");
-  expectDefaultsAfterName(p);
-
-  p = load(std::string(5000, '7'));
-  EXPECT_EQ(p.portName, "");
-  expectDefaultsAfterName(p);
-}
-
-TEST_F(PreferencesTest, OverLongPortNameIsRefusedWithoutOverrun) {
-  // A cut name would open some other port, so it counts as a mismatch of the first value.
-  Preferences p = load(std::string(300, 'A') + " 9600 8 N 1 38400");
-  EXPECT_EQ(p.portName, "");
-  expectDefaultsAfterName(p);
-
-  p = load(std::string(100, 'B') + " 9600");
-  EXPECT_EQ(p.portName, "");
-  expectDefaultsAfterName(p);
-
-  std::string longest(kPreferencesPortNameMax, 'C');
-  p = load(longest + " 9600 8 N 1 19200");
-  EXPECT_EQ(p.portName, longest);
-  EXPECT_EQ(p.baud, 9600);
-  EXPECT_EQ(p.maxBaud, 19200);
+TEST_F(PreferencesTest, FirstLineIsReadInTableOrderUpToTheFirstMismatch) {
+  const std::string longest(kPreferencesPortNameMax, 'C');
+  const struct {
+    std::string text, name, values;
+  } cases[] = {
+      {"COM3 9600 8 N 1 38400", "COM3", "9600 8 N 1 38400"},
+      {"/dev/ttyUSB0 57600 7 E 2 115200\nsecond line ignored 1 2 3\n", "/dev/ttyUSB0", "57600 7 E 2 115200"},
+      {"TCPC_127.0.0.1:5000 19200 8 N 1 9600\r\n", "TCPC_127.0.0.1:5000", "19200 8 N 1 9600"},
+      // Values after the first mismatch keep their defaults.
+      {"COM3", "COM3", kDefaults},
+      {"COM4 9600 eight N 1 19200", "COM4", "9600 8 N 1 38400"},
+      {"COM5 19200 7 O x 9600", "COM5", "19200 7 O 1 38400"},
+      // Empty and garbage files; only the first line counts.
+      {"", "", kDefaults},
+      {std::string("\0\x01\xff\n", 4), "", kDefaults},
+      {"   \n COM7 9600 8 N 1 1", "", kDefaults},
+      {std::string(5000, '7'), "", kDefaults},
+      // A cut name would open some other port, so an over-long one is a mismatch of the first value.
+      {std::string(300, 'A') + " 9600 8 N 1 38400", "", kDefaults},
+      {std::string(100, 'B') + " 9600", "", kDefaults},
+      {longest + " 9600 8 N 1 19200", longest, "9600 8 N 1 19200"},
+  };
+  for (const auto& c : cases) {
+    const Preferences p = load(c.text);
+    EXPECT_EQ(p.portName, c.name) << c.text;
+    EXPECT_EQ(afterName(p), c.values) << c.text;
+  }
 }
 
 TEST_F(PreferencesTest, SaveWritesOneLineThatLoadsBack) {
@@ -162,11 +112,7 @@ TEST_F(PreferencesTest, SaveWritesOneLineThatLoadsBack) {
   Preferences in;
   ASSERT_EQ(loadPreferences(&in, path_.c_str()), 1);
   EXPECT_EQ(in.portName, out.portName);
-  EXPECT_EQ(in.baud, out.baud);
-  EXPECT_EQ(in.dataBits, out.dataBits);
-  EXPECT_EQ(in.parity, out.parity);
-  EXPECT_EQ(in.stopBits, out.stopBits);
-  EXPECT_EQ(in.maxBaud, out.maxBaud);
+  EXPECT_EQ(afterName(in), afterName(out));
 
   // Saving again replaces the whole file, a shorter line leaves nothing of the longer one.
   out.portName = "COM1";
