@@ -10,81 +10,6 @@
 
 namespace {
 
-TEST(ParseFixed, ScalesByDecimalsWithEitherSeparatorAndTruncates) {
-  EXPECT_EQ(parseFixed("12.34", 2), 1234);
-  EXPECT_EQ(parseFixed("12,5", 2), 1250);
-  EXPECT_EQ(parseFixed("12", 2), 1200);
-  EXPECT_EQ(parseFixed(".5", 2), 50);
-  EXPECT_EQ(parseFixed("-1.5", 2), -150);
-  EXPECT_EQ(parseFixed("1.239", 2), 123);
-  EXPECT_EQ(parseFixed("", 2), 0);
-  EXPECT_EQ(parseFixed("17.9", 0), 17);
-  EXPECT_EQ(parseFixed("-0,07", 3), -70);
-  EXPECT_EQ(parseFixed(nullptr, 2), 0);
-}
-
-TEST(ParseFixed, WrapsAt32BitsWithoutTrapping) {
-  // 4294967296 wraps to 0; 2147483648 wraps to INT32_MIN; 255 decimals just wrap.
-  EXPECT_EQ(parseFixed("4294967296", 0), 0);
-  EXPECT_EQ(parseFixed("2147483648", 0), INT32_MIN);
-  EXPECT_EQ(parseFixed("-2147483648", 0), INT32_MIN);
-  EXPECT_EQ(parseFixed("1", 32), 0);  // 10^32 is a multiple of 2^32
-  (void)parseFixed("99999999999999999999.9999", 255);
-}
-
-TEST(IntToText, WritesDigitsInBase) {
-  char buf[80];
-  EXPECT_EQ(intToText(buf, sizeof buf, 255, 16), 2);
-  EXPECT_STREQ(buf, "FF");
-  EXPECT_EQ(intToText(buf, sizeof buf, -42, 10), 3);
-  EXPECT_STREQ(buf, "-42");
-  for (int base = 2; base <= 16; ++base) {
-    EXPECT_EQ(intToText(buf, sizeof buf, 0, base), 1);
-    EXPECT_STREQ(buf, "0");
-  }
-  EXPECT_EQ(intToText(buf, sizeof buf, 5, 2), 3);
-  EXPECT_STREQ(buf, "101");
-  EXPECT_EQ(intToText(buf, sizeof buf, 0xABCDEF, 16), 6);
-  EXPECT_STREQ(buf, "ABCDEF");
-}
-
-TEST(IntToText, UnsupportedBaseGivesEmptyText) {
-  char buf[8] = "junk";
-  EXPECT_EQ(intToText(buf, sizeof buf, 7, 1), 0);
-  EXPECT_STREQ(buf, "");
-  strcpy(buf, "junk");
-  EXPECT_EQ(intToText(buf, sizeof buf, 7, 17), 0);
-  EXPECT_STREQ(buf, "");
-}
-
-TEST(IntToText, ExtremesOf64Bits) {
-  char buf[80];
-  EXPECT_EQ(intToText(buf, sizeof buf, INT64_MIN, 10), 20);
-  EXPECT_STREQ(buf, "-9223372036854775808");
-  EXPECT_EQ(intToText(buf, sizeof buf, INT64_MIN, 16), 17);
-  EXPECT_STREQ(buf, "-8000000000000000");
-  EXPECT_EQ(intToText(buf, sizeof buf, INT64_MAX, 16), 16);
-  EXPECT_STREQ(buf, "7FFFFFFFFFFFFFFF");
-  EXPECT_EQ(intToText(buf, sizeof buf, INT64_MIN, 2), 65);
-  EXPECT_EQ(std::string(buf), "-1" + std::string(63, '0'));
-}
-
-TEST(IntToText, CapacityCutsTheTextAndNeverWritesPastIt) {
-  char buf[16];
-  memset(buf, '#', sizeof buf);
-  EXPECT_EQ(intToText(buf, 4, -123456, 10), 7);  // full length is still reported
-  EXPECT_STREQ(buf, "-12");
-  for (size_t i = 4; i < sizeof buf; ++i) EXPECT_EQ(buf[i], '#') << i;
-
-  memset(buf, '#', sizeof buf);
-  EXPECT_EQ(intToText(buf, 1, 99, 10), 2);
-  EXPECT_EQ(buf[0], '\0');
-  EXPECT_EQ(buf[1], '#');
-  EXPECT_EQ(intToText(buf, 0, 99, 10), 2);
-  EXPECT_EQ(buf[0], '\0');
-  EXPECT_EQ(intToText(nullptr, 0, -5, 10), 2);
-}
-
 std::string hexOf(const char* s, size_t n) {
   std::string out;
   char b[4];
@@ -95,12 +20,74 @@ std::string hexOf(const char* s, size_t n) {
   return out;
 }
 
-TEST(CodePage866, CyrillicCapitalsBecomeTwoByteUtf8) {
+TEST(ParseFixed, ScalesByDecimalsWithEitherSeparatorTruncatesAndWrapsAt32Bits) {
+  const struct {
+    const char* text;
+    uint8_t decimals;
+    int32_t value;
+  } cases[] = {{"12.34", 2, 1234},       {"12,5", 2, 1250},  {"12", 2, 1200},     {".5", 2, 50},
+               {"-1.5", 2, -150},        {"1.239", 2, 123},  {"", 2, 0},          {"17.9", 0, 17},
+               {"-0,07", 3, -70},        {"4294967296", 0, 0}, {"2147483648", 0, INT32_MIN},
+               {"-2147483648", 0, INT32_MIN}, {"1", 32, 0}};  // 10^32 is a multiple of 2^32
+  for (const auto& c : cases) EXPECT_EQ(parseFixed(c.text, c.decimals), c.value) << c.text << " " << int(c.decimals);
+  EXPECT_EQ(parseFixed(nullptr, 2), 0);
+  (void)parseFixed("99999999999999999999.9999", 255);  // 255 decimals just wrap, without trapping
+}
+
+TEST(IntToText, WritesDigitsInBaseUpTo64BitExtremes) {
+  const struct {
+    int64_t value;
+    int base;
+    std::string text;
+  } cases[] = {{255, 16, "FF"},
+               {-42, 10, "-42"},
+               {5, 2, "101"},
+               {0xABCDEF, 16, "ABCDEF"},
+               {INT64_MIN, 10, "-9223372036854775808"},
+               {INT64_MIN, 16, "-8000000000000000"},
+               {INT64_MAX, 16, "7FFFFFFFFFFFFFFF"},
+               {INT64_MIN, 2, "-1" + std::string(63, '0')}};
+  char buf[80];
+  for (const auto& c : cases) {
+    EXPECT_EQ(intToText(buf, sizeof buf, c.value, c.base), static_cast<int>(c.text.size())) << c.text;
+    EXPECT_EQ(std::string(buf), c.text);
+  }
+  for (int base = 2; base <= 16; ++base) {
+    EXPECT_EQ(intToText(buf, sizeof buf, 0, base), 1);
+    EXPECT_STREQ(buf, "0");
+  }
+  for (int base : {1, 17}) {  // unsupported bases give an empty text
+    strcpy(buf, "junk");
+    EXPECT_EQ(intToText(buf, sizeof buf, 7, base), 0);
+    EXPECT_STREQ(buf, "");
+  }
+}
+
+TEST(IntToText, CapacityCutsTheTextAndNeverWritesPastIt) {
+  char buf[16];
+  memset(buf, '#', sizeof buf);
+  EXPECT_EQ(intToText(buf, 4, -123456, 10), 7);  // full length is still reported
+  EXPECT_STREQ(buf, "-12");
+  EXPECT_EQ(std::string(buf + 4, 12), std::string(12, '#'));
+  memset(buf, '#', sizeof buf);
+  EXPECT_EQ(intToText(buf, 1, 99, 10), 2);
+  EXPECT_EQ(hexOf(buf, 2), "00 23 ");
+  EXPECT_EQ(intToText(buf, 0, 99, 10), 2);
+  EXPECT_EQ(buf[0], '\0');
+  EXPECT_EQ(intToText(nullptr, 0, -5, 10), 2);
+}
+
+TEST(CodePage866, CyrillicCapitalsBecomeTwoByteUtf8AndOtherPagesPassThrough) {
   const uint8_t in[] = {0x80, 0x81, 0x82};
-  char out[4 * 3 + 8];
+  char out[32];
   EXPECT_EQ(codePageToUtf8(in, 3, out, sizeof out, 866), 6u);
   EXPECT_EQ(hexOf(out, 7), "D0 90 D0 91 D0 92 00 ");
   EXPECT_EQ(codePageToUtf8(std::string("TRK \x8F\xE0\xA8", 7), 866), "TRK При");
+  const uint8_t latin[] = {'A', 'z', '0', 0xE9};
+  EXPECT_EQ(codePageToUtf8(latin, 3, out, sizeof out, 866), 3u);
+  EXPECT_STREQ(out, "Az0");
+  EXPECT_EQ(codePageToUtf8(latin, 4, out, sizeof out, 1252), 5u);  // Latin-1 without a table: é
+  EXPECT_STREQ(out, "Az0\xC3\xA9");
 }
 
 // Every byte of the upper half against the system's own converter.
@@ -108,71 +95,48 @@ TEST(CodePage866, WholeUpperHalfAgreesWithIconv) {
   iconv_t cd = iconv_open("UTF-8", "CP866");
   if (cd == reinterpret_cast<iconv_t>(-1)) GTEST_SKIP() << "iconv has no CP866 here";
   for (int b = 0x80; b <= 0xFF; ++b) {
-    char in[1] = {static_cast<char>(b)};
-    char expected[8] = {0};
-    char* ip = in;
-    char* op = expected;
+    char in[1] = {static_cast<char>(b)}, expected[8] = {0}, got[12];
+    char *ip = in, *op = expected;
     size_t il = 1, ol = sizeof expected - 1;
     ASSERT_NE(iconv(cd, &ip, &il, &op, &ol), static_cast<size_t>(-1)) << b;
-    uint8_t u = static_cast<uint8_t>(b);
-    char got[12];
-    size_t len = codePageToUtf8(&u, 1, got, sizeof got, 866);
+    const uint8_t u = static_cast<uint8_t>(b);
+    const size_t len = codePageToUtf8(&u, 1, got, sizeof got, 866);
     EXPECT_EQ(std::string(got, len), std::string(expected)) << std::hex << b;
   }
   iconv_close(cd);
 }
 
-TEST(CodePage866, AsciiHalfAndOtherPagesPassThrough) {
-  const uint8_t in[] = {'A', 'z', '0', 0xE9};
-  char out[32];
-  EXPECT_EQ(codePageToUtf8(in, 3, out, sizeof out, 866), 3u);
-  EXPECT_STREQ(out, "Az0");
-  // Latin-1 for pages without a table: 0xE9 is é.
-  EXPECT_EQ(codePageToUtf8(in, 4, out, sizeof out, 1252), 5u);
-  EXPECT_STREQ(out, "Az0\xC3\xA9");
-}
-
 TEST(CodePage866, CapacityStopsBeforeACharacterThatWouldNotFit) {
   const uint8_t in[] = {0x80, 0x81, 0x82};
   char out[16];
-  memset(out, '#', sizeof out);
   // Room for 4 bytes and the NUL: two capitals fit, the third is left out whole.
-  EXPECT_EQ(codePageToUtf8(in, 3, out, 5, 866), 4u);
-  EXPECT_EQ(hexOf(out, 6), "D0 90 D0 91 00 23 ");
-  memset(out, '#', sizeof out);
-  EXPECT_EQ(codePageToUtf8(in, 3, out, 4, 866), 2u);
-  EXPECT_EQ(hexOf(out, 5), "D0 90 00 23 23 ");
-  memset(out, '#', sizeof out);
-  EXPECT_EQ(codePageToUtf8(in, 3, out, 1, 866), 0u);
-  EXPECT_EQ(out[0], '\0');
-  EXPECT_EQ(out[1], '#');
+  const struct {
+    size_t capacity, length;
+    const char* bytes;
+  } cases[] = {{5, 4, "D0 90 D0 91 00 23 "}, {4, 2, "D0 90 00 23 23 23 "}, {1, 0, "00 23 23 23 23 23 "}};
+  for (const auto& c : cases) {
+    memset(out, '#', sizeof out);
+    EXPECT_EQ(codePageToUtf8(in, 3, out, c.capacity, 866), c.length);
+    EXPECT_EQ(hexOf(out, 6), c.bytes) << c.capacity;
+  }
   EXPECT_EQ(codePageToUtf8(in, 3, out, 0, 866), 0u);
   EXPECT_EQ(codePageToUtf8(nullptr, 3, out, sizeof out, 866), 0u);
   EXPECT_EQ(out[0], '\0');
 }
 
-TEST(Utf16ToUtf8, EncodesEachLengthAndSurrogatePairs) {
-  const uint16_t in[] = {0x41, 0x7FF, 0x800, 0xFFFF, 0xD83D, 0xDE00};
+TEST(Utf16ToUtf8, EncodesEachLengthPairsSurrogatesAndReplacesUnpairedOnes) {
   char out[32];
-  size_t len = utf16ToUtf8(in, 6, out, sizeof out);
-  EXPECT_EQ(hexOf(out, len), "41 DF BF E0 A0 80 EF BF BF F0 9F 98 80 ");
-}
-
-TEST(Utf16ToUtf8, UnpairedSurrogatesBecomeReplacementCharacter) {
+  const uint16_t lengths[] = {0x41, 0x7FF, 0x800, 0xFFFF, 0xD83D, 0xDE00};
+  EXPECT_EQ(hexOf(out, utf16ToUtf8(lengths, 6, out, sizeof out)), "41 DF BF E0 A0 80 EF BF BF F0 9F 98 80 ");
   // A lone low, a high followed by a non-surrogate, and a high at the very end.
-  const uint16_t in[] = {0xDC00, 0xD800, 0x41, 0xDBFF};
-  char out[32];
-  size_t len = utf16ToUtf8(in, 4, out, sizeof out);
-  EXPECT_EQ(hexOf(out, len), "EF BF BD EF BF BD 41 EF BF BD ");
-}
-
-TEST(Utf16ToUtf8, FourByteCharacterIsLeftOutWhenItDoesNotFit) {
-  const uint16_t in[] = {0x41, 0xD83D, 0xDE00, 0x42};
-  char out[8];
+  const uint16_t unpaired[] = {0xDC00, 0xD800, 0x41, 0xDBFF};
+  EXPECT_EQ(hexOf(out, utf16ToUtf8(unpaired, 4, out, sizeof out)), "EF BF BD EF BF BD 41 EF BF BD ");
+  // A four-byte character is left out whole when it does not fit.
+  const uint16_t wide[] = {0x41, 0xD83D, 0xDE00, 0x42};
   memset(out, '#', sizeof out);
-  EXPECT_EQ(utf16ToUtf8(in, 4, out, 5), 1u);
+  EXPECT_EQ(utf16ToUtf8(wide, 4, out, 5), 1u);
   EXPECT_EQ(hexOf(out, 3), "41 00 23 ");
-  EXPECT_EQ(utf16ToUtf8(in, 4, out, 6), 5u);
+  EXPECT_EQ(utf16ToUtf8(wide, 4, out, 6), 5u);
   EXPECT_EQ(hexOf(out, 6), "41 F0 9F 98 80 00 ");
 }
 
