@@ -12,10 +12,7 @@
 
 namespace {
 
-void writeText(const std::string& path, const std::string& text) {
-  std::ofstream f(path, std::ios::binary);
-  f << text;
-}
+void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // Records with a distinct value in every byte.
 MainSettings patternMain() {
@@ -100,10 +97,8 @@ TEST(SettingsFile, LoadRules) {
                              "\"pb_timeout\":\"99999999999\"},\"mass_setts\":{}}",
                              &m, &e, &skipped),
             kJsonOk);
-  EXPECT_EQ(m.get(ms::noz_count), 3u);
-  EXPECT_EQ(m.get(ms::side_count), 2u);
-  EXPECT_EQ(m.get(ms::min_vol), 9u);
-  EXPECT_EQ(m.get(ms::pb_timeout), 8u);
+  EXPECT_EQ((std::vector<uint32_t>{m.get(ms::noz_count), m.get(ms::side_count), m.get(ms::min_vol), m.get(ms::pb_timeout)}),
+            (std::vector<uint32_t>{3, 2, 9, 8}));
   EXPECT_EQ(skipped, (std::vector<std::string>{"main_setts.side_count", "main_setts.noz_count",
                                                "main_setts.min_vol", "main_setts.pb_timeout"}));
 
@@ -166,16 +161,12 @@ TEST(FactoryPresets, MainRecordsPerPumpType) {
   for (const Row& r : rows) {
     f.pumpType = r.type;
     const MainSettings m = presetMainSettings(f);
-    EXPECT_EQ(m.get(ms::nozzle_fat), r.fat) << r.type;
-    EXPECT_EQ(m.get(ms::tbl_type0), r.display) << r.type;
-    EXPECT_EQ(m.get(ms::tbl_type1), r.display) << r.type;
-    EXPECT_EQ(m.get(ms::min_speed), r.minSpeed) << r.type;
-    EXPECT_EQ(m.get(ms::min_sp_time), r.minTime) << r.type;
-    EXPECT_EQ(m.get(ms::hydro_hit), r.hydro) << r.type;
-    EXPECT_EQ(m.get(ms::trk_modes), r.modes) << r.type;
-    EXPECT_EQ(m.get(ms::trk_modes2), r.modes2) << r.type;
-    EXPECT_EQ(presetPhase(r.type), r.phase) << r.type;
-    EXPECT_EQ(presetTypeWord(r.type), r.word) << r.type;
+    EXPECT_EQ((std::vector<uint32_t>{m.get(ms::nozzle_fat), m.get(ms::tbl_type0), m.get(ms::tbl_type1), m.get(ms::min_speed),
+                                     m.get(ms::min_sp_time), m.get(ms::hydro_hit), m.get(ms::trk_modes), m.get(ms::trk_modes2),
+                                     presetPhase(r.type), presetTypeWord(r.type)}),
+              (std::vector<uint32_t>{r.fat, r.display, r.display, r.minSpeed, r.minTime, r.hydro, r.modes, r.modes2, r.phase,
+                                     r.word}))
+        << r.type;
   }
 }
 
@@ -208,8 +199,6 @@ TEST(SerialNumber, RecordAndRefusals) {
   ASSERT_TRUE(buildSerialRecord("12345678", &r));
   const uint8_t expect[14] = {0x4E, 0x61, 0xBC, 0x00, 0x38, 0x4E, '1', '2', '3', '4', '5', '6', '7', '8'};
   EXPECT_TRUE(std::equal(r.begin(), r.end(), expect));
-  EXPECT_FALSE(buildSerialRecord("0001234", &r));    // 7 characters
-  EXPECT_FALSE(buildSerialRecord("00000999", &r));   // below 1000
-  EXPECT_FALSE(buildSerialRecord("1234567a", &r));   // not digits
-  EXPECT_FALSE(buildSerialRecord("", &r));
+  // 7 characters, below 1000, not digits, empty.
+  for (const char* refused : {"0001234", "00000999", "1234567a", ""}) EXPECT_FALSE(buildSerialRecord(refused, &r)) << refused;
 }
