@@ -3,13 +3,13 @@
 // the settings file round trip, factory presets, meter types and phases, password changes.
 #include <gtest/gtest.h>
 
-#include "integration/sim_harness.h"
 #include "settings/presets.h"
 #include "settings/service_actions.h"
 #include "settings/settings_json.h"
 #include "settings/settings_sequences.h"
 #include "settings/side_nozzle.h"
 #include "support/scripted_operator.h"
+#include "support/sim_process.h"
 
 namespace {
 
@@ -133,40 +133,30 @@ TEST_F(SettingsSim, NewSideAAddressIsFollowedAfterTheRestart) {
   EXPECT_EQ(dev->address, 7);
 }
 
-TEST_F(SettingsSim, ExtraSaveThenNoValuesChanged) {
-  ASSERT_TRUE(connect({}));
-  readExtraSettings(s, st);
-  ExtraSettingsForm e;
-  displayExtraSettings(st.extra, st.rawPressure, &e);
-  e.textOf(ExtraControl::FailPressure) = "12.5";
-  e.textOf(ExtraControl::HeaterOnTemp) = "-5.5";
-  e.textOf(ExtraControl::TcpIp) = "10.1.2.3";
-  EXPECT_EQ(saveExtraSettings(s, st, e), 1);
-  EXPECT_EQ(op.alerts, std::vector<std::string>{"Write extra settings ok"});
-  const ExtraSettings b = boardExtra();
-  EXPECT_EQ(b.get(es::fail_pressure), 125u);
-  EXPECT_EQ(static_cast<int16_t>(b.get(es::heat_on_temp)), -55);
-  EXPECT_EQ(b.bytes[es::w_ip + 3], 3);
-  op.alerts.clear();
-  EXPECT_EQ(saveExtraSettings(s, st, e), 0);
-  EXPECT_EQ(op.alerts, std::vector<std::string>{"No values changed"});
-}
-
-TEST_F(SettingsSim, ExportThenImportRestoresTheBoard) {
+TEST_F(SettingsSim, ExtraSaveThenExportImportRestoresTheBoard) {
   ASSERT_TRUE(connect({}));
   const std::string dir = testsupport::makeTempDir();
   op.fileAnswers = {dir + "/board"};
   ASSERT_EQ(exportSettings(s, st), 1);
-  EXPECT_EQ(op.alerts, std::vector<std::string>{"OK"});
   const MainSettings mainBefore = boardMain();
   const ExtraSettings extraBefore = boardExtra();
 
-  // Change the board, then bring the file back.
+  // Change the board (tenths, signed heater tenths, an address), then bring the file back.
   readExtraSettings(s, st);
   ExtraSettingsForm e;
-  displayExtraSettings(st.extra, nullptr, &e);
+  displayExtraSettings(st.extra, st.rawPressure, &e);
   e.textOf(ExtraControl::MassMultiplier) = "321";
+  e.textOf(ExtraControl::FailPressure) = "12.5";
+  e.textOf(ExtraControl::HeaterOnTemp) = "-5.5";
+  e.textOf(ExtraControl::TcpIp) = "10.1.2.3";
   ASSERT_EQ(saveExtraSettings(s, st, e), 1);
+  EXPECT_EQ(op.alerts, (std::vector<std::string>{"OK", "Write extra settings ok"}));
+  const ExtraSettings b = boardExtra();
+  EXPECT_EQ(b.get(es::fail_pressure), 125u);
+  EXPECT_EQ(static_cast<int16_t>(b.get(es::heat_on_temp)), -55);
+  EXPECT_EQ(b.bytes[es::w_ip + 3], 3);
+  EXPECT_EQ(saveExtraSettings(s, st, e), 0);
+  EXPECT_EQ(op.alerts.back(), "No values changed");
   MainSettingsForm f = shownMain();
   f.textOf(MainControl::ValveOpenDelay) = "99";
   ASSERT_EQ(saveMainSettings(s, st, f), 1);
