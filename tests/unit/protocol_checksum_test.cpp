@@ -3,33 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "protocol/board.h"
 #include "protocol/utrk_device.h"
 
-TEST(FrameChecksum, KnownHeadersAndEmptyInput) {
-  const uint8_t header[] = {0x60, 0x01, 0x21};
-  EXPECT_EQ(frameChecksum(header, 3), 0xBA);
-  EXPECT_EQ(frameChecksum(nullptr, 0), 0xFF);
-  const uint8_t zero[] = {0x00};
-  EXPECT_EQ(frameChecksum(zero, 1), 0xFF);
+TEST(FrameChecksumAndCrc32Stm, KnownVectors) {
   // 0xFF ^ 0x01 = 0xFE, rotated left = 0xFD: the carried-out top bit comes back at bit 0.
-  const uint8_t one[] = {0x01};
-  EXPECT_EQ(frameChecksum(one, 1), 0xFD);
-  const uint8_t ab[] = {0x12, 0x34};
-  const uint8_t ba[] = {0x34, 0x12};
+  const std::pair<std::vector<uint8_t>, uint8_t> sums[] = {{{0x60, 0x01, 0x21}, 0xBA}, {{}, 0xFF}, {{0x00}, 0xFF}, {{0x01}, 0xFD}};
+  for (const auto& [bytes, sum] : sums) EXPECT_EQ(frameChecksum(bytes.data(), bytes.size()), sum) << bytes.size();
+  const uint8_t ab[] = {0x12, 0x34}, ba[] = {0x34, 0x12};
   EXPECT_NE(frameChecksum(ab, 2), frameChecksum(ba, 2));
-}
-
-TEST(Crc32Stm, WordVectorsOfTheBoardsCrcUnit) {
-  const uint8_t four[] = {0x01, 0x02, 0x03, 0x04};
-  EXPECT_EQ(crc32Stm(four, 4), 0x1DABE74Fu);
-  const uint8_t three[] = {0x01, 0x02, 0x03};
-  EXPECT_EQ(crc32Stm(three, 3), 0x615EAB4Au);
-  const uint8_t zeros[] = {0, 0, 0, 0};
-  EXPECT_EQ(crc32Stm(zeros, 4), 0xC704DD7Bu);
-  EXPECT_EQ(crc32Stm(nullptr, 0), 0xFFFFFFFFu);
+  // The board's CRC unit over little-endian words.
+  const std::pair<std::vector<uint8_t>, uint32_t> crcs[] = {
+      {{0x01, 0x02, 0x03, 0x04}, 0x1DABE74Fu}, {{0x01, 0x02, 0x03}, 0x615EAB4Au}, {{0, 0, 0, 0}, 0xC704DD7Bu}, {{}, 0xFFFFFFFFu}};
+  for (const auto& [bytes, crc] : crcs) EXPECT_EQ(crc32Stm(bytes.data(), bytes.size()), crc) << bytes.size();
 }
 
 TEST(Crc32Stm, ShortTailIsPaddedToOneWordOnly) {
@@ -62,12 +51,9 @@ TEST(Crc32Stm, LengthCountsModulo65536LikeTheBoard) {
 }
 
 TEST(Bcd, PacksTwoDigitsAndBack) {
-  EXPECT_EQ(toBcd(0), 0x00);
-  EXPECT_EQ(toBcd(7), 0x07);
-  EXPECT_EQ(toBcd(59), 0x59);
-  EXPECT_EQ(toBcd(99), 0x99);
+  for (const auto& [value, bcd] : {std::pair<unsigned, uint8_t>{0, 0x00}, {7, 0x07}, {59, 0x59}, {99, 0x99}})
+    EXPECT_EQ(toBcd(value), bcd) << value;
   EXPECT_EQ(toBcd(123), 0x23);  // no two-digit form: last two digits
-  EXPECT_EQ(fromBcd(0x59), 59u);
   EXPECT_EQ(fromBcd(0x10), 10u);
   for (unsigned v = 0; v < 100; ++v) EXPECT_EQ(fromBcd(toBcd(v)), v);
 }
