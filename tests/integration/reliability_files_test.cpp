@@ -6,9 +6,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <cstring>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 
 #include "settings/preferences.h"
 #include "settings/settings_json.h"
@@ -19,24 +17,11 @@
 
 namespace {
 
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-void spit(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using testsupport::readText;
+using testsupport::writeText;
 
 int entriesIn(const std::string& dir) {
-  int n = 0;
-  std::string cmd = "ls -A '" + dir + "' | wc -l";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p && std::fscanf(p, "%d", &n) != 1) n = -1;
-  if (p) pclose(p);
-  return n;
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator(dir), {}));
 }
 
 // A "full disk" for this process: files cannot grow past limit bytes. The signal that the
@@ -60,43 +45,36 @@ class FileSizeLimit {
   void (*oldHandler_)(int) = nullptr;
 };
 
-MainSettings sampleMain() {
+const MainSettings sampleMain = [] {
   MainSettings m;
   m.bytes.fill(0x11);
   return m;
-}
-ExtraSettings sampleExtra() {
+}();
+const ExtraSettings sampleExtra = [] {
   ExtraSettings x;
   x.bytes.fill(0x22);
   return x;
-}
+}();
 
-TEST(ReliabilityFiles, ExportThatHitsAFullDiskLeavesThePreviousFileWholeAndNoTemporaryBehind) {
+TEST(ReliabilityFiles, ExportThatHitsAFullDiskLeavesThePreviousFileWholeAndNoTemporaryBehindAndSparesAFileNamedLikeIt) {
   const std::string dir = testsupport::makeTempDir();
   const std::string path = dir + "/board.json";
   const std::string good = "{\"main_setts\":{},\"mass_setts\":{}}\n";
-  spit(path, good);
-  const std::string full = settingsFileText(sampleMain(), sampleExtra());
+  writeText(path, good);
+  writeText(path + ".tmp", "the engineer's own notes");  // named like a temporary, never touched
+  const std::string full = settingsFileText(sampleMain, sampleExtra);
   ASSERT_GT(full.size(), 64u);
   {
     FileSizeLimit limit(64);
-    EXPECT_EQ(saveSettingsFile(path, sampleMain(), sampleExtra()), kJsonCannotOpen);
+    EXPECT_EQ(saveSettingsFile(path, sampleMain, sampleExtra), kJsonCannotOpen);
   }
-  EXPECT_EQ(slurp(path), good);
-  EXPECT_EQ(entriesIn(dir), 1);
+  EXPECT_EQ(readText(path), good);
+  EXPECT_EQ(entriesIn(dir), 2);
   // With room again the same call replaces the file whole.
-  EXPECT_EQ(saveSettingsFile(path, sampleMain(), sampleExtra()), kJsonOk);
-  EXPECT_EQ(slurp(path), full);
-  EXPECT_EQ(entriesIn(dir), 1);
-}
-
-TEST(ReliabilityFiles, ExportNeverOverwritesAnUnrelatedFileNamedLikeItsTemporary) {
-  const std::string dir = testsupport::makeTempDir();
-  const std::string path = dir + "/board.json";
-  spit(path + ".tmp", "the engineer's own notes");
-  EXPECT_EQ(saveSettingsFile(path, sampleMain(), sampleExtra()), kJsonOk);
-  EXPECT_EQ(slurp(path + ".tmp"), "the engineer's own notes");
-  EXPECT_EQ(slurp(path), settingsFileText(sampleMain(), sampleExtra()));
+  EXPECT_EQ(saveSettingsFile(path, sampleMain, sampleExtra), kJsonOk);
+  EXPECT_EQ(readText(path), full);
+  EXPECT_EQ(readText(path + ".tmp"), "the engineer's own notes");
+  EXPECT_EQ(entriesIn(dir), 2);
 }
 
 TEST(ReliabilityFiles, PreferencesThatHitAFullDiskKeepTheOldLine) {
@@ -105,7 +83,7 @@ TEST(ReliabilityFiles, PreferencesThatHitAFullDiskKeepTheOldLine) {
   Preferences old;
   old.portName = "TCPC_127.0.0.1:5000";
   ASSERT_EQ(savePreferences(old, path.c_str()), 1);
-  const std::string before = slurp(path);
+  const std::string before = readText(path);
   Preferences next;
   next.portName = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3D4-if00-port0";
   next.baud = 115200;
@@ -113,7 +91,7 @@ TEST(ReliabilityFiles, PreferencesThatHitAFullDiskKeepTheOldLine) {
     FileSizeLimit limit(16);
     EXPECT_EQ(savePreferences(next, path.c_str()), -1);
   }
-  EXPECT_EQ(slurp(path), before);
+  EXPECT_EQ(readText(path), before);
   EXPECT_EQ(entriesIn(dir), 1);
   Preferences back;
   EXPECT_EQ(loadPreferences(&back, path.c_str()), 1);
@@ -124,11 +102,11 @@ TEST(ReliabilityFiles, AFolderThatCannotBeWrittenGivesWriteErrorAndCreatesNothin
   const std::string dir = testsupport::makeTempDir();
   // A regular file where a folder should be: nothing can be created below it, even as root.
   const std::string notAFolder = dir + "/plain-file";
-  spit(notAFolder, "x");
+  writeText(notAFolder, "x");
   Preferences p;
   p.portName = "STUB";
   EXPECT_EQ(savePreferences(p, (notAFolder + "/korvane_v3.ini").c_str()), -1);
-  EXPECT_EQ(saveSettingsFile(notAFolder + "/board.json", sampleMain(), sampleExtra()), kJsonCannotOpen);
+  EXPECT_EQ(saveSettingsFile(notAFolder + "/board.json", sampleMain, sampleExtra), kJsonCannotOpen);
 
   ScriptedOperator op;
   BoardSession session;
