@@ -164,8 +164,11 @@ TEST_F(Cli, FuelCommandsAndTheMonitorFollowADelivery) {
   EXPECT_EQ(run("fuel volume 0.3").status, 0);
   r = run("monitor --count 15");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(has(r.out, "State: Load start\n")) << r.out;
-  EXPECT_TRUE(has(r.out, "State: 0000.30 Finished\n")) << r.out;
+  // Followed in order from "Load start" through the loading quantities to "Finished".
+  const size_t start = r.out.find("State: Load start\n"), loading = r.out.find(" Loading\n");
+  EXPECT_LT(start, loading) << r.out;
+  EXPECT_LT(loading, r.out.find("State: 0000.30 Finished\n")) << r.out;
+  EXPECT_NE(r.out.find("State: 0000.30 Finished\n"), std::string::npos) << r.out;
   EXPECT_TRUE(has(r.out, "Performance: mass flow ")) << r.out;
   EXPECT_EQ(run("fuel finish").status, 0);  // takes the finished delivery
   for (const char* bad : {"fuel volume 1.234", "fuel volume -1", "fuel volume", "fuel finish --nozzle 6", "fuel pour 1"})

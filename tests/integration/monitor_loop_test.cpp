@@ -1,9 +1,8 @@
-// The side monitor and the fuelling commands over real TCP: first against a scripted peer
-// that checks every frame byte for byte, then a whole delivery against korvane-sim.
+// The side monitor and the fuelling commands over real TCP against a scripted peer that checks
+// every frame byte for byte (a whole delivery against korvane-sim is followed in cli_test).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <functional>
 #include <map>
 #include <thread>
@@ -283,68 +282,6 @@ TEST_F(MonitorPeer, TestPricesGoToBothSidesThenTheTabSelectionReturns) {
   EXPECT_EQ(mon.nozzle, 3);
   EXPECT_EQ(sendTestPrices(mon, 0, false, 1), 0);
   EXPECT_TRUE(peer.readN(1, 50).empty());
-}
-
-// ---- a whole delivery against the simulator ----
-
-class LoopTimer : public MonitorTimer {
- public:
-  bool pending = false;
-  uint32_t due = 0;
-  void arm(uint32_t ms) override {
-    pending = true;
-    due = nowMs() + ms;
-  }
-  void cancel() override { pending = false; }
-};
-
-TEST(MonitorSim, DeliveryIsFollowedFromLoadStartToFinished) {
-  simtest::SimProcess sim;
-  uint16_t port = simtest::openSimPort(sim, {"--board", "1:$", "--flow", "60"});
-  ASSERT_NE(port, 0);
-  UTRKDevice dev(port);
-  dev.address = 1;
-  SideMonitor mon(&dev);
-  LoopTimer timer;
-  ScriptedOperator op;
-  mon.timer = &timer;
-  mon.kind = '$';
-  mon.sideAAddress = 1;
-  mon.nozzle = 1;
-  std::vector<std::string> states, perf;
-  mon.view.showState = [&](const std::string& s) {
-    if (states.empty() || states.back() != s) states.push_back(s);
-  };
-  mon.view.showPerformance = [&](const std::string& s) { perf.push_back(s); };
-  mon.startSideMonitor(false);
-
-  auto runUntil = [&](auto done, uint32_t limitMs) {
-    const uint32_t until = nowMs() + limitMs;
-    while (timer.pending && !done() && !deadlineReached(until)) {
-      int32_t left = static_cast<int32_t>(timer.due - nowMs());
-      if (left > 0) tickSleepMs(static_cast<uint32_t>(left));
-      timer.pending = false;
-      mon.sideMonitorStep();
-    }
-  };
-  runUntil([&] { return !states.empty(); }, 2000);
-  ASSERT_EQ(states, std::vector<std::string>{"Free"});
-
-  EXPECT_EQ(sendFuellingCommand(mon, kFuelSetPrice, 4560, false, &op), kResultDone);
-  EXPECT_EQ(sendFuellingCommand(mon, kFuelLoadVolume, 50, false, &op), kResultDone);
-  EXPECT_EQ(op.alerts, (std::vector<std::string>{"Ok", "Ok"}));
-  runUntil([&] { return states.back().find("Finished") != std::string::npos; }, 10000);
-  EXPECT_EQ(states.back(), "0000.50 Finished");
-  const auto loadStart = std::find(states.begin(), states.end(), "Load start");
-  const auto loading =
-      std::find_if(states.begin(), states.end(), [](const std::string& t) { return t.find(" Loading") == 7; });
-  EXPECT_NE(loadStart, states.end());
-  EXPECT_GT(loading, loadStart);
-  EXPECT_LT(loading, states.end() - 1);
-  // While the product flowed, the mass board's flow and pressure were shown.
-  ASSERT_FALSE(perf.empty());
-  EXPECT_EQ(perf.front().rfind("mass flow ", 0), 0u) << perf.front();
-  portClose(port);
 }
 
 }  // namespace

@@ -1,12 +1,10 @@
-// Fuelling on the simulator, driven with frames written out by hand and with the tool's own
-// fuelling module over TCP; the boot loader refuses to start while a delivery is pending.
+// Fuelling on the simulator over TCP, driven with frames written out by hand; the boot loader
+// refuses to start while a delivery is pending.
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "firmware/boot_update.h"
-#include "protocol/fuelling.h"
-#include "protocol/side_monitor.h"
 #include "support/scripted_operator.h"
 #include "support/sim_process.h"
 
@@ -193,36 +191,6 @@ TEST_F(SimFuelling, MassBoardReportsFlowPressureAndSixtyFourBitTotals) {
   ASSERT_EQ(ch.size(), 72u);
   EXPECT_EQ(le64(ch, 55), 10000u);   // money: 2.00 l at 50.00
   EXPECT_EQ(le64(ch, 63), 150u);     // mass: 1.50 kg
-}
-
-TEST_F(SimFuelling, ToolFuellingCommandsAndSideBAddress) {
-  run({"--flow", "600"});
-  // Two sides with side B at address 2: the board answers there for side B's nozzles.
-  Bytes main = readRecord(0x3101, 68);
-  ASSERT_EQ(main.size(), 68u);
-  main[4] = 2;
-  main[9] = 2;
-  UTRKDevice dev(port);
-  dev.address = 1;
-  ASSERT_EQ(pollRequest(dev, [&] { return dev.writeBlock(0x3101, kBankData, main.data(), 68); }), kResultDone);
-
-  SideMonitor mon(&dev);
-  mon.sideAAddress = 1;
-  mon.sideBAddress = 2;
-  mon.selectSide(true);
-  mon.nozzle = 1;
-  ScriptedOperator op;
-  EXPECT_EQ(sendFuellingCommand(mon, kFuelSetPrice, 4560, false, &op), kResultDone);
-  EXPECT_EQ(sendFuellingCommand(mon, kFuelLoadVolume, 150, false, &op), kResultDone);
-  EXPECT_EQ(op.alerts, (std::vector<std::string>{"Ok", "Ok"}));
-  const Bytes r = waitFor(1, 0x40, 2);
-  ASSERT_EQ(r[6], 0x40);
-  EXPECT_EQ(Bytes(r.begin() + 3, r.begin() + 6), (Bytes{0x00, 0x01, 0x50}));
-  EXPECT_EQ(status(1, 1)[6], 0x00);   // side A's nozzle 1 never moved
-  const Bytes ch = readRecord(0x2100, 72);   // channel 1: nozzle 1, side B
-  ASSERT_EQ(ch.size(), 72u);
-  EXPECT_EQ(le32(ch, 32), 4560u);
-  EXPECT_EQ(le32(ch, 55), 150u);
 }
 
 }  // namespace
