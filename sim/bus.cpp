@@ -74,8 +74,11 @@ void Bus::feed(const uint8_t* data, size_t n, uint64_t nowMs, std::vector<Outgoi
       }
       bool corrupted = false;
       if (!ev.reply.empty() && faults_.corruptProbability > 0 && chance(rng_) < faults_.corruptProbability) {
-        // One byte changed by a non-zero mask: the checksum of the reply always catches it.
-        std::uniform_int_distribution<size_t> pos(0, ev.reply.size() - 1);
+        // One byte changed by a non-zero mask, always one the reply's check covers: a block
+        // read's last byte follows its check and the tool ignores it, so it is never chosen.
+        const bool blockRead = ev.frame.size() > 2 && (ev.frame[2] & 0xF8) == 0x48;
+        const size_t last = ev.reply.size() - ((blockRead && ev.reply.size() > 1) ? 2 : 1);
+        std::uniform_int_distribution<size_t> pos(0, last);
         std::uniform_int_distribution<int> mask(1, 255);
         ev.reply[pos(rng_)] ^= static_cast<uint8_t>(mask(rng_));
         corrupted = true;

@@ -149,6 +149,14 @@ TEST(SimBus, CorruptionIsAlwaysCaughtAndDropAndDelayShapeTheOutgoingQueue) {
     ASSERT_EQ(r.size(), 4u);
     EXPECT_NE(sim::busChecksum(r.data(), 3), r[3]) << i;
   }
+  // A one-byte read with the checksum check: data, check and the trailing byte the tool
+  // ignores. The changed byte is always the data or the check, never the trailer.
+  line.bus.board(0).poke(0, 0x3101, 0x5A);
+  for (int i = 0; i < 500; ++i) {
+    const Bytes r = line.send(cat(header(1, 0x48), params({1, 0, 0x31, 0x00, 0x01, 0, 1})));
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_NE(sim::busChecksum(r.data(), 1), r[1]) << i;
+  }
   f = {};
   f.dropProbability = 0.5;
   f.delayMs = 40;
