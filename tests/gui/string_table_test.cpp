@@ -1,11 +1,12 @@
-// The string grid widget in a real window: storage across size changes, the in-place
-// editor's open/commit cycle driven through the table's own event callback, and drawing.
+// The string grid widget in a real window: storage across size changes, the in-place editor's
+// open/commit cycle driven through the table's own event callback, and drawing.
 #include <gtest/gtest.h>
 
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/fl_draw.H>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -41,36 +42,34 @@ class StringTableTest : public ::testing::Test {
     Fl::e_length = static_cast<int>(strlen(buf));
     cellEvent(FL_KEYBOARD, row, col);
   }
+  void commit(const char* text) {
+    table->editor()->value(text);
+    table->editor()->do_callback();  // Enter in the editor
+  }
 
   std::unique_ptr<Fl_Double_Window> win;
   Fl_StringTable* table = nullptr;
 };
 
-TEST_F(StringTableTest, CellsAreAddressedColumnFirstAndOutOfRangeIsIgnored) {
+TEST_F(StringTableTest, CellsAreAddressedColumnFirstAndKeptAcrossSizeChanges) {
   ASSERT_EQ(1, table->set_size(21, 10));
   EXPECT_EQ(21, table->rows());
   EXPECT_EQ(10, table->cols());
   ASSERT_NE(nullptr, table->set_cell(3, 20, "x"));
   EXPECT_STREQ("x", table->get_cell(3, 20));
   EXPECT_EQ(nullptr, table->get_cell(20, 3));
-  EXPECT_EQ(nullptr, table->set_cell(10, 0, "x"));
-  EXPECT_EQ(nullptr, table->get_cell(10, 0));
-  EXPECT_EQ(nullptr, table->set_cell(0, 21, "x"));
-  EXPECT_EQ(nullptr, table->set_cell(-1, 0, "x"));
-  EXPECT_EQ(nullptr, table->get_cell(0, -1));
-  // The widget keeps its own copy.
-  std::string text = "abc";
+  for (const auto& cr : {std::make_pair(10, 0), std::make_pair(0, 21), std::make_pair(-1, 0), std::make_pair(0, -1)}) {
+    EXPECT_EQ(nullptr, table->set_cell(cr.first, cr.second, "x")) << cr.first << "," << cr.second;
+    EXPECT_EQ(nullptr, table->get_cell(cr.first, cr.second)) << cr.first << "," << cr.second;
+  }
+  std::string text = "abc";  // the widget keeps its own copy
   table->set_cell(0, 0, text.c_str());
   text[0] = 'z';
   EXPECT_STREQ("abc", table->get_cell(0, 0));
-  // Replacing a text and emptying a cell.
-  table->set_cell(0, 0, "second");
-  EXPECT_STREQ("second", table->get_cell(0, 0));
   EXPECT_EQ(nullptr, table->set_cell(0, 0, nullptr));
   EXPECT_EQ(nullptr, table->get_cell(0, 0));
-}
 
-TEST_F(StringTableTest, GrowingKeepsOldCellsInPlaceAndShrinkingDropsThem) {
+  // Growing keeps cells and names in place; new ones are empty.
   ASSERT_EQ(1, table->set_size(1, 5));
   const char* texts[] = {"a0", "a1", "a2", "a3", "a4"};
   for (int c = 0; c < 5; ++c) {
@@ -85,22 +84,19 @@ TEST_F(StringTableTest, GrowingKeepsOldCellsInPlaceAndShrinkingDropsThem) {
     EXPECT_EQ(nullptr, table->get_cell(c, 1)) << c;
   }
   EXPECT_EQ(nullptr, table->get_cell(5, 0));
-  EXPECT_EQ(nullptr, table->get_cell(5, 1));
   EXPECT_EQ(nullptr, table->col_name(5));
   EXPECT_STREQ("R0", table->row_name(0));
   EXPECT_EQ(nullptr, table->row_name(1));
-
-  // One dimension at a time: columns 3 and 4 go, and come back empty.
+  // Shrinking one dimension drops its cells and names: they come back empty.
   table->set_size(1, 5);
   table->cols(3);
   EXPECT_EQ(1, table->rows());
   EXPECT_EQ(3, table->cols());
   table->cols(5);
   EXPECT_STREQ("a2", table->get_cell(2, 0));
-  EXPECT_EQ(nullptr, table->get_cell(3, 0));
-  EXPECT_EQ(nullptr, table->get_cell(4, 0));
-  EXPECT_EQ(nullptr, table->col_name(3));
   EXPECT_STREQ("a2", table->col_name(2));
+  EXPECT_EQ(nullptr, table->get_cell(3, 0));
+  EXPECT_EQ(nullptr, table->col_name(3));
   table->rows(0);
   table->rows(1);
   EXPECT_EQ(nullptr, table->get_cell(0, 0));
@@ -109,71 +105,55 @@ TEST_F(StringTableTest, GrowingKeepsOldCellsInPlaceAndShrinkingDropsThem) {
   EXPECT_EQ(1, table->rows());
 }
 
-TEST_F(StringTableTest, TypingAndEnterOpenTheEditorAndCommitWritesBack) {
-  table->set_size(1, 5);
+TEST_F(StringTableTest, TypingEnterAndClicksOpenTheEditorAndCommitWritesBack) {
+  table->set_size(2, 5);
+  table->col_header(1);
+  table->row_header(1);
   table->set_cell(2, 0, "123");
   showAndFlush();
   EXPECT_FALSE(table->editing());
-
+  // A typed character replaces the text, nothing selected.
   typeKey(0, 2, '7', "7");
   ASSERT_TRUE(table->editing());
   EXPECT_STREQ("7", table->get_cell(2, 0));
   EXPECT_STREQ("7", table->editor()->value());
-  EXPECT_EQ(table->editor()->position(), table->editor()->mark());  // nothing selected
+  EXPECT_EQ(table->editor()->position(), table->editor()->mark());
   EXPECT_EQ(0, table->edit_row());
   EXPECT_EQ(2, table->edit_col());
-
-  table->editor()->value("789");
-  table->editor()->do_callback();  // Enter in the editor
+  commit("789");
   EXPECT_FALSE(table->editing());
   EXPECT_STREQ("789", table->get_cell(2, 0));
-
-  // Enter opens the editor with the old text selected.
+  // Enter opens it with the old text selected; a control key neither edits nor changes.
   typeKey(0, 2, FL_Enter, "\r");
   ASSERT_TRUE(table->editing());
   EXPECT_STREQ("789", table->editor()->value());
   EXPECT_EQ(3, std::abs(table->editor()->position() - table->editor()->mark()));
-
-  // A control key neither edits nor changes the cell.
   table->finish_editing();
   typeKey(0, 1, FL_Left, "");
   EXPECT_FALSE(table->editing());
   EXPECT_EQ(nullptr, table->get_cell(1, 0));
-}
 
-TEST_F(StringTableTest, ClicksMoveTheEditorAndHeadersCommit) {
-  table->set_size(2, 3);
-  table->col_header(1);
-  table->row_header(1);
-  table->set_cell(0, 0, "old");
-  showAndFlush();
-
-  cellEvent(FL_PUSH, 0, 0);
+  // A click edits the cell; a click on another commits the first and edits the second.
+  cellEvent(FL_PUSH, 0, 2);
   ASSERT_TRUE(table->editing());
-  EXPECT_STREQ("old", table->editor()->value());
-  EXPECT_TRUE(table->is_selected(0, 0));
+  EXPECT_TRUE(table->is_selected(0, 2));
+  EXPECT_STREQ("789", table->editor()->value());
   table->editor()->value("new");
-
-  // A click on another cell commits the first one and edits the second.
-  cellEvent(FL_PUSH, 1, 2);
-  EXPECT_STREQ("new", table->get_cell(0, 0));
+  cellEvent(FL_PUSH, 1, 4);
+  EXPECT_STREQ("new", table->get_cell(2, 0));
   ASSERT_TRUE(table->editing());
   EXPECT_EQ(1, table->edit_row());
-  EXPECT_EQ(2, table->edit_col());
+  EXPECT_EQ(4, table->edit_col());
   EXPECT_STREQ("", table->editor()->value());
-  table->editor()->value("b");
-
-  cellEvent(FL_PUSH, -1, 1, Fl_Table::CONTEXT_COL_HEADER);
-  EXPECT_FALSE(table->editing());
-  EXPECT_STREQ("b", table->get_cell(2, 1));
-
-  cellEvent(FL_PUSH, 0, 1);
-  table->editor()->value("c");
-  cellEvent(FL_PUSH, 1, -1, Fl_Table::CONTEXT_ROW_HEADER);
-  EXPECT_FALSE(table->editing());
-  EXPECT_STREQ("c", table->get_cell(1, 0));
-
-  // A release is no edit request.
+  // Header clicks commit and close the editor; a release is no edit request.
+  for (auto ctx : {Fl_Table::CONTEXT_COL_HEADER, Fl_Table::CONTEXT_ROW_HEADER}) {
+    cellEvent(FL_PUSH, 1, 4);
+    table->editor()->value("b");
+    cellEvent(FL_PUSH, ctx == Fl_Table::CONTEXT_ROW_HEADER ? 1 : -1, ctx == Fl_Table::CONTEXT_COL_HEADER ? 1 : -1, ctx);
+    EXPECT_FALSE(table->editing());
+    EXPECT_STREQ("b", table->get_cell(4, 1));
+    table->set_cell(4, 1, nullptr);
+  }
   cellEvent(FL_RELEASE, 1, 1);
   EXPECT_FALSE(table->editing());
 }
@@ -188,25 +168,22 @@ TEST_F(StringTableTest, EditCellRemovedWhileEditingAndClearKeepTheEditorUsable) 
   table->finish_editing();
   EXPECT_FALSE(table->editing());
   EXPECT_EQ(nullptr, table->get_cell(0, 0));
-
   table->clear();
   EXPECT_EQ(0, table->rows());
   EXPECT_EQ(0, table->cols());
   table->set_size(1, 2);
   cellEvent(FL_PUSH, 0, 1);
   ASSERT_TRUE(table->editing());
-  table->editor()->value("ok");
-  table->editor()->do_callback();
+  commit("ok");
   EXPECT_STREQ("ok", table->get_cell(1, 0));
 }
 
-// Reads the window's pixels back and counts those of one colour inside a rectangle.
+// Counts the pixels of one colour the window shows inside a rectangle.
 int countPixels(Fl_Window* w, int x, int y, int cw, int ch, uchar r, uchar g, uchar b) {
   w->make_current();
   std::unique_ptr<uchar[]> img(fl_read_image(nullptr, x, y, cw, ch));
   int n = 0;
-  for (int i = 0; i < cw * ch; ++i)
-    if (img[i * 3] == r && img[i * 3 + 1] == g && img[i * 3 + 2] == b) ++n;
+  for (int i = 0; i < cw * ch; ++i) n += img[i * 3] == r && img[i * 3 + 1] == g && img[i * 3 + 2] == b;
   return n;
 }
 
@@ -218,13 +195,9 @@ TEST_F(StringTableTest, EmptyCellDrawsOnlyItsBox) {
   table->set_cell(0, 0, "WWWW");
   table->set_selection(-1, -1, -1, -1);
   showAndFlush();
-  int X, Y, W, H;
-  // Cell rectangles are relative to the window.
-  X = table->x() + 1 + 0;
-  Y = table->y() + 1;
-  W = 100;
-  H = 24;
-  // Filled cell: red glyphs; empty cell next to it: no red at all, but its white box.
+  // Cell rectangles relative to the window: red glyphs in the filled one, none in the empty
+  // one next to it, which still shows its white box.
+  const int X = table->x() + 1, Y = table->y() + 1, W = 100, H = 24;
   EXPECT_GT(countPixels(win.get(), X, Y, W, H, 255, 0, 0), 20);
   EXPECT_EQ(0, countPixels(win.get(), X + W, Y, W, H, 255, 0, 0));
   EXPECT_GT(countPixels(win.get(), X + W + 4, Y + 4, W - 8, H - 8, 255, 255, 255), (W - 8) * (H - 8) / 2);
