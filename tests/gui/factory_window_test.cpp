@@ -1,9 +1,11 @@
 // The factory settings window: Open's resets, the nozzle count proposing AZT addresses, the
-// pump type's description and "Astra" rule, and presets written to korvane-sim by its button.
+// pump type's description and "Astra" rule, presets written to korvane-sim by its button, and
+// the admin password guarding its writes and the channel window's.
 #include "gui_test.h"
 
 #include "settings/presets.h"
 #include "settings/settings_state.h"
+#include "ui/chan_form.h"
 #include "ui/factory_form.h"
 
 namespace {
@@ -132,26 +134,44 @@ TEST_F(FactoryPresetTest, PresetsWriteTheirRecordsAfterTheControllerClear) {
   w.apply_button->do_callback();
   EXPECT_EQ(Strings{"All ok"}, sim.op.alerts);
   writes = blockWrites(sent);
-  EXPECT_EQ(3, std::count_if(writes.begin(), writes.end(),
-                             [](const std::pair<int, uint32_t>& wr) { return wr.first == 0 && wr.second != kRestartRegister; }));
+  EXPECT_EQ(3, std::count_if(writes.begin(), writes.end(), [](const std::pair<int, uint32_t>& wr) {
+              return wr.first == 0 && wr.second != kRestartRegister;
+            }));
 }
 
-TEST(FactoryPresetPassword, WrongAdminPasswordWritesNothing) {
+TEST(AdminPassword, AWrongOneWritesNothingFromTheChannelOrFactoryWindowAndTheRightOneWrites) {
   SimBoard sim({"--admin-password", "4321"});
   ASSERT_TRUE(sim.ready());
+  sim.session.passwordStatus[0] = 1;  // the board has an admin password set
+  const std::vector<uint8_t> channelBefore = sim.read(0x2000, 72), mainBefore = sim.read(0x3101, 68);
   SettingsState st;
-  xFactorySet w(707, 377, "Factory settings");
-  w.session = &sim.session;
-  w.settings = &st;
-  sim.session.passwordStatus[0] = 1;
-  const std::vector<uint8_t> before = sim.read(0x3101, 68);
-  w.open();
-  choose(w.pump_type, kPumpTokheim);
+  xFactorySet factory(707, 377, "Factory settings");
+  factory.session = &sim.session;
+  factory.settings = &st;
+  factory.open();
+  choose(factory.pump_type, kPumpTokheim);
   sim.op.textAnswers = {"1111"};
-  w.apply_button->do_callback();
+  factory.apply_button->do_callback();
   EXPECT_EQ(Strings{"Wrong password"}, sim.op.alerts);
-  EXPECT_EQ(before, sim.read(0x3101, 68));
-  EXPECT_EQ(0, w.progress->value());
+  EXPECT_EQ(mainBefore, sim.read(0x3101, 68));
+  EXPECT_EQ(0, factory.progress->value());
+
+  ChannelCopies copies;
+  xChanForm chan(811, 568, "Channel settings");
+  chan.attach(&sim.session, &copies, [] { return 1; });
+  chan.open();
+  chan.price->value("45.60");
+  sim.op.alerts.clear();
+  sim.op.textAnswers = {"1111"};
+  chan.save_button->do_callback();
+  EXPECT_EQ(Strings{"Wrong password"}, sim.op.alerts);
+  EXPECT_EQ(channelBefore, sim.read(0x2000, 72));
+  sim.op.textAnswers = {"4321"};
+  chan.save_button->do_callback();
+  EXPECT_EQ((Strings{"Wrong password", "Write ok"}), sim.op.alerts);
+  const std::vector<uint8_t> b = sim.read(0x2000, 72);
+  ASSERT_EQ(72u, b.size());
+  EXPECT_EQ(4560, b[32] | b[33] << 8);
 }
 
 }  // namespace

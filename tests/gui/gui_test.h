@@ -78,7 +78,8 @@ class SimBoard {
   UTRKDevice& dev() { return *dev_; }
 
   int write(uint32_t address, const std::vector<uint8_t>& bytes) {
-    return pollRequest(*dev_, [&] { return dev_->writeBlock(address, kBankData, bytes.data(), uint8_t(bytes.size())); });
+    UTRKDevice& d = *dev_;
+    return pollRequest(d, [&] { return d.writeBlock(address, kBankData, bytes.data(), uint8_t(bytes.size())); });
   }
   template <class Record>
   int write(uint32_t address, const Record& r) {
@@ -86,8 +87,9 @@ class SimBoard {
   }
   std::vector<uint8_t> read(uint32_t address, uint8_t count) {
     std::vector<uint8_t> out(count);
-    const int r = pollRequest(*dev_, [&] { return dev_->readBlock(address, kBankData, count, out.data(), kCheckCrc, 0); });
-    if (r != kResultDone) out.clear();
+    UTRKDevice& d = *dev_;
+    if (pollRequest(d, [&] { return d.readBlock(address, kBankData, count, out.data(), kCheckCrc, 0); }) != kResultDone)
+      out.clear();
     return out;
   }
 
