@@ -19,6 +19,7 @@ echo "== normal build"
 run_config build
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  LSAN_OPTIONS=suppressions=$(pwd)/tests/lsan.supp:print_suppressions=0 \
   run_config build-asan -DKORVANE_SANITIZE=ON
 
 # ==== fuzzing (reliability): every libFuzzer harness for a short, bounded run ====
