@@ -102,16 +102,23 @@ int identifyBoard(BoardSession& s, uint8_t address, bool quiet) {
     if (s.onPumpAddress) s.onPumpAddress(id[0]);
   }
 
-  char text[kTextIdBufferSize] = {};
-  r = pollRequest(dev, [&] { return dev.readTextId(text); });
-  if (r != kResultDone) {
+  std::string text;
+  if (readBoardTextId(dev, &text) != kResultDone) {
     logIf(s, false, "Cannot read text identifier");
     return 0;
   }
-  s.bootMode = std::strstr(text, "boot load") != nullptr;
-  s.textId = codePageToUtf8(std::string(text), kCodePageBoardText);
+  // The marker is plain ASCII, which the code-page conversion leaves as it was.
+  s.bootMode = text.find("boot load") != std::string::npos;
+  s.textId = text;
   if (s.op) s.op->logLine(s.textId);
   return 1;
+}
+
+int readBoardTextId(UTRKDevice& dev, std::string* utf8) {
+  char text[kTextIdBufferSize] = {};
+  const int r = pollRequest(dev, [&] { return dev.readTextId(text); });
+  if (r == kResultDone && utf8) *utf8 = codePageToUtf8(std::string(text), kCodePageBoardText);
+  return r;
 }
 
 int enterAdminPassword(BoardSession& s, bool askOld) {

@@ -42,6 +42,9 @@ int readLastStatus(BoardSession& s);
 // "Password entry locked", "Write error"), untranslated.
 const char* lastErrorMessage(int code);
 
+// Reads the text identifier of the board at dev.address into *utf8 (board code page turned
+// into UTF-8). Returns kResultDone or the failing result code; *utf8 is untouched on failure.
+int readBoardTextId(UTRKDevice& dev, std::string* utf8);
 // Identification procedure; 1 when a supported board answered.
 int identifyBoard(BoardSession& s, uint8_t address, bool quiet);
 // Admin log-in before a settings write; 1 when accepted or no password is set.

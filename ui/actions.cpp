@@ -29,8 +29,6 @@ constexpr uint32_t kSipAddressRegister = 0x35;
 constexpr uint8_t kSipAddressBytes = 12;
 constexpr int kIoBitsUsed = 6;
 constexpr uint8_t kExtraNoLitresFlag = 0x10;   // extra record byte 8: counters without litres
-constexpr int kTextIdBufferSize = 129;         // readTextId: 128 characters and a NUL
-constexpr int kCodePageBoardText = 866;
 
 // The side monitor's timer as a toolkit timeout on the GUI thread. Arming drops a pending
 // one first, so there is never more than one.
@@ -456,9 +454,8 @@ void xMainForm::run_extended_firmware_update() {
     return;
   }
   const int kind = out[1];
-  char text[kTextIdBufferSize] = {};
-  if (pollRequest(dev, [&] { return dev.readTextId(text); }) == 1)
-    op.logLine(codePageToUtf8(std::string(text), kCodePageBoardText));
+  std::string text;
+  if (readBoardTextId(dev, &text) == kResultDone) op.logLine(text);
   dev.address = keep;
   remember_update_target(target);
   const char* filter = nullptr;
