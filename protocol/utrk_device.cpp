@@ -146,9 +146,7 @@ int UTRKDevice::identify(uint8_t out[3], uint8_t addr) {
     putHeader(frame, target, kCmdIdentify);
     requestState = kRequestExchanging;
   }
-  int r = transact(frame, kHeaderLength, 4);
-  if (r == kResultInProgress) return r;
-  requestState = 0;
+  const int r = exchange(kHeaderLength, 4);
   if (r != kResultDone) return r;
   if (frameChecksum(frame, 3) != frame[3]) return kResultChecksum;
   // Only a question to every board may be answered from another address; anything else is
@@ -170,9 +168,7 @@ int UTRKDevice::readTextId(char* text) {
     frame[4] = kTextIdSelector;
     requestState = kRequestExchanging;
   }
-  int r = transact(frame, kHeaderLength + 1, kExpectText);
-  if (r == kResultInProgress) return r;
-  requestState = 0;
+  const int r = exchange(kHeaderLength + 1, kExpectText);
   if (r == kResultDone && text) {
     size_t n = strnlen(reinterpret_cast<const char*>(frame), kTextMaxChars);
     std::memcpy(text, frame, n);
@@ -199,9 +195,7 @@ int UTRKDevice::readBlock(uint32_t blockAddress, uint8_t bank, uint8_t count, ui
     putParams(frame, p);
     requestState = kRequestExchanging;
   }
-  int r = transact(frame, kParamFrameLength, count + checkLength + 1);
-  if (r == kResultInProgress) return r;
-  requestState = 0;
+  const int r = exchange(kParamFrameLength, count + checkLength + 1);
   if (r != kResultDone) return r;
   // The byte after the check carries nothing the tool relies on. The data reach the caller
   // only once the check matched: a record that failed its check must not overwrite the
@@ -238,9 +232,7 @@ int UTRKDevice::writeBlock(uint32_t blockAddress, uint8_t bank, const uint8_t* d
     }
     requestState = kRequestExchanging;
   }
-  int r = transact(frame, length, expect);
-  if (r == kResultInProgress) return r;
-  requestState = 0;
+  const int r = exchange(length, expect);
   if (r != kResultDone) return r;
   // Short writes are acknowledged by the arrival of their reply; longer ones carry a status.
   // That status is decoded like every other one: a board answering 0xFE (rejected value) or
@@ -258,9 +250,7 @@ int UTRKDevice::setAddress(uint8_t newAddress) {
     frame[5] = frameChecksum(frame + 4, 1);
     requestState = kRequestExchanging;
   }
-  int r = transact(frame, 6, 1);
-  if (r == kResultInProgress) return r;
-  requestState = 0;
+  int r = exchange(6, 1);
   if (r != kResultDone) return r;
   r = decodeStatus(frame[0]);
   if (r == kResultDone) address = newAddress;
@@ -283,9 +273,7 @@ int UTRKDevice::setBaudRate(uint32_t baud) {
     frame[5] = frameChecksum(frame + 4, 1);
     requestState = kRequestExchanging;
   }
-  int r = transact(frame, 6, 1);
-  if (r == kResultInProgress) return r;
-  requestState = 0;
+  const int r = exchange(6, 1);
   if (r != kResultDone) return r;
   return decodeStatus(frame[0]);
 }
@@ -295,9 +283,7 @@ int UTRKDevice::readClock(ClockValue* out) {
     putHeader(frame, address, kCmdReadClock);
     requestState = kRequestExchanging;
   }
-  int r = transact(frame, kHeaderLength, 8);
-  if (r == kResultInProgress) return r;
-  requestState = 0;
+  const int r = exchange(kHeaderLength, 8);
   if (r != kResultDone) return r;
   if (frameChecksum(frame, 7) != frame[7]) return kResultChecksum;
   if (out) {
@@ -332,9 +318,7 @@ int UTRKDevice::writeClock(const ClockValue& in) {
     putParams(frame, p);
     requestState = kRequestExchanging;
   }
-  int r = transact(frame, kParamFrameLength, 1);
-  if (r == kResultInProgress) return r;
-  requestState = 0;
+  const int r = exchange(kParamFrameLength, 1);
   if (r != kResultDone) return r;
   return decodeStatus(frame[0]);
 }
@@ -349,11 +333,15 @@ int UTRKDevice::writeClockCorrection(int value) {
     putParams(frame, p);
     requestState = kRequestExchanging;
   }
-  int r = transact(frame, kParamFrameLength, 1);
-  if (r == kResultInProgress) return r;
-  requestState = 0;
+  const int r = exchange(kParamFrameLength, 1);
   if (r != kResultDone) return r;
   return decodeStatus(frame[0]);
+}
+
+int UTRKDevice::exchange(int length, int expect) {
+  const int r = transact(frame, length, expect);
+  if (r != kResultInProgress) requestState = 0;
+  return r;
 }
 
 bool UTRKDevice::isBusy() const { return requestState != 0; }

@@ -66,6 +66,9 @@ class UTRKDevice {
                 uint8_t checkMode, uint8_t param);
   int writeBlock(uint32_t address, uint8_t bank, const uint8_t* data, uint8_t count);
   int transact(uint8_t* request, int length, int expect);
+  // transact on the frame buffer for the request in flight: once the exchange has ended
+  // (any result but kResultInProgress) the request is over and the handle is free again.
+  int exchange(int length, int expect);
 
   uint32_t identExtra = 0;
   int32_t checkLength = 0;
