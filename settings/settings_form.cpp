@@ -473,40 +473,38 @@ CollectResult collectMainSettings(const MainSettingsForm& f, MainSettings* out) 
 
 // ---------------------------------------------------------------- coupled controls
 
-void onImmediateStartChosen(MainSettingsForm* f) {
-  f->textOf(MainControl::SlowStart) = "25500";
-  f->onOf(MainControl::ImmediateStart) = true;
-  f->onOf(MainControl::Start20ml) = false;
-}
-
-void onStart20mlChosen(MainSettingsForm* f) {
-  f->textOf(MainControl::SlowStart) = "0";
-  f->onOf(MainControl::Start20ml) = true;
-  f->onOf(MainControl::ImmediateStart) = false;
-}
-
+// Each pair of options stands for a value of its field: choosing one writes the value, and
+// the options then follow the field exactly as when the value is typed.
 void onSlowStartEdited(MainSettingsForm* f) {
   const int64_t v = parseLeadingInt(f->textOf(MainControl::SlowStart));
   f->onOf(MainControl::ImmediateStart) = v == kSlowStartImmediate;
   f->onOf(MainControl::Start20ml) = v == 0;
 }
 
-void onNoCountingChosen(MainSettingsForm* f) {
-  f->textOf(MainControl::OverfillBuffer) = "2550";
-  f->onOf(MainControl::NoCounting) = true;
-  f->onOf(MainControl::Count3Seconds) = false;
+void onImmediateStartChosen(MainSettingsForm* f) {
+  f->textOf(MainControl::SlowStart) = std::to_string(kSlowStartImmediate);
+  onSlowStartEdited(f);
 }
 
-void onCount3SecondsChosen(MainSettingsForm* f) {
-  f->textOf(MainControl::OverfillBuffer) = "2540";
-  f->onOf(MainControl::Count3Seconds) = true;
-  f->onOf(MainControl::NoCounting) = false;
+void onStart20mlChosen(MainSettingsForm* f) {
+  f->textOf(MainControl::SlowStart) = "0";
+  onSlowStartEdited(f);
 }
 
 void onOverfillBufferEdited(MainSettingsForm* f) {
   const int64_t v = parseLeadingInt(f->textOf(MainControl::OverfillBuffer));
   f->onOf(MainControl::NoCounting) = v == kOverfillNoCounting;
   f->onOf(MainControl::Count3Seconds) = v == kOverfillCount3s;
+}
+
+void onNoCountingChosen(MainSettingsForm* f) {
+  f->textOf(MainControl::OverfillBuffer) = std::to_string(kOverfillNoCounting);
+  onOverfillBufferEdited(f);
+}
+
+void onCount3SecondsChosen(MainSettingsForm* f) {
+  f->textOf(MainControl::OverfillBuffer) = std::to_string(kOverfillCount3s);
+  onOverfillBufferEdited(f);
 }
 
 void applyExclusiveOptions(std::array<bool, 11>* modes2) {
