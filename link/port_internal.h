@@ -59,6 +59,9 @@ void closeSocket(intptr_t& fd);  // shuts down and closes; sets fd to -1
 // Sends all bytes on a non-blocking socket, waiting a bounded time while the peer's
 // window is full. false on failure or stall (the caller drops the connection).
 bool sendAll(int fd, const uint8_t* data, size_t count);
+// The decimal port number of a TCP port name ("TCPC_host:PORT", "TCPS_PORT"): digits only,
+// at most 65535. Port 0 is taken only when allowZero (a listener on any free port).
+bool parseTcpPortNumber(const char* text, bool allowZero, uint16_t* port);
 
 // ---- clock ----
 // Real monotonic milliseconds, unaffected by the fake clock (for bounds on real waits).

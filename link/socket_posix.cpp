@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "link/port_internal.h"
 
@@ -63,5 +64,17 @@ bool sendAll(int fd, const uint8_t* data, size_t count) {
     }
     return false;
   }
+  return true;
+}
+
+bool parseTcpPortNumber(const char* text, bool allowZero, uint16_t* port) {
+  if (*text == '\0' || std::strlen(text) > 5) return false;
+  unsigned long v = 0;
+  for (const char* p = text; *p; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    v = v * 10 + static_cast<unsigned long>(*p - '0');
+  }
+  if ((v == 0 && !allowZero) || v > 65535) return false;
+  *port = static_cast<uint16_t>(v);
   return true;
 }

@@ -22,18 +22,6 @@ constexpr uint32_t kTcpReconnectPauseMs = 100;
 // connect is started.
 constexpr int kRetrySlot = 0;
 
-bool parsePort(const char* text, uint16_t* port) {
-  if (*text == '\0' || std::strlen(text) > 5) return false;
-  unsigned long v = 0;
-  for (const char* p = text; *p; ++p) {
-    if (*p < '0' || *p > '9') return false;
-    v = v * 10 + static_cast<unsigned long>(*p - '0');
-  }
-  if (v == 0 || v > 65535) return false;
-  *port = static_cast<uint16_t>(v);
-  return true;
-}
-
 void setSocket(PortEntry& e, intptr_t fd) {
   e.handle = fd;
   e.clientSocket[0] = fd;
@@ -64,7 +52,7 @@ int clientOpen(PortEntry& e) {
   in_addr ip{};
   if (inet_pton(AF_INET, address, &ip) != 1) return kPortOpenBadName;
   uint16_t tcpPort = 0;
-  if (!parsePort(colon + 1, &tcpPort)) return kPortOpenBadName;
+  if (!parseTcpPortNumber(colon + 1, false, &tcpPort)) return kPortOpenBadName;
   for (auto& s : e.clientSocket) s = -1;
   const int fd = makeStreamSocket();
   if (fd < 0) return kPortOpenBadName;

@@ -16,23 +16,11 @@ namespace {
 constexpr size_t kTcpServerPrefixLength = 5;  // "TCPS_"
 constexpr int kTcpListenBacklog = 5;
 
-bool parseListenPort(const char* text, uint16_t* port) {
-  if (*text == '\0' || std::strlen(text) > 5) return false;
-  unsigned long v = 0;
-  for (const char* p = text; *p; ++p) {
-    if (*p < '0' || *p > '9') return false;
-    v = v * 10 + static_cast<unsigned long>(*p - '0');
-  }
-  if (v > 65535) return false;
-  *port = static_cast<uint16_t>(v);
-  return true;
-}
-
 void dropClient(PortEntry& e, int slot) { closeSocket(e.clientSocket[slot]); }
 
 int serverOpen(PortEntry& e) {
   uint16_t listenPort = 0;
-  if (!parseListenPort(e.name + kTcpServerPrefixLength, &listenPort)) return kPortOpenBadName;
+  if (!parseTcpPortNumber(e.name + kTcpServerPrefixLength, true, &listenPort)) return kPortOpenBadName;
   for (auto& s : e.clientSocket) s = -1;
   const int fd = makeStreamSocket();
   if (fd < 0) return kPortOpenBadName;
