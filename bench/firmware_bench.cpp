@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_paths.h"
 #include "firmware/boot_update.h"
 #include "link/port.h"
 #include "link/tick.h"
@@ -37,14 +38,6 @@ class QuietOperator : public Operator {
   void logReplaceTail(size_t, const std::string&) override {}
   void clearLog() override {}
 };
-
-std::string selfDir() {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  std::string p(buf, static_cast<size_t>(n));
-  return p.substr(0, p.rfind('/'));
-}
 
 pid_t startSim(const std::string& sim, const std::string& pty, uint32_t baud) {
   unlink(pty.c_str());
@@ -125,7 +118,7 @@ bool runOnce(const std::string& sim, uint32_t baud, const std::string& image, do
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string sim = selfDir() + "/korvane-sim";
+  std::string sim = bench::besideSelf("korvane-sim");
   unsigned kib = 128;
   std::vector<uint32_t> rates;
   for (int i = 1; i < argc; ++i) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/bench_paths.h"
 #include "link/port.h"
 #include "link/tick.h"
 #include "protocol/board.h"
@@ -29,14 +30,6 @@ constexpr int kSimStartTimeoutMs = 5000;
 constexpr int kConnectTimeoutMs = 3000;
 
 using Clock = std::chrono::steady_clock;
-
-std::string selfDir() {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  std::string p(buf, static_cast<size_t>(n));
-  return p.substr(0, p.rfind('/'));
-}
 
 // Starts the simulator on a free port it picks itself and reads that port from its first
 // line of output.
@@ -72,7 +65,7 @@ pid_t startSim(const std::string& sim, int* tcpPort) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string sim = selfDir() + "/korvane-sim";
+  std::string sim = bench::besideSelf("korvane-sim");
   for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--sim" && i + 1 < argc) sim = argv[++i];
   }

@@ -3,26 +3,16 @@
 // counts as a table and exits 1 when any result is undefined, wrong or late.
 // Usage: soak [--sim PATH] [--ops N] [--seconds S] [--drop P] [--corrupt P] [--sim-delay MS]
 //             [--cut P] [--delay P] [--seed N]
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "bench/bench_paths.h"
 #include "bench/soak.h"
-
-namespace {
-std::string besideMe(const char* name) {
-  char self[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return name;
-  std::string path(self, static_cast<size_t>(n));
-  return path.substr(0, path.rfind('/') + 1) + name;
-}
-}  // namespace
 
 int main(int argc, char** argv) {
   soak::Config cfg;
-  cfg.simPath = besideMe("korvane-sim");
+  cfg.simPath = bench::besideSelf("korvane-sim");
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
