@@ -25,10 +25,6 @@ inline void putU32(uint8_t* p, uint32_t v) { putLE(p, 4, v); }
 inline uint64_t getU64(const uint8_t* p) {
   return static_cast<uint64_t>(getLE(p, 4)) | (static_cast<uint64_t>(getLE(p + 4, 4)) << 32);
 }
-inline void putU64(uint8_t* p, uint64_t v) {
-  putLE(p, 4, static_cast<uint32_t>(v));
-  putLE(p + 4, 4, static_cast<uint32_t>(v >> 32));
-}
 
 // Where a field lies in a record.
 struct FieldRef {
