@@ -171,6 +171,7 @@ TEST(ChanTable, ReadsFillOneColumnEachWrapAfterTenAndShowFailuresInRed) {
   t.read_once();
   EXPECT_EQ(FL_RED, t.table->cell_textcolor);
   EXPECT_EQ("1234", cell(t.table, second, 15));
+  screenshot(&t, "channel_variables_failed_read");
   t.hide();
 }
 
