@@ -197,16 +197,24 @@ static int64_t appendDigit(int64_t v, int digit) {
   return v >= kParseCap / 10 ? kParseCap : v * 10 + digit;
 }
 
-int64_t parseLeadingInt(const std::string& text) {
-  const char* p = text.c_str();
+// Reads leading spaces, an optional sign and the integer digits (saturating); returns the
+// position after them.
+static const char* readSignedDigits(const char* p, bool* neg, int64_t* v) {
   while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
-  bool neg = false;
-  if (*p == '+' || *p == '-') neg = (*p++ == '-');
-  int64_t v = 0;
+  *neg = false;
+  if (*p == '+' || *p == '-') *neg = (*p++ == '-');
+  *v = 0;
   while (std::isdigit(static_cast<unsigned char>(*p))) {
-    v = appendDigit(v, *p - '0');
+    *v = appendDigit(*v, *p - '0');
     ++p;
   }
+  return p;
+}
+
+int64_t parseLeadingInt(const std::string& text) {
+  bool neg;
+  int64_t v;
+  readSignedDigits(text.c_str(), &neg, &v);
   return neg ? -v : v;
 }
 
@@ -215,15 +223,9 @@ uint32_t parseUnsigned(const std::string& text) {
 }
 
 int64_t parseScaledDecimal(const std::string& text, unsigned decimals) {
-  const char* p = text.c_str();
-  while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
-  bool neg = false;
-  if (*p == '+' || *p == '-') neg = (*p++ == '-');
-  int64_t v = 0;
-  while (std::isdigit(static_cast<unsigned char>(*p))) {
-    v = appendDigit(v, *p - '0');
-    ++p;
-  }
+  bool neg;
+  int64_t v;
+  const char* p = readSignedDigits(text.c_str(), &neg, &v);
   unsigned taken = 0;
   if (*p == '.' || *p == ',') {
     ++p;
