@@ -22,8 +22,8 @@ namespace {
 constexpr const char* kDomain = "korvane_v3";
 constexpr uint32_t kMoMagic = 0x950412deu;
 
-std::vector<std::string> gKeys;     // every source text of the catalog
-std::vector<std::string> gMisses;   // texts the catalog does not have
+std::vector<std::string> gKeys;    // every source text of the catalog
+std::vector<std::string> gMisses;  // texts the catalog does not have
 std::string gTempDir;
 
 bool readFile(const char* path, std::vector<char>* out) {

@@ -64,8 +64,8 @@ Stats statsOf(std::vector<double> us) {
 }
 
 void printResult(const char* label, const Stats& s, int failures) {
-  std::printf("RESULT label=%s n=%d median_us=%.2f p99_us=%.2f rate_per_s=%.0f failures=%d\n", label,
-              s.n, s.median, s.p99, s.ratePerS, failures);
+  std::printf("RESULT label=%s n=%d median_us=%.2f p99_us=%.2f rate_per_s=%.0f failures=%d\n",
+              label, s.n, s.median, s.p99, s.ratePerS, failures);
 }
 
 // The reply a board gives to the main-settings read: the record, its CRC, one more byte.
@@ -368,8 +368,9 @@ int benchPeer(const std::string& hostPort, int n) {
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: exchange_bench tcp|pty [--n N] [--no-pin]\n"
-                       "       exchange_bench --peer HOST:PORT [--n N]\n");
+  std::fprintf(stderr,
+               "usage: exchange_bench tcp|pty [--n N] [--no-pin]\n"
+               "       exchange_bench --peer HOST:PORT [--n N]\n");
   return 2;
 }
 

@@ -110,12 +110,14 @@ int main(int argc, char** argv) {
       }
     }
     const double allowedMs = silent * static_cast<double>(kIdentifyBudgetMs) + answeredMs;
-    std::printf("scan 1..32: %d found, %d silent; total %.1f ms; silent %.1f ms (worst %.1f ms, "
-                "budget %u ms each); answered %.2f ms\n",
-                found, silent, totalMs, silentMs, worstSilentMs, kIdentifyBudgetMs, answeredMs);
+    std::printf(
+        "scan 1..32: %d found, %d silent; total %.1f ms; silent %.1f ms (worst %.1f ms, "
+        "budget %u ms each); answered %.2f ms\n",
+        found, silent, totalMs, silentMs, worstSilentMs, kIdentifyBudgetMs, answeredMs);
     std::printf("RESULT label=scan32 total_ms=%.1f baseline_ms=%.1f ratio=%.4f found=%d\n", totalMs,
                 allowedMs, totalMs / allowedMs, found);
-    if (!right || found != 2) std::fprintf(stderr, "the boards at 1 and 5 were not found exactly\n");
+    if (!right || found != 2)
+      std::fprintf(stderr, "the boards at 1 and 5 were not found exactly\n");
     rc = right && found == 2 ? 0 : 1;
     portClose(port);
   }

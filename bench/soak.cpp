@@ -21,15 +21,24 @@ int main(int argc, char** argv) {
       return 2;
     }
     ++i;
-    if (a == "--sim") cfg.simPath = v;
-    else if (a == "--ops") cfg.operations = std::atoi(v);
-    else if (a == "--seconds") cfg.seconds = static_cast<uint32_t>(std::atoi(v));
-    else if (a == "--drop") cfg.drop = std::atof(v);
-    else if (a == "--corrupt") cfg.corrupt = std::atof(v);
-    else if (a == "--sim-delay") cfg.simDelayMs = std::atoi(v);
-    else if (a == "--cut") cfg.cut = std::atof(v);
-    else if (a == "--delay") cfg.delay = std::atof(v);
-    else if (a == "--seed") cfg.seed = static_cast<uint32_t>(std::atoi(v));
+    if (a == "--sim")
+      cfg.simPath = v;
+    else if (a == "--ops")
+      cfg.operations = std::atoi(v);
+    else if (a == "--seconds")
+      cfg.seconds = static_cast<uint32_t>(std::atoi(v));
+    else if (a == "--drop")
+      cfg.drop = std::atof(v);
+    else if (a == "--corrupt")
+      cfg.corrupt = std::atof(v);
+    else if (a == "--sim-delay")
+      cfg.simDelayMs = std::atoi(v);
+    else if (a == "--cut")
+      cfg.cut = std::atof(v);
+    else if (a == "--delay")
+      cfg.delay = std::atof(v);
+    else if (a == "--seed")
+      cfg.seed = static_cast<uint32_t>(std::atoi(v));
     else {
       std::fprintf(stderr, "unknown option %s\n", a.c_str());
       return 2;

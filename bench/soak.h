@@ -31,7 +31,7 @@
 
 namespace soak {
 
-constexpr uint32_t kRegionAddress = 0x6000;   // a scratch area of the data space
+constexpr uint32_t kRegionAddress = 0x6000;  // a scratch area of the data space
 constexpr int kRegionBytes = 512;
 constexpr int kMaxBlockBytes = 40;
 constexpr uint32_t kSimReadyTimeoutMs = 5000;
@@ -44,30 +44,30 @@ constexpr int kVerifyAttempts = 40;
 constexpr int kProxyPollMs = 5;
 
 struct Config {
-  std::string simPath;         // korvane-sim
+  std::string simPath;  // korvane-sim
   int operations = 2000;
-  uint32_t seconds = 240;      // stop starting operations after this
-  double drop = 0.05;          // the simulator drops a reply
-  double corrupt = 0.05;       // the simulator changes one byte of a reply
-  int simDelayMs = 3;          // every reply this late
-  double cut = 0.01;           // the proxy cuts the connection on a forwarded chunk
-  double delay = 0.05;         // the proxy holds a chunk back
-  uint32_t maxDelayMs = 150;   // ... for up to this long (below the shortest reply budget)
+  uint32_t seconds = 240;     // stop starting operations after this
+  double drop = 0.05;         // the simulator drops a reply
+  double corrupt = 0.05;      // the simulator changes one byte of a reply
+  int simDelayMs = 3;         // every reply this late
+  double cut = 0.01;          // the proxy cuts the connection on a forwarded chunk
+  double delay = 0.05;        // the proxy holds a chunk back
+  uint32_t maxDelayMs = 150;  // ... for up to this long (below the shortest reply budget)
   uint32_t seed = 1;
 };
 
 struct Report {
   int reads = 0, writes = 0;
-  std::map<int, int> readResults, writeResults;   // result code -> count
+  std::map<int, int> readResults, writeResults;  // result code -> count
   int undefinedCodes = 0;
-  int mismatches = 0;          // reads that returned 1 with bytes other than the board holds
-  int bytesVerified = 0;       // bytes compared against the model by reads that returned 1
-  int finalMismatches = 0;     // bytes of confirmed writes missing at the end
-  int finalUnverified = 0;     // end-of-run reads that never got through
-  int overruns = 0;            // requests that ran past budget + slack
+  int mismatches = 0;       // reads that returned 1 with bytes other than the board holds
+  int bytesVerified = 0;    // bytes compared against the model by reads that returned 1
+  int finalMismatches = 0;  // bytes of confirmed writes missing at the end
+  int finalUnverified = 0;  // end-of-run reads that never got through
+  int overruns = 0;         // requests that ran past budget + slack
   uint32_t worstOverrunMs = 0;
   uint32_t worstRequestMs = 0;
-  int proxyConnections = 0;    // connections the tool made (first one and reconnects)
+  int proxyConnections = 0;  // connections the tool made (first one and reconnects)
   int proxyCuts = 0, proxyDelays = 0;
   uint32_t elapsedMs = 0;
   bool started = false;
@@ -106,7 +106,8 @@ class Sim {
     char c;
     for (;;) {
       pollfd p{outFd_, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(kSimReadyTimeoutMs)) != 1 || read(outFd_, &c, 1) != 1) return false;
+      if (poll(&p, 1, static_cast<int>(kSimReadyTimeoutMs)) != 1 || read(outFd_, &c, 1) != 1)
+        return false;
       if (c == '\n') break;
       line += c;
     }
@@ -135,7 +136,8 @@ class Sim {
 // ---- the fault proxy: tool <-> proxy <-> simulator ----
 class Proxy {
  public:
-  Proxy(int upstreamPort, const Config& cfg) : upstream_(upstreamPort), cfg_(cfg), rng_(cfg.seed * 7919u + 1) {}
+  Proxy(int upstreamPort, const Config& cfg)
+      : upstream_(upstreamPort), cfg_(cfg), rng_(cfg.seed * 7919u + 1) {}
   ~Proxy() { stop(); }
 
   int start() {
@@ -145,7 +147,8 @@ class Proxy {
     const int one = 1;
     setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        listen(listenFd_, 8) != 0 || getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        listen(listenFd_, 8) != 0 ||
+        getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
       return 0;
     running_ = true;
     thread_ = std::thread([this] { loop(); });
@@ -202,7 +205,8 @@ class Proxy {
   static bool flush(int fd, std::deque<Chunk>& q) {
     while (!q.empty() && static_cast<int32_t>(monotonicMs() - q.front().due) >= 0) {
       const std::string& b = q.front().bytes;
-      if (send(fd, b.data(), b.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(b.size())) return false;
+      if (send(fd, b.data(), b.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(b.size()))
+        return false;
       q.pop_front();
     }
     return true;
@@ -316,7 +320,9 @@ inline Report run(const Config& cfg) {
     if (!definedCode(r)) ++rep.undefinedCodes;
     return r;
   };
-  auto readBudget = [](int count) { return kReplyBaseTimeoutMs + kReplyPerByteMs * (12u + count + 5u); };
+  auto readBudget = [](int count) {
+    return kReplyBaseTimeoutMs + kReplyPerByteMs * (12u + count + 5u);
+  };
   auto writeBudget = [](int count) {
     return kReplyBaseTimeoutMs + kLongWritePauseMs + kReplyPerByteMs * (12u + count + 2u);
   };
@@ -344,7 +350,8 @@ inline Report run(const Config& cfg) {
       for (auto& b : data) b = static_cast<uint8_t>(pick(0, 255));
       ++rep.writes;
       const int r = runTimed(writeBudget(count), [&] {
-        return dev.writeBlock(kRegionAddress + offset, kBankData, data.data(), static_cast<uint8_t>(count));
+        return dev.writeBlock(kRegionAddress + offset, kBankData, data.data(),
+                              static_cast<uint8_t>(count));
       });
       ++rep.writeResults[r];
       for (int i = 0; i < count; ++i) model[offset + i] = r == kResultDone ? data[i] : -1;
@@ -352,7 +359,8 @@ inline Report run(const Config& cfg) {
       std::vector<uint8_t> got(count, 0);
       ++rep.reads;
       const int r = runTimed(readBudget(count), [&] {
-        return dev.readBlock(kRegionAddress + offset, kBankData, static_cast<uint8_t>(count), got.data(), kCheckCrc, 0);
+        return dev.readBlock(kRegionAddress + offset, kBankData, static_cast<uint8_t>(count),
+                             got.data(), kCheckCrc, 0);
       });
       ++rep.readResults[r];
       if (r == kResultDone) checkRead(offset, got, true);
@@ -367,7 +375,8 @@ inline Report run(const Config& cfg) {
     int r = 0;
     for (int attempt = 0; attempt < kVerifyAttempts && r != kResultDone; ++attempt)
       r = runTimed(readBudget(count), [&] {
-        return dev.readBlock(kRegionAddress + offset, kBankData, static_cast<uint8_t>(count), got.data(), kCheckCrc, 0);
+        return dev.readBlock(kRegionAddress + offset, kBankData, static_cast<uint8_t>(count),
+                             got.data(), kCheckCrc, 0);
       });
     if (r != kResultDone) {
       ++rep.finalUnverified;

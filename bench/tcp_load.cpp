@@ -27,10 +27,14 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
     const int v = std::atoi(argv[i + 1]);
-    if (a == "--bytes") cfg.bytesPerPeer = v;
-    else if (a == "--flood") cfg.floodBytes = v;
-    else if (a == "--vanish") cfg.vanishing = v;
-    else if (a == "--port") port = v;
+    if (a == "--bytes")
+      cfg.bytesPerPeer = v;
+    else if (a == "--flood")
+      cfg.floodBytes = v;
+    else if (a == "--vanish")
+      cfg.vanishing = v;
+    else if (a == "--port")
+      port = v;
     else {
       std::fprintf(stderr, "unknown option %s\n", a.c_str());
       return 2;

@@ -6,15 +6,15 @@
 #pragma once
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -27,17 +27,17 @@
 
 namespace tcpload {
 
-constexpr int kPeers = kTcpServerClients;        // 16
+constexpr int kPeers = kTcpServerClients;  // 16
 constexpr uint32_t kPhaseTimeoutMs = 20000;
-constexpr uint32_t kSeventeenthQuietMs = 300;    // the 17th must stay unheard this long
+constexpr uint32_t kSeventeenthQuietMs = 300;  // the 17th must stay unheard this long
 constexpr uint32_t kAcceptAfterFreeMs = 2000;
 constexpr int kReadChunk = 64;
-constexpr int kSlowReadPauseUs = 200;            // the slow reader of the flood phase
+constexpr int kSlowReadPauseUs = 200;  // the slow reader of the flood phase
 
 struct Config {
-  int bytesPerPeer = 20000;   // phase 1
-  int floodBytes = 2000000;   // phase 3
-  int vanishing = 64;         // phase 4
+  int bytesPerPeer = 20000;  // phase 1
+  int floodBytes = 2000000;  // phase 3
+  int vanishing = 64;        // phase 4
 };
 
 struct Figures {
@@ -45,8 +45,8 @@ struct Figures {
   double allPeersMBps = 0;
   uint32_t allPeersMs = 0;
   // phase 2
-  int seventeenthEarlyBytes = -1;   // bytes of the 17th seen while all 16 slots were busy
-  uint32_t seventeenthAcceptMs = 0; // from the slot freeing to its first byte
+  int seventeenthEarlyBytes = -1;    // bytes of the 17th seen while all 16 slots were busy
+  uint32_t seventeenthAcceptMs = 0;  // from the slot freeing to its first byte
   bool seventeenthDelivered = false;
   // phase 3
   double floodMBps = 0;
@@ -62,8 +62,9 @@ struct Figures {
   int orderErrors = 0;
   std::string error;
   bool ok() const {
-    return error.empty() && orderErrors == 0 && seventeenthEarlyBytes == 0 && seventeenthDelivered &&
-           talkerHeardDuringFlood && slotsBusyAfterVanish == 0 && reusedAllSlots;
+    return error.empty() && orderErrors == 0 && seventeenthEarlyBytes == 0 &&
+           seventeenthDelivered && talkerHeardDuringFlood && slotsBusyAfterVanish == 0 &&
+           reusedAllSlots;
   }
 };
 
@@ -97,7 +98,9 @@ inline int connectTo(int port, uint16_t toolPort) {
   return -1;
 }
 
-inline uint8_t tagged(int peer, long long i) { return static_cast<uint8_t>(peer << 4 | (i & 0x0F)); }
+inline uint8_t tagged(int peer, long long i) {
+  return static_cast<uint8_t>(peer << 4 | (i & 0x0F));
+}
 
 inline bool sendTagged(int fd, int peer, long long from, long long count, int chunk = 512) {
   std::vector<uint8_t> buf(static_cast<size_t>(chunk));
@@ -200,7 +203,8 @@ inline Figures run(const Config& cfg, int tcpPort) {
     const bool all = check.readUntil(sent, kPhaseTimeoutMs);
     for (auto& t : senders) t.join();
     f.allPeersMs = monotonicMs() - t0;
-    f.allPeersMBps = f.allPeersMs ? kPeers * static_cast<double>(cfg.bytesPerPeer) / 1e3 / f.allPeersMs : 0;
+    f.allPeersMBps =
+        f.allPeersMs ? kPeers * static_cast<double>(cfg.bytesPerPeer) / 1e3 / f.allPeersMs : 0;
     if (!all) f.error = "phase 1: not every byte of the 16 peers arrived";
   }
 
@@ -243,8 +247,9 @@ inline Figures run(const Config& cfg, int tcpPort) {
   // ---- phase 3: one peer floods, the tool reads slowly, another peer talks meanwhile ----
   {
     const int flooder = 0, talker = 1;
-    for (uint32_t s = monotonicMs(); busySlots(port) > kPeers - 1 && monotonicMs() - s < kPhaseTimeoutMs;)
-      portWaitInput(port, 5);   // the 17th has gone (peer 3 left before)
+    for (uint32_t s = monotonicMs();
+         busySlots(port) > kPeers - 1 && monotonicMs() - s < kPhaseTimeoutMs;)
+      portWaitInput(port, 5);  // the 17th has gone (peer 3 left before)
     std::vector<long long> want(kPeers, 0);
     for (int p = 0; p < kPeers; ++p) want[p] = check.got[p];
     const long long floodFrom = check.got[flooder];
@@ -263,7 +268,8 @@ inline Figures run(const Config& cfg, int tcpPort) {
     // The talker must be heard while the flood is still running.
     while (monotonicMs() - t0 < kPhaseTimeoutMs && check.got[flooder] < want[flooder]) {
       check.take(kSlowReadPauseUs);
-      if (check.got[talker] > talkFrom && check.got[flooder] < want[flooder]) f.talkerHeardDuringFlood = true;
+      if (check.got[talker] > talkFrom && check.got[flooder] < want[flooder])
+        f.talkerHeardDuringFlood = true;
     }
     const bool all = check.readUntil(want, kPhaseTimeoutMs);
     flood.join();
@@ -282,11 +288,11 @@ inline Figures run(const Config& cfg, int tcpPort) {
       const int fd = connectTo(tcpPort, port);
       if (fd < 0) continue;
       if (i % 3 == 1) {
-        const uint8_t junk[3] = {0xF0, 0xF1, 0xF2};   // peer 15's tag; flushed below
+        const uint8_t junk[3] = {0xF0, 0xF1, 0xF2};  // peer 15's tag; flushed below
         send(fd, junk, sizeof junk, MSG_NOSIGNAL);
       }
       if (i % 3 == 2) {
-        linger lg{1, 0};   // vanish with a reset instead of a close
+        linger lg{1, 0};  // vanish with a reset instead of a close
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
       }
       portAvailable(port);
@@ -304,7 +310,8 @@ inline Figures run(const Config& cfg, int tcpPort) {
     f.slotsBusyAfterVanish = busySlots(port);
     std::vector<int> again;
     for (int p = 0; p < kPeers; ++p) again.push_back(connectTo(tcpPort, port));
-    for (uint32_t s = monotonicMs(); busySlots(port) < kPeers && monotonicMs() - s < kPhaseTimeoutMs;)
+    for (uint32_t s = monotonicMs();
+         busySlots(port) < kPeers && monotonicMs() - s < kPhaseTimeoutMs;)
       portWaitInput(port, 5);
     f.reusedAllSlots = busySlots(port) == kPeers;
     for (int fd : again)
@@ -321,15 +328,19 @@ inline void printFigures(const Config& cfg, const Figures& f, FILE* out) {
   std::fprintf(out, "%-52s %12d\n", "  bytes each", cfg.bytesPerPeer);
   std::fprintf(out, "%-52s %12u\n", "  all delivered in (ms)", f.allPeersMs);
   std::fprintf(out, "%-52s %12.2f\n", "  throughput (MB/s)", f.allPeersMBps);
-  std::fprintf(out, "%-52s %12d\n", "17th peer: bytes heard while 16 slots busy", f.seventeenthEarlyBytes);
-  std::fprintf(out, "%-52s %12u\n", "17th peer: heard after a slot freed (ms)", f.seventeenthAcceptMs);
+  std::fprintf(out, "%-52s %12d\n", "17th peer: bytes heard while 16 slots busy",
+               f.seventeenthEarlyBytes);
+  std::fprintf(out, "%-52s %12u\n", "17th peer: heard after a slot freed (ms)",
+               f.seventeenthAcceptMs);
   std::fprintf(out, "%-52s %12d\n", "flood bytes (slow reader)", cfg.floodBytes);
   std::fprintf(out, "%-52s %12.2f\n", "  flood throughput (MB/s)", f.floodMBps);
   std::fprintf(out, "%-52s %12d\n", "  most bytes held in the ring", f.floodMaxRing);
-  std::fprintf(out, "%-52s %12s\n", "  second peer heard during the flood", f.talkerHeardDuringFlood ? "yes" : "no");
+  std::fprintf(out, "%-52s %12s\n", "  second peer heard during the flood",
+               f.talkerHeardDuringFlood ? "yes" : "no");
   std::fprintf(out, "%-52s %12d\n", "peers that connected and vanished", f.vanished);
   std::fprintf(out, "%-52s %12d\n", "  slots still busy afterwards", f.slotsBusyAfterVanish);
-  std::fprintf(out, "%-52s %12s\n", "  16 new peers accepted afterwards", f.reusedAllSlots ? "yes" : "no");
+  std::fprintf(out, "%-52s %12s\n", "  16 new peers accepted afterwards",
+               f.reusedAllSlots ? "yes" : "no");
   std::fprintf(out, "%-52s %12lld\n", "bytes checked for order and loss", f.bytesChecked);
   std::fprintf(out, "%-52s %12d\n", "bytes out of order, lost or doubled", f.orderErrors);
   for (int i = 0; i < 4; ++i) {

@@ -11,17 +11,17 @@
 #include "util/operator.h"
 
 struct CliOptions {
-  std::string port;           // --port, default: the port of korvane_v3.ini
-  uint32_t baud = 0;          // --baud, default: the preferences' baud rate
-  uint8_t address = 1;        // --address
-  std::string password;       // --password (admin password, answers the prompt)
-  bool yes = false;           // --yes answers every No/Yes question with Yes
-  bool trace = false;         // --trace: every frame to stderr as hex with a ms time stamp
+  std::string port;      // --port, default: the port of korvane_v3.ini
+  uint32_t baud = 0;     // --baud, default: the preferences' baud rate
+  uint8_t address = 1;   // --address
+  std::string password;  // --password (admin password, answers the prompt)
+  bool yes = false;      // --yes answers every No/Yes question with Yes
+  bool trace = false;    // --trace: every frame to stderr as hex with a ms time stamp
 };
 
 struct CliContext {
   CliOptions opt;
-  uint16_t port = 0;          // open port number (0 when the command needs none)
+  uint16_t port = 0;  // open port number (0 when the command needs none)
   UTRKDevice* dev = nullptr;
   BoardSession* session = nullptr;
   Operator* op = nullptr;
@@ -36,9 +36,9 @@ using CliCommandFn = int (*)(CliContext& ctx, const std::vector<std::string>& ar
 
 struct CliCommand {
   const char* name;
-  const char* usage;          // one line for --help, e.g. "read BANK ADDR COUNT [--check 0|1|2]"
+  const char* usage;  // one line for --help, e.g. "read BANK ADDR COUNT [--check 0|1|2]"
   CliCommandFn fn;
-  bool needsPort;             // false: runs without opening the bus (e.g. offline checks)
+  bool needsPort;  // false: runs without opening the bus (e.g. offline checks)
 };
 
 void cliRegister(const CliCommand& cmd);

@@ -13,7 +13,7 @@ constexpr uint8_t kScanFirstAddress = 1;
 constexpr uint8_t kScanLastAddress = 32;
 constexpr uint64_t kMaxBank = 7;
 constexpr uint64_t kMaxBlockAddress = 0xFFFFFF;
-constexpr int kMaxReplyBytes = 253;          // data + check + trailing byte of a block read
+constexpr int kMaxReplyBytes = 253;  // data + check + trailing byte of a block read
 constexpr uint32_t kPasswordStatusRegister = 0x02;
 
 int usage(const char* line) {
@@ -72,15 +72,17 @@ int cmdRead(CliContext& ctx, const std::vector<std::string>& args) {
   uint64_t bank = 0, address = 0, count = 0;
   if (pos.size() != 3 || !cliParseNumber(pos[0], kMaxBank, &bank) ||
       !cliParseNumber(pos[1], kMaxBlockAddress, &address) ||
-      !cliParseNumber(pos[2], static_cast<uint64_t>(kMaxReplyBytes - 1 - checkLength(static_cast<unsigned>(check))),
-                      &count))
+      !cliParseNumber(
+          pos[2],
+          static_cast<uint64_t>(kMaxReplyBytes - 1 - checkLength(static_cast<unsigned>(check))),
+          &count))
     return usage(kReadUsage);
 
   UTRKDevice& dev = *ctx.dev;
   std::vector<uint8_t> data(count + 1);
   int r = pollRequest(dev, [&] {
-    return dev.readBlock(static_cast<uint32_t>(address), static_cast<uint8_t>(bank), static_cast<uint8_t>(count),
-                         data.data(), static_cast<uint8_t>(check), 0);
+    return dev.readBlock(static_cast<uint32_t>(address), static_cast<uint8_t>(bank),
+                         static_cast<uint8_t>(count), data.data(), static_cast<uint8_t>(check), 0);
   });
   if (r != kResultDone) {
     std::fprintf(stderr, "Read result=%d\n", r);
@@ -107,7 +109,9 @@ int cmdWrite(CliContext& ctx, const std::vector<std::string>& args) {
   // A raw write logs in only when asked to: the board tells whether a password is set.
   if (!ctx.opt.password.empty()) {
     uint8_t status[2] = {0, 0};
-    int r = pollRequest(dev, [&] { return dev.readBlock(kPasswordStatusRegister, kBankService, 2, status, kCheckNone, 0); });
+    int r = pollRequest(dev, [&] {
+      return dev.readBlock(kPasswordStatusRegister, kBankService, 2, status, kCheckNone, 0);
+    });
     if (r != kResultDone) {
       std::fprintf(stderr, "Password status read result=%d\n", r);
       return kCliFailed;

@@ -55,7 +55,8 @@ int cmdClear(CliContext& ctx, const std::vector<std::string>& args) {
   return status(controllerClear(*ctx.session));
 }
 
-const char* const kDisplayUsage = "display-mode N   (0 standard, 1 performance, 2 test, 3 totals, 11 test 0..9)";
+const char* const kDisplayUsage =
+    "display-mode N   (0 standard, 1 performance, 2 test, 3 totals, 11 test 0..9)";
 int cmdDisplayMode(CliContext& ctx, const std::vector<std::string>& args) {
   uint64_t mode;
   if (args.size() != 1 || !cliParseNumber(args[0], 0xFF, &mode)) return usage(kDisplayUsage);
@@ -85,7 +86,7 @@ int cmdExport(CliContext& ctx, const std::vector<std::string>& args) {
   if (args.size() != 1 || args[0].empty()) return usage(kExportUsage);
   SettingsState st;
   loadBoard(ctx, &st);
-  if (!st.tabsEnabled) {   // no main record to save
+  if (!st.tabsEnabled) {  // no main record to save
     std::fprintf(stderr, "%s\n", tr("Read error"));
     return kCliFailed;
   }
@@ -116,11 +117,13 @@ bool parseCells(const std::string& text, std::array<std::string, 5>* cells) {
 }
 
 const char* const kPresetUsage =
-    "preset TYPE --sides 1|2 --nozzles 1..5 [--side-a A] [--side-b B] [--azt-a A1,A2,..] [--azt-b B1,..]\n"
+    "preset TYPE --sides 1|2 --nozzles 1..5 [--side-a A] [--side-b B] [--azt-a A1,A2,..] [--azt-b "
+    "B1,..]\n"
     "       TYPE: shelf | general | c4000 | astra | tokheim (or 0..4)";
 int cmdPreset(CliContext& ctx, const std::vector<std::string>& args) {
   if (args.empty()) return usage(kPresetUsage);
-  static const char* const kNames[kPumpTypeCount] = {"shelf", "general", "c4000", "astra", "tokheim"};
+  static const char* const kNames[kPumpTypeCount] = {"shelf", "general", "c4000", "astra",
+                                                     "tokheim"};
   PresetForm f;
   f.pumpType = -1;
   for (int i = 0; i < kPumpTypeCount; ++i)
@@ -155,7 +158,7 @@ int cmdPreset(CliContext& ctx, const std::vector<std::string>& args) {
       return usage(kPresetUsage);
     }
   }
-  onPresetNozzlesChosen(&f);   // consecutive AZT addresses unless given
+  onPresetNozzlesChosen(&f);  // consecutive AZT addresses unless given
   if (cellsA) f.aztA = given.aztA;
   if (cellsB) f.aztB = given.aztB;
   SettingsState st;
@@ -195,19 +198,23 @@ int cmdMeters(CliContext& ctx, const std::vector<std::string>& args) {
     if (eq == std::string::npos) return usage(kMetersUsage);
     const int row = rowOf(st, v.substr(0, eq));
     uint64_t n;
-    if (row < 0 || !cliParseNumber(v.substr(eq + 1), a == "--type" ? 0x7FFF : 2, &n)) return usage(kMetersUsage);
-    if (a == "--type") form.rows[row].type = std::to_string(n);
-    else form.rows[row].phase = static_cast<int>(n);
+    if (row < 0 || !cliParseNumber(v.substr(eq + 1), a == "--type" ? 0x7FFF : 2, &n))
+      return usage(kMetersUsage);
+    if (a == "--type")
+      form.rows[row].type = std::to_string(n);
+    else
+      form.rows[row].phase = static_cast<int>(n);
     write = true;
   }
   if (write) return writeSideNozzle(*ctx.session, st, form) == 1 ? kCliOk : kCliFailed;
   for (int side = 0; side < 2; ++side) {
     const SideGroupForm& g = form.sides[side];
-    ctx.op->logLine(strprintf("%s: %s %s, %s %s, %s %s, %s %s, %s %s", tr(side ? "Side B" : "Side A"),
-                              tr("Active nozzle"), g.activeNozzle.c_str(), tr("Calibration count"),
-                              g.calibrationCount.c_str(), tr("Calibration date"), g.calibrationDate.c_str(),
-                              tr("Delivery count"), g.deliveryCount.c_str(), tr("Wrong clear count"),
-                              g.wrongClearCount.c_str()));
+    ctx.op->logLine(
+        strprintf("%s: %s %s, %s %s, %s %s, %s %s, %s %s", tr(side ? "Side B" : "Side A"),
+                  tr("Active nozzle"), g.activeNozzle.c_str(), tr("Calibration count"),
+                  g.calibrationCount.c_str(), tr("Calibration date"), g.calibrationDate.c_str(),
+                  tr("Delivery count"), g.deliveryCount.c_str(), tr("Wrong clear count"),
+                  g.wrongClearCount.c_str()));
   }
   for (const MeterRowForm& r : form.rows) {
     if (!r.shown) continue;
@@ -221,7 +228,8 @@ int cmdMeters(CliContext& ctx, const std::vector<std::string>& args) {
 
 const char* const kPasswdUsage = "passwd admin|calibration NNNN";
 int cmdPasswd(CliContext& ctx, const std::vector<std::string>& args) {
-  if (args.size() != 2 || (args[0] != "admin" && args[0] != "calibration")) return usage(kPasswdUsage);
+  if (args.size() != 2 || (args[0] != "admin" && args[0] != "calibration"))
+    return usage(kPasswdUsage);
   SettingsState st;
   loadBoard(ctx, &st);
   return status(changePassword(*ctx.session, st, args[0] == "calibration", args[1]));

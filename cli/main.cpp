@@ -33,7 +33,8 @@ std::vector<CliCommand>& commandTable() {
 // standard error, questions are answered by --yes/--password or read from a terminal.
 class CliOperator : public Operator {
  public:
-  explicit CliOperator(const CliOptions& opt) : opt_(opt), interactive_(isatty(STDIN_FILENO) != 0) {}
+  explicit CliOperator(const CliOptions& opt)
+      : opt_(opt), interactive_(isatty(STDIN_FILENO) != 0) {}
 
   void alert(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
 
@@ -46,7 +47,8 @@ class CliOperator : public Operator {
     return !line.empty() && (line[0] == 'y' || line[0] == 'Y');
   }
 
-  bool askText(const std::string& prompt, const std::string& initial, std::string* answer) override {
+  bool askText(const std::string& prompt, const std::string& initial,
+               std::string* answer) override {
     if (isPasswordPrompt(prompt) && !opt_.password.empty()) {
       *answer = opt_.password;
       return true;
@@ -72,7 +74,9 @@ class CliOperator : public Operator {
   }
 
   // Files are always named on the command line.
-  bool chooseFile(const std::string&, const std::string&, bool, std::string*) override { return false; }
+  bool chooseFile(const std::string&, const std::string&, bool, std::string*) override {
+    return false;
+  }
 
   void logLine(const std::string& line) override {
     std::fprintf(stdout, "%s\n", line.c_str());
@@ -124,18 +128,19 @@ class CliOperator : public Operator {
 };
 
 void printUsage(FILE* f) {
-  std::fprintf(f,
-               "usage: korvane-cli [--port NAME] [--baud N] [--address A] [--password P] [--yes] [--trace]\n"
-               "                   COMMAND [ARGS]\n"
-               "  --port NAME    serial device, TCPC_<ipv4>:<port>, TCPS_<port> or STUB\n"
-               "                 (default: the port of %s)\n"
-               "  --baud N       line speed (default: from %s)\n"
-               "  --address A    bus address of the board, decimal or 0x-hex (default 1)\n"
-               "  --password P   admin password for protected writes\n"
-               "  --yes          answer every question with Yes\n"
-               "  --trace        every frame sent and received to standard error\n"
-               "commands:\n",
-               kPreferencesFile, kPreferencesFile);
+  std::fprintf(
+      f,
+      "usage: korvane-cli [--port NAME] [--baud N] [--address A] [--password P] [--yes] [--trace]\n"
+      "                   COMMAND [ARGS]\n"
+      "  --port NAME    serial device, TCPC_<ipv4>:<port>, TCPS_<port> or STUB\n"
+      "                 (default: the port of %s)\n"
+      "  --baud N       line speed (default: from %s)\n"
+      "  --address A    bus address of the board, decimal or 0x-hex (default 1)\n"
+      "  --password P   admin password for protected writes\n"
+      "  --yes          answer every question with Yes\n"
+      "  --trace        every frame sent and received to standard error\n"
+      "commands:\n",
+      kPreferencesFile, kPreferencesFile);
   for (const CliCommand& c : cliCommands()) std::fprintf(f, "  %s\n", c.usage);
   std::fprintf(f, "exit status: 0 success, 1 the operation failed, 2 bad usage\n");
 }
@@ -267,7 +272,8 @@ int main(int argc, char** argv) {
     opt.address = static_cast<uint8_t>(n);
   }
   if (!baudText.empty()) {
-    if (!cliParseNumber(baudText, 4000000, &n) || n == 0) return usageError("bad --baud " + baudText);
+    if (!cliParseNumber(baudText, 4000000, &n) || n == 0)
+      return usageError("bad --baud " + baudText);
     opt.baud = static_cast<uint32_t>(n);
   }
 

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const char* text : {probe, "", "Yes", "No", "Ok", lookup.c_str()}) {
     const char* t = tr(text);
     if (!t) fail("tr returned no text");
-    (void)std::strlen(t);   // the sanitizers check the translation is terminated in bounds
+    (void)std::strlen(t);  // the sanitizers check the translation is terminated in bounds
   }
   catalog_unload();
   return 0;

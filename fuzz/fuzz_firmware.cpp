@@ -23,7 +23,10 @@ constexpr long kMaxLinkCalls = 2000000;
 class FuzzBootLink : public BootLink {
  public:
   explicit FuzzBootLink(Reader& in) : in_(in) {}
-  void flushInput() override { ready_.clear(); count(); }
+  void flushInput() override {
+    ready_.clear();
+    count();
+  }
   bool write(const uint8_t*, size_t n) override {
     count();
     written += n;

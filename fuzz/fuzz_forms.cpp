@@ -36,13 +36,27 @@ void fuzzMain(Reader& in) {
   for (auto& t : form.aztB) t = nextText(in);
   for (auto& t : form.text) t = nextText(in);
   switch (in.byte() % 7) {
-    case 0: onImmediateStartChosen(&form); break;
-    case 1: onStart20mlChosen(&form); break;
-    case 2: onSlowStartEdited(&form); break;
-    case 3: onNoCountingChosen(&form); break;
-    case 4: onCount3SecondsChosen(&form); break;
-    case 5: onOverfillBufferEdited(&form); break;
-    default: applyExclusiveOptions(&form.modes2); break;
+    case 0:
+      onImmediateStartChosen(&form);
+      break;
+    case 1:
+      onStart20mlChosen(&form);
+      break;
+    case 2:
+      onSlowStartEdited(&form);
+      break;
+    case 3:
+      onNoCountingChosen(&form);
+      break;
+    case 4:
+      onCount3SecondsChosen(&form);
+      break;
+    case 5:
+      onOverfillBufferEdited(&form);
+      break;
+    default:
+      applyExclusiveOptions(&form.modes2);
+      break;
   }
   MainSettings rec;
   std::memset(&rec, 0, sizeof rec);
@@ -64,10 +78,12 @@ void fuzzMain(Reader& in) {
   std::memset(&rec2, 0, sizeof rec2);
   const CollectResult r2 = collectMainSettings(again, &rec2);
   if (!r2.ok) {
-    std::fprintf(stderr, "second collect: %s (control %d)\n", r2.message, static_cast<int>(r2.focus));
+    std::fprintf(stderr, "second collect: %s (control %d)\n", r2.message,
+                 static_cast<int>(r2.focus));
     fail("a collected record does not collect again");
   }
-  if (std::memcmp(&rec, &rec2, sizeof rec) != 0) fail("collect, display, collect changed the record");
+  if (std::memcmp(&rec, &rec2, sizeof rec) != 0)
+    fail("collect, display, collect changed the record");
 }
 
 void fuzzExtra(Reader& in) {
@@ -91,11 +107,12 @@ void fuzzChannel(Reader& in) {
   form.phase = anyIndex(in);
   for (auto& b : form.status) b = in.byte() & 1;
   for (auto& b : form.flags) b = in.byte() & 1;
-  for (std::string* t : {&form.loadVol, &form.setVol, &form.volEnd, &form.sCount, &form.loadVolLo,
-                         &form.setSumm, &form.dCount, &form.bCount, &form.kVol, &form.lastVol,
-                         &form.grandTotal, &form.mCount, &form.kVolLo, &form.volStart, &form.lCount,
-                         &form.calCount, &form.price, &form.basePrice, &form.hexStatus,
-                         &form.meterType, &form.impulseWeight})
+  for (std::string* t :
+       {&form.loadVol,      &form.setVol, &form.volEnd,    &form.sCount,    &form.loadVolLo,
+        &form.setSumm,      &form.dCount, &form.bCount,    &form.kVol,      &form.lastVol,
+        &form.grandTotal,   &form.mCount, &form.kVolLo,    &form.volStart,  &form.lCount,
+        &form.calCount,     &form.price,  &form.basePrice, &form.hexStatus, &form.meterType,
+        &form.impulseWeight})
     *t = nextText(in);
   ChannelRecord channel;
   MeterRecord meter;
@@ -108,7 +125,8 @@ void fuzzChannel(Reader& in) {
   std::memcpy(channel.bytes.data(), raw.data(), raw.size() < nc ? raw.size() : nc);
   if (raw.size() > nc) std::memcpy(meter.bytes.data(), raw.data() + nc, raw.size() - nc);
   const ChannelForm fromBoard = channelFormFromRecords(channel, meter);
-  if (fromBoard.state < -1 || fromBoard.state >= kStateEntryCount) fail("state entry outside the list");
+  if (fromBoard.state < -1 || fromBoard.state >= kStateEntryCount)
+    fail("state entry outside the list");
   const std::vector<std::string> column = channelTableColumn(channel);
   if (column.size() != 21) fail("a table column does not hold 21 texts");
   (void)channelSelectorEntries(anyIndex(in));
@@ -119,9 +137,15 @@ void fuzzChannel(Reader& in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Reader in(data, size);
   switch (in.byte() % 4) {
-    case 0: fuzzMain(in); break;
-    case 1: fuzzExtra(in); break;
-    case 2: fuzzChannel(in); break;
+    case 0:
+      fuzzMain(in);
+      break;
+    case 1:
+      fuzzExtra(in);
+      break;
+    case 2:
+      fuzzChannel(in);
+      break;
     default: {
       const std::string t = nextText(in);
       (void)scanSatelliteText(t);

@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   p.portName = "left over";
   const int r = loadPreferences(&p, path.c_str());
   if (r != 1) fail("an existing preferences file did not load");
-  if (p.portName.size() > static_cast<size_t>(kPreferencesPortNameMax)) fail("port name over its limit");
+  if (p.portName.size() > static_cast<size_t>(kPreferencesPortNameMax))
+    fail("port name over its limit");
   if (p.portName.find_first_of(" \t\r\n") != std::string::npos) fail("port name holds white space");
   if (p.portName == "left over") fail("load kept a value of the record it was given");
   return 0;

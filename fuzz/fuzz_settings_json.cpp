@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (r != kJsonOk) {
     if (r != kJsonNotJson && r != kJsonMissingObject && r != kJsonCannotOpen)
       fail("import gave an undefined code");
-    if (std::memcmp(&main, &mainBefore, sizeof main) != 0 || std::memcmp(&extra, &extraBefore, sizeof extra) != 0)
+    if (std::memcmp(&main, &mainBefore, sizeof main) != 0 ||
+        std::memcmp(&extra, &extraBefore, sizeof extra) != 0)
       fail("a refused import changed the records");
     return 0;
   }
@@ -32,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ExtraSettings extra2 = extra;
   if (loadSettingsText(settingsFileText(main, extra), &main2, &extra2) != kJsonOk)
     fail("the tool cannot read its own export");
-  if (std::memcmp(&main, &main2, sizeof main) != 0 || std::memcmp(&extra, &extra2, sizeof extra) != 0)
+  if (std::memcmp(&main, &main2, sizeof main) != 0 ||
+      std::memcmp(&extra, &extra2, sizeof extra) != 0)
     fail("export and import of an imported file differ");
   return 0;
 }

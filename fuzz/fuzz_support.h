@@ -111,7 +111,7 @@ class LoopbackPeer {
     ensureConnected();
     while (n > 0) {
       const ssize_t w = send(peerFd_, data, n, MSG_NOSIGNAL);
-      if (w <= 0) return;   // the tool dropped the link; the next reset reconnects
+      if (w <= 0) return;  // the tool dropped the link; the next reset reconnects
       data += w;
       n -= static_cast<size_t>(w);
     }
@@ -129,7 +129,7 @@ class LoopbackPeer {
   LoopbackPeer() {
     tickStart();
     tickUseFakeClock(true);
-    tickSetFake(0xFFFF0000u);   // close to the 32-bit wrap, so deadlines cross it
+    tickSetFake(0xFFFF0000u);  // close to the 32-bit wrap, so deadlines cross it
     portTableInit();
     listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
@@ -137,7 +137,8 @@ class LoopbackPeer {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
     if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        listen(listenFd_, 4) != 0 || getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        listen(listenFd_, 4) != 0 ||
+        getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
       fail("cannot listen on 127.0.0.1");
     fcntl(listenFd_, F_SETFL, O_NONBLOCK);
     const std::string name = "TCPC_127.0.0.1:" + std::to_string(ntohs(a.sin_port));
@@ -149,7 +150,7 @@ class LoopbackPeer {
     const PortEntry* e = portEntry(port_);
     if (e && e->connected && peerFd_ >= 0) return;
     for (int i = 0; i < kPeerConnectAttempts; ++i) {
-      portAvailable(port_);   // runs the connection step
+      portAvailable(port_);  // runs the connection step
       const int fd = accept(listenFd_, nullptr, nullptr);
       if (fd >= 0) {
         if (peerFd_ >= 0) close(peerFd_);

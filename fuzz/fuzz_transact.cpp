@@ -11,8 +11,18 @@ using namespace fuzzsupport;
 namespace {
 
 enum Which : uint8_t {
-  kIdentify, kTextId, kReadBlock, kWriteBlock, kSetAddress, kSetBaud, kReadClock, kWriteClock,
-  kClockCorrection, kRawFixed, kRawText, kWhichCount
+  kIdentify,
+  kTextId,
+  kReadBlock,
+  kWriteBlock,
+  kSetAddress,
+  kSetBaud,
+  kReadClock,
+  kWriteClock,
+  kClockCorrection,
+  kRawFixed,
+  kRawText,
+  kWhichCount
 };
 
 constexpr uint32_t kBaudRates[] = {38400, 19200, 9600, 4800, 1200, 57600, 0};
@@ -52,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const uint8_t param = in.byte();
       std::vector<uint8_t> dst(count ? count : 1, 0xA5);
       dst.resize(count);
-      r = driveRequest(in, [&] { return dev.readBlock(address, bank, count, dst.data(), check, param); });
+      r = driveRequest(
+          in, [&] { return dev.readBlock(address, bank, count, dst.data(), check, param); });
       break;
     }
     case kWriteBlock: {
@@ -68,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const uint8_t before = dev.address;
       const uint8_t wanted = in.byte();
       r = driveRequest(in, [&] { return dev.setAddress(wanted); });
-      if (r != kResultDone && dev.address != before) fail("a failed address change moved the handle");
+      if (r != kResultDone && dev.address != before)
+        fail("a failed address change moved the handle");
       break;
     }
     case kSetBaud: {
@@ -110,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   if (dev.isBusy() || dev.engineState != 0) fail("the handle was left busy after a result");
-  if (dev.timerSlot >= 0) timerExpired(dev.timerSlot);   // never leak pool slots across runs
+  if (dev.timerSlot >= 0) timerExpired(dev.timerSlot);  // never leak pool slots across runs
   (void)r;
   return 0;
 }

@@ -10,15 +10,15 @@ enum class PortKind : uint8_t { Serial = 0, Stub = 3, TcpServer = 4, TcpClient =
 
 constexpr int kPortTableRows = 32;
 constexpr int RX_RING_SIZE = 10000;
-constexpr int kPortNameSize = 100;        // a name holds at most 99 characters
+constexpr int kPortNameSize = 100;  // a name holds at most 99 characters
 constexpr int kTcpServerClients = 16;
 constexpr uint32_t kTcpClientIdleDropMs = 60000;
 constexpr uint16_t kTcpConnectDeadlineMs = 10000;
 
 struct PortEntry {
   char name[kPortNameSize];
-  intptr_t handle;                  // file descriptor or socket, -1 when none
-  uint8_t* rxRing;                  // RX_RING_SIZE bytes while open
+  intptr_t handle;  // file descriptor or socket, -1 when none
+  uint8_t* rxRing;  // RX_RING_SIZE bytes while open
   uint32_t inUse;
   uint16_t rxWrite;
   uint16_t rxRead;
@@ -32,7 +32,7 @@ struct PortEntry {
   uint32_t clientDeadline[kTcpServerClients];
   uint32_t connected;
   uint32_t connecting;
-  uint32_t ipAddress;               // network byte order
+  uint32_t ipAddress;  // network byte order
   uint16_t tcpPort;
 };
 
@@ -40,7 +40,7 @@ struct PortEntry {
 constexpr int kPortOpenTableFull = 1;
 constexpr int kPortOpenEmptyName = 3;
 constexpr int kPortOpenNotInitialised = 9;
-constexpr int kPortOpenBadName = -1;     // also a name of 100 characters or more
+constexpr int kPortOpenBadName = -1;  // also a name of 100 characters or more
 
 void portTableInit();
 int portOpen(const char* name, uint16_t* port);

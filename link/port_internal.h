@@ -53,7 +53,8 @@ struct termios;
 bool serialBuildLine(termios& tio, uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits);
 
 // ---- sockets (socket_posix.cpp) ----
-// A TCP socket that is non-blocking, close-on-exec, with keep-alive and no Nagle delay; -1 on failure.
+// A TCP socket that is non-blocking, close-on-exec, with keep-alive and no Nagle delay; -1 on
+// failure.
 int makeStreamSocket();
 void closeSocket(intptr_t& fd);  // shuts down and closes; sets fd to -1
 // Sends all bytes on a non-blocking socket, waiting a bounded time while the peer's

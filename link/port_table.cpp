@@ -42,15 +42,19 @@ int stubWrite(PortEntry&, const uint8_t*, size_t) { return 1; }
 int stubPollFds(PortEntry&, pollfd*, int) { return 0; }
 void stubDiscard(PortEntry&) {}
 int stubTxEmpty(PortEntry&) { return 1; }
-const PortTransport kStubTransport = {stubOpen,    stubClose,   stubSetLine, stubPrepare, stubPump,
-                                      stubWrite,   stubPollFds, stubDiscard, stubTxEmpty};
+const PortTransport kStubTransport = {stubOpen,  stubClose,   stubSetLine, stubPrepare, stubPump,
+                                      stubWrite, stubPollFds, stubDiscard, stubTxEmpty};
 
 const PortTransport& transportOf(const PortEntry& e) {
   switch (e.kind) {
-    case PortKind::Serial: return kSerialTransport;
-    case PortKind::TcpClient: return kTcpClientTransport;
-    case PortKind::TcpServer: return kTcpServerTransport;
-    case PortKind::Stub: break;
+    case PortKind::Serial:
+      return kSerialTransport;
+    case PortKind::TcpClient:
+      return kTcpClientTransport;
+    case PortKind::TcpServer:
+      return kTcpServerTransport;
+    case PortKind::Stub:
+      break;
   }
   return kStubTransport;
 }
@@ -293,7 +297,8 @@ int portWaitInput(uint16_t port, uint32_t timeoutMs) {
   if (ringCount(*e) > 0) return 1;
   const PortTransport& t = transportOf(*e);
   const bool fake = tickFakeClockActive();
-  const uint32_t budget = fake && timeoutMs > kFakeClockRealWaitMs ? kFakeClockRealWaitMs : timeoutMs;
+  const uint32_t budget =
+      fake && timeoutMs > kFakeClockRealWaitMs ? kFakeClockRealWaitMs : timeoutMs;
   const uint32_t start = monotonicMs();
   int emptyWakes = 0;
   pollfd fds[kPortMaxPollFds];
@@ -311,7 +316,8 @@ int portWaitInput(uint16_t port, uint32_t timeoutMs) {
       }
       break;
     }
-    const int r = poll(fds, static_cast<nfds_t>(nfds), left > kMaxPollMs ? static_cast<int>(kMaxPollMs) : static_cast<int>(left));
+    const int r = poll(fds, static_cast<nfds_t>(nfds),
+                       left > kMaxPollMs ? static_cast<int>(kMaxPollMs) : static_cast<int>(left));
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
     pump(*e, port);
@@ -336,12 +342,18 @@ void portSetTrace(PortTraceFn fn) { g_trace = std::move(fn); }
 
 const char* portErrorText(int code) {
   switch (code) {
-    case 0: return "no error";
-    case kPortOpenTableFull: return "all 32 ports are already open";
-    case kPortOpenEmptyName: return "empty port name";
-    case kPortOpenNotInitialised: return "port table not initialised";
-    case kPortOpenBadName: return "bad port name, or the network socket could not be set up";
-    default: break;
+    case 0:
+      return "no error";
+    case kPortOpenTableFull:
+      return "all 32 ports are already open";
+    case kPortOpenEmptyName:
+      return "empty port name";
+    case kPortOpenNotInitialised:
+      return "port table not initialised";
+    case kPortOpenBadName:
+      return "bad port name, or the network socket could not be set up";
+    default:
+      break;
   }
   if (code > 0) return std::strerror(code);
   static thread_local char text[32];

@@ -25,10 +25,10 @@ bool speedFor(uint32_t baud, speed_t* out) {
     speed_t speed;
   };
   static const Rate kRates[] = {
-      {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-      {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-      {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-      {57600, B57600},   {115200, B115200}, {230400, B230400},
+      {50, B50},           {75, B75},         {110, B110},       {134, B134},     {150, B150},
+      {200, B200},         {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+      {2400, B2400},       {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+      {57600, B57600},     {115200, B115200}, {230400, B230400},
 #ifdef B460800
       {460800, B460800},
 #endif
@@ -94,11 +94,21 @@ bool serialBuildLine(termios& tio, uint32_t baud, uint8_t dataBits, char parity,
 #endif
   tcflag_t size;
   switch (dataBits) {
-    case 5: size = CS5; break;
-    case 6: size = CS6; break;
-    case 7: size = CS7; break;
-    case 8: size = CS8; break;
-    default: errno = EINVAL; return false;
+    case 5:
+      size = CS5;
+      break;
+    case 6:
+      size = CS6;
+      break;
+    case 7:
+      size = CS7;
+      break;
+    case 8:
+      size = CS8;
+      break;
+    default:
+      errno = EINVAL;
+      return false;
   }
   cfsetispeed(&tio, speed);
   cfsetospeed(&tio, speed);
@@ -106,20 +116,31 @@ bool serialBuildLine(termios& tio, uint32_t baud, uint8_t dataBits, char parity,
   if (stopBits == 1) tio.c_cflag &= ~CSTOPB;
   if (stopBits == 2) tio.c_cflag |= CSTOPB;
   switch (parity) {
-    case 'N': tio.c_cflag &= ~(PARENB | PARODD | stick); break;
-    case 'O': tio.c_cflag = (tio.c_cflag & ~stick) | PARENB | PARODD; break;
-    case 'E': tio.c_cflag = (tio.c_cflag & ~(stick | PARODD)) | PARENB; break;
+    case 'N':
+      tio.c_cflag &= ~(PARENB | PARODD | stick);
+      break;
+    case 'O':
+      tio.c_cflag = (tio.c_cflag & ~stick) | PARENB | PARODD;
+      break;
+    case 'E':
+      tio.c_cflag = (tio.c_cflag & ~(stick | PARODD)) | PARENB;
+      break;
     case 'M':
     case 'S':
     case 'Z':
       tio.c_cflag |= PARENB | stick;
-      if (parity == 'M') tio.c_cflag |= PARODD;
-      else tio.c_cflag &= ~PARODD;
+      if (parity == 'M')
+        tio.c_cflag |= PARODD;
+      else
+        tio.c_cflag &= ~PARODD;
       break;
-    default: break;  // other letters leave the parity as it was
+    default:
+      break;  // other letters leave the parity as it was
   }
-  if (tio.c_cflag & PARENB) tio.c_iflag |= INPCK;
-  else tio.c_iflag &= ~INPCK;
+  if (tio.c_cflag & PARENB)
+    tio.c_iflag |= INPCK;
+  else
+    tio.c_iflag &= ~INPCK;
   return true;
 }
 
@@ -133,7 +154,8 @@ int applyLine(int fd, const termios& want) {
   if (tcgetattr(fd, &got) != 0) return errno;
   // Only the rate is checked: a pseudo-terminal, for one, always carries 8-bit bytes and
   // reports CS8 without parity whatever it was asked.
-  if (cfgetospeed(&got) != cfgetospeed(&want) || cfgetispeed(&got) != cfgetispeed(&want)) return EINVAL;
+  if (cfgetospeed(&got) != cfgetospeed(&want) || cfgetispeed(&got) != cfgetispeed(&want))
+    return EINVAL;
   return 0;
 }
 
@@ -203,7 +225,8 @@ void serialPump(PortEntry& e, uint16_t port) {
 // The result is 1 even when the line takes fewer bytes: a lost frame shows up as a missing reply.
 int serialWrite(PortEntry& e, const uint8_t* data, size_t count) {
   const int fd = static_cast<int>(e.handle);
-  const uint32_t limit = kSerialWriteBaseTimeoutMs + kSerialWritePerByteTimeoutMs * static_cast<uint32_t>(count);
+  const uint32_t limit =
+      kSerialWriteBaseTimeoutMs + kSerialWritePerByteTimeoutMs * static_cast<uint32_t>(count);
   const uint32_t start = monotonicMs();
   size_t done = 0;
   while (done < count) {
@@ -238,5 +261,6 @@ int serialTxEmpty(PortEntry& e) {
 
 }  // namespace
 
-const PortTransport kSerialTransport = {serialOpen,  serialClose,    serialSetLine, serialPrepare, serialPump,
-                                        serialWrite, serialPollFds, serialDiscard, serialTxEmpty};
+const PortTransport kSerialTransport = {serialOpen,    serialClose,   serialSetLine,
+                                        serialPrepare, serialPump,    serialWrite,
+                                        serialPollFds, serialDiscard, serialTxEmpty};

@@ -20,7 +20,8 @@ void dropClient(PortEntry& e, int slot) { closeSocket(e.clientSocket[slot]); }
 
 int serverOpen(PortEntry& e) {
   uint16_t listenPort = 0;
-  if (!parseTcpPortNumber(e.name + kTcpServerPrefixLength, true, &listenPort)) return kPortOpenBadName;
+  if (!parseTcpPortNumber(e.name + kTcpServerPrefixLength, true, &listenPort))
+    return kPortOpenBadName;
   for (auto& s : e.clientSocket) s = -1;
   const int fd = makeStreamSocket();
   if (fd < 0) return kPortOpenBadName;
@@ -31,7 +32,8 @@ int serverOpen(PortEntry& e) {
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_ANY);
   a.sin_port = htons(listenPort);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, kTcpListenBacklog) != 0) {
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      listen(fd, kTcpListenBacklog) != 0) {
     intptr_t s = fd;
     closeSocket(s);
     return kPortOpenBadName;
@@ -61,7 +63,8 @@ void serverPrepare(PortEntry& e) {
   }
   const int slot = freeSlot(e);
   if (slot < 0 || e.handle < 0) return;
-  const int fd = accept4(static_cast<int>(e.handle), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  const int fd =
+      accept4(static_cast<int>(e.handle), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) return;
   int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -121,7 +124,8 @@ int serverPollFds(PortEntry& e, pollfd* fds, int maxFds) {
   int n = 0;
   // The listener only counts while a slot is free; otherwise a waiting 17th peer would
   // wake every wait without anything to do.
-  if (e.handle >= 0 && freeSlot(e) >= 0 && n < maxFds) fds[n++] = pollfd{static_cast<int>(e.handle), POLLIN, 0};
+  if (e.handle >= 0 && freeSlot(e) >= 0 && n < maxFds)
+    fds[n++] = pollfd{static_cast<int>(e.handle), POLLIN, 0};
   for (int i = 0; i < kTcpServerClients && n < maxFds; ++i) {
     if (e.clientSocket[i] >= 0) fds[n++] = pollfd{static_cast<int>(e.clientSocket[i]), POLLIN, 0};
   }
@@ -133,5 +137,6 @@ int serverTxEmpty(PortEntry&) { return 1; }
 
 }  // namespace
 
-const PortTransport kTcpServerTransport = {serverOpen,  serverClose,    serverSetLine, serverPrepare, serverPump,
-                                           serverWrite, serverPollFds, serverDiscard, serverTxEmpty};
+const PortTransport kTcpServerTransport = {serverOpen,    serverClose,   serverSetLine,
+                                           serverPrepare, serverPump,    serverWrite,
+                                           serverPollFds, serverDiscard, serverTxEmpty};

@@ -27,7 +27,9 @@ void tickStart() {
   for (auto& t : g_timers) t = TimerSlot{false, 0};
 }
 
-uint32_t nowMs() { return g_fakeActive.load(std::memory_order_relaxed) ? g_fakeMs.load() : monotonicMs(); }
+uint32_t nowMs() {
+  return g_fakeActive.load(std::memory_order_relaxed) ? g_fakeMs.load() : monotonicMs();
+}
 uint16_t nowMs16() { return static_cast<uint16_t>(nowMs()); }
 
 bool deadlineReached(uint32_t deadline) { return static_cast<int32_t>(nowMs() - deadline) >= 0; }

@@ -59,10 +59,14 @@ int readLastStatus(BoardSession& s) {
 
 const char* lastErrorMessage(int code) {
   switch (code) {
-    case 'X': return N_("Turn the configuration key on");
-    case '[': return N_("Wrong password");
-    case '\\': return N_("Password entry locked");
-    default: return N_("Write error");
+    case 'X':
+      return N_("Turn the configuration key on");
+    case '[':
+      return N_("Wrong password");
+    case '\\':
+      return N_("Password entry locked");
+    default:
+      return N_("Write error");
   }
 }
 
@@ -126,7 +130,8 @@ int enterAdminPassword(BoardSession& s, bool askOld) {
   if (!s.dev || !s.op) return 0;
   if (!s.passwordCached) {
     std::string answer;
-    if (!s.op->askText(tr(askOld ? "Please enter OLD password" : "Please enter admin password"), "", &answer))
+    if (!s.op->askText(tr(askOld ? "Please enter OLD password" : "Please enter admin password"), "",
+                       &answer))
       return 0;
     uint16_t value = 0;
     // Something that is not a number would be sent as some other password and count as a
@@ -141,7 +146,8 @@ int enterAdminPassword(BoardSession& s, bool askOld) {
   UTRKDevice& dev = *s.dev;
   const uint8_t bytes[2] = {static_cast<uint8_t>(s.cachedPassword & 0xFF),
                             static_cast<uint8_t>(s.cachedPassword >> 8)};
-  int r = pollRequest(dev, [&] { return dev.writeBlock(kServiceRegPasswordEntry, kBankService, bytes, 2); });
+  int r = pollRequest(
+      dev, [&] { return dev.writeBlock(kServiceRegPasswordEntry, kBankService, bytes, 2); });
   if (r == kResultDone) return 1;
   int code = readLastStatus(s);
   s.passwordCached = false;
@@ -153,7 +159,8 @@ int enterAdminPassword(BoardSession& s, bool askOld) {
 int setDisplayMode(BoardSession& s, uint8_t mode) {
   if (!s.dev) return kResultTimeout;
   UTRKDevice& dev = *s.dev;
-  int r = pollRequest(dev, [&] { return dev.writeBlock(kServiceRegDisplayMode, kBankService, &mode, 1); });
+  int r = pollRequest(
+      dev, [&] { return dev.writeBlock(kServiceRegDisplayMode, kBankService, &mode, 1); });
   if (s.op) s.op->logLine(strprintf(tr("Display mode result=%d"), r));
   return r;
 }
@@ -163,7 +170,8 @@ std::string formatDecimalRight(int64_t value, int decimals, int width) {
   if (decimals > 19) decimals = 19;  // 10^19 is the largest power of ten in 64 bits
   // Work on the magnitude unsigned so that the most negative value has a magnitude too.
   const bool negative = value < 0;
-  const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  const uint64_t magnitude =
+      negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   uint64_t divisor = 1;
   for (int i = 0; i < decimals; ++i) divisor *= 10;
   std::string text = negative ? "-" : "";

@@ -17,14 +17,14 @@ struct BoardSession {
   UTRKDevice* dev = nullptr;
   Operator* op = nullptr;
 
-  uint8_t pumpAddress = 1;        // current pump address
-  char kind = 0;                  // '#' or '$' after a successful identification
-  std::string textId;             // text identifier, converted to UTF-8
-  bool bootMode = false;          // text identifier contains "boot load"
+  uint8_t pumpAddress = 1;  // current pump address
+  char kind = 0;            // '#' or '$' after a successful identification
+  std::string textId;       // text identifier, converted to UTF-8
+  bool bootMode = false;    // text identifier contains "boot load"
 
-  bool passwordCached = false;    // admin password typed once per board
+  bool passwordCached = false;  // admin password typed once per board
   uint16_t cachedPassword = 0;
-  uint8_t passwordStatus[2] = {0, 0};   // PasswordStatus word as read with the settings
+  uint8_t passwordStatus[2] = {0, 0};  // PasswordStatus word as read with the settings
 
   // Hooks to the window (all optional):
   // forget the cached service values and main settings copy, disable the settings tabs.

@@ -25,7 +25,8 @@ const std::array<uint32_t, 256>& crcTable() {
     std::array<uint32_t, 256> t{};
     for (uint32_t i = 0; i < 256; ++i) {
       uint32_t c = i << 24;
-      for (int bit = 0; bit < 8; ++bit) c = (c & 0x80000000u) ? (c << 1) ^ kCrcPolynomial : (c << 1);
+      for (int bit = 0; bit < 8; ++bit)
+        c = (c & 0x80000000u) ? (c << 1) ^ kCrcPolynomial : (c << 1);
       t[i] = c;
     }
     return t;
@@ -44,7 +45,8 @@ uint32_t crc32Stm(const uint8_t* data, size_t n) {
   uint32_t crc = 0xFFFFFFFFu;
   for (size_t i = 0; i < n; i += 4) {
     uint32_t word = 0;
-    for (size_t k = 0; k < 4 && i + k < n; ++k) word |= static_cast<uint32_t>(data[i + k]) << (8 * k);
+    for (size_t k = 0; k < 4 && i + k < n; ++k)
+      word |= static_cast<uint32_t>(data[i + k]) << (8 * k);
     crc ^= word;
     for (int b = 0; b < 4; ++b) crc = (crc << 8) ^ table[crc >> 24];
   }

@@ -11,8 +11,8 @@
 namespace {
 
 constexpr int kHeaderLength = 4;
-constexpr int kParamFrameLength = 12;       // header + 7 parameter bytes + their checksum
-constexpr int kMaxFixedExpect = 253;        // 255 would mean a text reply
+constexpr int kParamFrameLength = 12;  // header + 7 parameter bytes + their checksum
+constexpr int kMaxFixedExpect = 253;   // 255 would mean a text reply
 constexpr int kTextMaxChars = 128;
 constexpr uint8_t kCmdTextId = 0x00;
 constexpr uint8_t kTextIdSelector = 0x31;
@@ -24,13 +24,13 @@ constexpr uint8_t kCmdBlockRead = 0x48;
 constexpr uint8_t kCmdReadClock = 0x60;
 constexpr uint8_t kCmdWriteClock = 0x61;
 constexpr uint8_t kCmdClockCorrection = 0x62;
-constexpr uint8_t kMaxBank = 0x07;          // the bank lives in the low bits of the command
+constexpr uint8_t kMaxBank = 0x07;  // the bank lives in the low bits of the command
 constexpr uint32_t kMaxBlockAddress = 0xFFFFFF;
 constexpr uint8_t kFirstInvalidAddress = 240;
 
 // requestState values besides 0 (idle).
 constexpr uint8_t kRequestExchanging = 1;
-constexpr uint8_t kRequestClockDelay = 2;   // writeClock waits before it sends
+constexpr uint8_t kRequestClockDelay = 2;  // writeClock waits before it sends
 
 // engineState values.
 constexpr uint8_t kEngineIdle = 0;
@@ -39,18 +39,25 @@ constexpr uint8_t kEngineText = 2;
 
 int decodeStatus(uint8_t status) {
   switch (status) {
-    case 0x00: return kResultDone;
-    case 0xFF: return kResultRefused;
-    case 0xFE: return kResultRejected;
-    default: return kResultStatus;
+    case 0x00:
+      return kResultDone;
+    case 0xFF:
+      return kResultRefused;
+    case 0xFE:
+      return kResultRejected;
+    default:
+      return kResultStatus;
   }
 }
 
 int checkLengthOf(uint8_t checkMode) {
   switch (checkMode & 0x03) {
-    case kCheckSum: return 1;
-    case kCheckCrc: return 4;
-    default: return 0;
+    case kCheckSum:
+      return 1;
+    case kCheckCrc:
+      return 4;
+    default:
+      return 0;
   }
 }
 
@@ -93,11 +100,13 @@ int UTRKDevice::transact(uint8_t* request, int length, int expect) {
         // The board needs time to check the parameter group before the data arrive.
         portWrite(port, request, kParamFrameLength);
         tickSleepMs(kLongWritePauseMs);
-        portWrite(port, request + kParamFrameLength, static_cast<size_t>(length - kParamFrameLength));
+        portWrite(port, request + kParamFrameLength,
+                  static_cast<size_t>(length - kParamFrameLength));
       } else {
         portWrite(port, request, static_cast<size_t>(length));
       }
-      deadline = nowMs() + kReplyBaseTimeoutMs + kReplyPerByteMs * static_cast<uint32_t>(length + expect);
+      deadline =
+          nowMs() + kReplyBaseTimeoutMs + kReplyPerByteMs * static_cast<uint32_t>(length + expect);
       engineState = expect == kExpectText ? kEngineText : kEngineFixed;
       received = 0;
       return kResultInProgress;
@@ -203,7 +212,8 @@ int UTRKDevice::readBlock(uint32_t blockAddress, uint8_t bank, uint8_t count, ui
   if (checkLength == 1) {
     if (frameChecksum(frame, count) != frame[count]) return kResultChecksum;
   } else if (checkLength == 4) {
-    uint32_t got = static_cast<uint32_t>(frame[count]) | (static_cast<uint32_t>(frame[count + 1]) << 8) |
+    uint32_t got = static_cast<uint32_t>(frame[count]) |
+                   (static_cast<uint32_t>(frame[count + 1]) << 8) |
                    (static_cast<uint32_t>(frame[count + 2]) << 16) |
                    (static_cast<uint32_t>(frame[count + 3]) << 24);
     if (crc32Stm(frame, count) != got) return kResultChecksum;
@@ -212,11 +222,13 @@ int UTRKDevice::readBlock(uint32_t blockAddress, uint8_t bank, uint8_t count, ui
   return kResultDone;
 }
 
-int UTRKDevice::writeBlock(uint32_t blockAddress, uint8_t bank, const uint8_t* data, uint8_t count) {
+int UTRKDevice::writeBlock(uint32_t blockAddress, uint8_t bank, const uint8_t* data,
+                           uint8_t count) {
   const int length = count >= 2 ? kParamFrameLength + count : kParamFrameLength;
   const int expect = count == 1 ? 2 : 1;
   if (requestState == 0) {
-    if (bank > kMaxBank || blockAddress > kMaxBlockAddress || (count > 0 && !data)) return kResultRefused;
+    if (bank > kMaxBank || blockAddress > kMaxBlockAddress || (count > 0 && !data))
+      return kResultRefused;
     putHeader(frame, address, static_cast<uint8_t>(kCmdBlockWrite | bank));
     const uint8_t p[7] = {0x00,
                           0x00,
@@ -261,12 +273,23 @@ int UTRKDevice::setBaudRate(uint32_t baud) {
   if (requestState == 0) {
     uint8_t code;
     switch (baud) {
-      case 38400: code = 0; break;
-      case 19200: code = 1; break;
-      case 9600: code = 2; break;
-      case 4800: code = 3; break;
-      case 1200: code = 4; break;
-      default: return kResultRejected;
+      case 38400:
+        code = 0;
+        break;
+      case 19200:
+        code = 1;
+        break;
+      case 9600:
+        code = 2;
+        break;
+      case 4800:
+        code = 3;
+        break;
+      case 1200:
+        code = 4;
+        break;
+      default:
+        return kResultRejected;
     }
     putHeader(frame, address, kCmdSetBaud);
     frame[4] = code;
@@ -313,8 +336,13 @@ int UTRKDevice::writeClock(const ClockValue& in) {
     if (!timerExpired(timerSlot)) return kResultInProgress;
     timerSlot = -1;
     putHeader(frame, address, kCmdWriteClock);
-    const uint8_t p[7] = {toBcd(in.hour), toBcd(in.minute), toBcd(in.second), in.weekday,
-                          toBcd(in.day),  toBcd(in.month),  toBcd(static_cast<unsigned>(in.year - 2000))};
+    const uint8_t p[7] = {toBcd(in.hour),
+                          toBcd(in.minute),
+                          toBcd(in.second),
+                          in.weekday,
+                          toBcd(in.day),
+                          toBcd(in.month),
+                          toBcd(static_cast<unsigned>(in.year - 2000))};
     putParams(frame, p);
     requestState = kRequestExchanging;
   }
@@ -329,7 +357,11 @@ int UTRKDevice::writeClockCorrection(int value) {
     putHeader(frame, address, kCmdClockCorrection);
     const uint8_t p[7] = {static_cast<uint8_t>(value < 0 ? 0xFF : 0x00),
                           toBcd(static_cast<unsigned>(value < 0 ? -value : value)),
-                          0, 0, 0, 0, 0};
+                          0,
+                          0,
+                          0,
+                          0,
+                          0};
     putParams(frame, p);
     requestState = kRequestExchanging;
   }

@@ -7,19 +7,19 @@
 // Result codes of every request.
 constexpr int kResultDone = 1;
 constexpr int kResultInProgress = 0;
-constexpr int kResultStatus = -1;       // the board answered another status byte
-constexpr int kResultRefused = -3;      // status 0xFF, or a bad argument caught before sending
-constexpr int kResultChecksum = -4;     // checksum or CRC of the reply does not match
-constexpr int kResultTimeout = -6;      // no (complete) reply in time
-constexpr int kResultRejected = -11;    // status 0xFE, or an unsupported baud rate
+constexpr int kResultStatus = -1;     // the board answered another status byte
+constexpr int kResultRefused = -3;    // status 0xFF, or a bad argument caught before sending
+constexpr int kResultChecksum = -4;   // checksum or CRC of the reply does not match
+constexpr int kResultTimeout = -6;    // no (complete) reply in time
+constexpr int kResultRejected = -11;  // status 0xFE, or an unsupported baud rate
 
 constexpr uint8_t kFrameStart = 0x60;
 constexpr uint8_t kBroadcastAddress = 240;
 constexpr int kFrameBufferSize = 300;
 constexpr int kExpectText = 255;
-constexpr uint32_t kReplyBaseTimeoutMs = 300;   // plus kReplyPerByteMs per byte sent and expected
+constexpr uint32_t kReplyBaseTimeoutMs = 300;  // plus kReplyPerByteMs per byte sent and expected
 constexpr uint32_t kReplyPerByteMs = 3;
-constexpr uint32_t kLongWritePauseMs = 50;      // between the first 12 bytes and the rest
+constexpr uint32_t kLongWritePauseMs = 50;  // between the first 12 bytes and the rest
 constexpr uint32_t kWriteClockDelayMs = 500;
 
 // Memory banks of block requests.
@@ -40,10 +40,10 @@ uint8_t toBcd(unsigned value);
 unsigned fromBcd(uint8_t bcd);
 
 struct ClockValue {
-  uint8_t hour, minute, second;   // time of day (BCD on the wire)
-  uint8_t weekday;                // binary on the wire
-  uint8_t day, month;             // BCD on the wire
-  int year;                       // 2000 + last byte (BCD on the wire)
+  uint8_t hour, minute, second;  // time of day (BCD on the wire)
+  uint8_t weekday;               // binary on the wire
+  uint8_t day, month;            // BCD on the wire
+  int year;                      // 2000 + last byte (BCD on the wire)
 };
 
 class UTRKDevice {

@@ -15,7 +15,9 @@ namespace {
 
 using F = ChannelField;
 
-std::string hundredths(uint32_t v) { return strprintf("%lu.%02lu", (unsigned long)(v / 100), (unsigned long)(v % 100)); }
+std::string hundredths(uint32_t v) {
+  return strprintf("%lu.%02lu", (unsigned long)(v / 100), (unsigned long)(v % 100));
+}
 
 // Fixed-point decimal at two places, same reading rules as parseFixed, but 64-bit so that a
 // grand total beyond 21 million whole units splits into whole part and hundredths correctly.
@@ -59,7 +61,9 @@ int hexDigit(char c) {
   return -1;
 }
 
-bool hasHexPrefix(const std::string& s) { return s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'); }
+bool hasHexPrefix(const std::string& s) {
+  return s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+}
 
 // Up to maxDigits hex digits from text[pos]; advances pos; digits counts what was read.
 uint64_t hexDigits(const std::string& s, size_t* pos, int maxDigits, int* digits) {
@@ -77,17 +81,41 @@ uint64_t hexDigits(const std::string& s, size_t* pos, int maxDigits, int* digits
 
 }  // namespace
 
-const char* const kStateTexts[kStateEntryCount] = {
-    "Free", "Free, overfill", "Start, waiting nozzle", "Start, display init", "Filling slow",
-    "Filling", "Filling end slow", "PC paused", "Nozzle down - paused", "Phase timeout - paused",
-    "PC timeout - paused", "reserved", "Connection ext - paused", "Meter error - paused",
-    "Valve 220V - paused", "Fill too slow - paused", "Wait for enable command", "Error - paused",
-    "Filling end ok", "Filling end overfill", "Continue, waiting nozzle", "Unknown state"};
-const int kStateCodes[kStateEntryCount - 1] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+const char* const kStateTexts[kStateEntryCount] = {"Free",
+                                                   "Free, overfill",
+                                                   "Start, waiting nozzle",
+                                                   "Start, display init",
+                                                   "Filling slow",
+                                                   "Filling",
+                                                   "Filling end slow",
+                                                   "PC paused",
+                                                   "Nozzle down - paused",
+                                                   "Phase timeout - paused",
+                                                   "PC timeout - paused",
+                                                   "reserved",
+                                                   "Connection ext - paused",
+                                                   "Meter error - paused",
+                                                   "Valve 220V - paused",
+                                                   "Fill too slow - paused",
+                                                   "Wait for enable command",
+                                                   "Error - paused",
+                                                   "Filling end ok",
+                                                   "Filling end overfill",
+                                                   "Continue, waiting nozzle",
+                                                   "Unknown state"};
+const int kStateCodes[kStateEntryCount - 1] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9, 10,
                                                11, 12, 13, 14, 15, 16, 43, 44, 45, 46};
-const char* const kStatusTexts[kStatusItemCount] = {
-    "Meter error", "Nozzle up", "Satellite nozzle up", "Activated", "Fill suspend, can continue",
-    "BMU fill", "Calibration fill", "AZT ready", "AZT continue", "Fulltank", "Wireless"};
+const char* const kStatusTexts[kStatusItemCount] = {"Meter error",
+                                                    "Nozzle up",
+                                                    "Satellite nozzle up",
+                                                    "Activated",
+                                                    "Fill suspend, can continue",
+                                                    "BMU fill",
+                                                    "Calibration fill",
+                                                    "AZT ready",
+                                                    "AZT continue",
+                                                    "Fulltank",
+                                                    "Wireless"};
 const uint16_t kStatusMasks[kStatusItemCount] = {0x0004, 0x0008, 0x0010, 0x0080, 0x0100, 0x0200,
                                                  0x0800, 0x1000, 0x2000, 0x4000, 0x8000};
 const char* const kFlagTexts[kFlagItemCount] = {"Summ set", "Card set", "Bonus spend"};
@@ -120,7 +148,8 @@ std::vector<std::string> channelSelectorEntries(int nozCount) {
   std::vector<std::string> out;
   for (int i = 0; i < selectorChannelCount(nozCount); ++i) {
     char buf[100];
-    std::snprintf(buf, sizeof buf, tr(i % 2 == 0 ? "Side A channel %d" : "Side B channel %d"), i / 2 + 1);
+    std::snprintf(buf, sizeof buf, tr(i % 2 == 0 ? "Side A channel %d" : "Side B channel %d"),
+                  i / 2 + 1);
     out.emplace_back(buf);
   }
   return out;
@@ -224,11 +253,21 @@ std::vector<std::string> channelTableColumn(const ChannelRecord& ch) {
   for (const ChannelFieldDesc& d : kChannelFields) {
     uint32_t v = ch.get(d.field);
     switch (d.show) {
-      case ChannelShow::Code: col.push_back(strprintf("%u", unsigned(v))); break;
-      case ChannelShow::Hex: col.push_back(strprintf(d.width == 4 ? "$%08X" : "$%04X", unsigned(v))); break;
-      case ChannelShow::Hundredths: col.push_back(hundredths(v)); break;
-      case ChannelShow::Whole: col.push_back(strprintf("%lu", (unsigned long)v)); break;
-      case ChannelShow::Cents: col.push_back(strprintf("%02u", unsigned(v))); break;
+      case ChannelShow::Code:
+        col.push_back(strprintf("%u", unsigned(v)));
+        break;
+      case ChannelShow::Hex:
+        col.push_back(strprintf(d.width == 4 ? "$%08X" : "$%04X", unsigned(v)));
+        break;
+      case ChannelShow::Hundredths:
+        col.push_back(hundredths(v));
+        break;
+      case ChannelShow::Whole:
+        col.push_back(strprintf("%lu", (unsigned long)v));
+        break;
+      case ChannelShow::Cents:
+        col.push_back(strprintf("%02u", unsigned(v)));
+        break;
     }
   }
   return col;
@@ -238,7 +277,8 @@ namespace {
 int readInto(UTRKDevice& dev, uint32_t address, uint8_t* slot, size_t count) {
   // A failed read never lands in the slot: a later save would write back what it left.
   uint8_t buf[kChannelRecordSize] = {};
-  int r = pollRequest(dev, [&] { return dev.readBlock(address, kBankData, uint8_t(count), buf, kCheckCrc, 0); });
+  int r = pollRequest(
+      dev, [&] { return dev.readBlock(address, kBankData, uint8_t(count), buf, kCheckCrc, 0); });
   if (r == kResultDone) std::memcpy(slot, buf, count);
   return r;
 }
@@ -264,7 +304,8 @@ int loadChannel(UTRKDevice& dev, ChannelCopies& c, int index) {
 int saveChannel(BoardSession& s, ChannelCopies& c, int index) {
   if (!channelIndexValid(index) || s.dev == nullptr) return kResultRefused;
   if (enterAdminPassword(s, false) != 1) return 0;
-  int r = writeFrom(*s.dev, channelRecordAddress(index), c.channels[index].data(), kChannelRecordSize);
+  int r =
+      writeFrom(*s.dev, channelRecordAddress(index), c.channels[index].data(), kChannelRecordSize);
   // A board that refused the channel record (a filling in progress, the key off) would take
   // the meter record alone and leave the two out of step, so the meter write waits for it.
   if (r != kResultDone) return r;

@@ -8,7 +8,7 @@
 
 #include "settings/le_bytes.h"
 
-constexpr int kChannelCount = 10;               // 5 nozzles x 2 sides
+constexpr int kChannelCount = 10;  // 5 nozzles x 2 sides
 constexpr size_t kChannelRecordSize = 72;
 constexpr size_t kMeterRecordSize = 15;
 constexpr uint32_t kChannelRecordBase = 0x2000;  // + 0x100 x channel, bank 0
@@ -18,7 +18,7 @@ constexpr uint32_t kChannelRecordStride = 0x100;
 // Channel index: 2 x nozzle (from 0) + side (A = 0, B = 1).
 constexpr int channelIndex(int side, int nozzleFrom0) { return 2 * nozzleFrom0 + side; }
 constexpr int channelSide(int channel) { return channel & 1; }
-constexpr int channelNozzle(int channel) { return channel / 2 + 1; }   // counted from 1
+constexpr int channelNozzle(int channel) { return channel / 2 + 1; }  // counted from 1
 constexpr char channelSideLetter(int channel) { return (channel & 1) ? 'B' : 'A'; }
 constexpr uint32_t channelRecordAddress(int channel) {
   return kChannelRecordBase + kChannelRecordStride * static_cast<uint32_t>(channel);
@@ -30,24 +30,42 @@ constexpr uint32_t meterRecordAddress(int channel) {
 // The 21 variables of the channel record, in record order (also the row order of the
 // channel variables table).
 enum class ChannelField : uint8_t {
-  state, bit_status, bit_status2, load_vol_lo, load_vol_hi, k_vol_lo, k_vol_hi, set_vol,
-  set_summ, last_vol, price, base_price, vol_end, vol_start, d_count, f_count, f_c_mil,
-  l_count, s_count, b_count, m_count
+  state,
+  bit_status,
+  bit_status2,
+  load_vol_lo,
+  load_vol_hi,
+  k_vol_lo,
+  k_vol_hi,
+  set_vol,
+  set_summ,
+  last_vol,
+  price,
+  base_price,
+  vol_end,
+  vol_start,
+  d_count,
+  f_count,
+  f_c_mil,
+  l_count,
+  s_count,
+  b_count,
+  m_count
 };
 constexpr int kChannelFieldCount = 21;
 
 // How a variable is shown.
 enum class ChannelShow : uint8_t {
-  Code,         // state code
-  Hex,          // status bits, companion words
-  Hundredths,   // unsigned count of 0.01 units
-  Whole,        // grand total, whole units
-  Cents,        // grand total, hundredths 0..99
+  Code,        // state code
+  Hex,         // status bits, companion words
+  Hundredths,  // unsigned count of 0.01 units
+  Whole,       // grand total, whole units
+  Cents,       // grand total, hundredths 0..99
 };
 
 struct ChannelFieldDesc {
   ChannelField field;
-  const char* name;     // variable name (row header of the variables table)
+  const char* name;  // variable name (row header of the variables table)
   uint8_t offset;
   uint8_t width;
   ChannelShow show;
@@ -55,8 +73,8 @@ struct ChannelFieldDesc {
 extern const std::array<ChannelFieldDesc, kChannelFieldCount> kChannelFields;
 
 // Offsets used outside the descriptor table.
-constexpr size_t kChannelMoneyTotal64Offset = 55;   // '$' boards: 64-bit money total
-constexpr size_t kChannelMassTotal64Offset = 63;    // '$' boards: 64-bit mass total
+constexpr size_t kChannelMoneyTotal64Offset = 55;  // '$' boards: 64-bit money total
+constexpr size_t kChannelMassTotal64Offset = 63;   // '$' boards: 64-bit mass total
 
 struct ChannelRecord {
   std::array<uint8_t, kChannelRecordSize> bytes{};
@@ -69,13 +87,13 @@ struct ChannelRecord {
 static_assert(sizeof(ChannelRecord) == kChannelRecordSize, "channel record is 72 bytes");
 
 // Meter record fields.
-constexpr FieldRef kMeterWeightLow{0, 4};     // impulse weight bits 0..31
-constexpr FieldRef kMeterReserved4{4, 4};     // not shown; written as 0
-constexpr FieldRef kMeterType{8, 2};          // meter type x 2
-constexpr FieldRef kMeterPhase{10, 1};        // 0 "Phase 1", 1 "Phase 1+2", 2 "Phase 2"; 0xFF none
-constexpr FieldRef kMeterWeightHigh{11, 1};   // impulse weight bits 32..39
+constexpr FieldRef kMeterWeightLow{0, 4};    // impulse weight bits 0..31
+constexpr FieldRef kMeterReserved4{4, 4};    // not shown; written as 0
+constexpr FieldRef kMeterType{8, 2};         // meter type x 2
+constexpr FieldRef kMeterPhase{10, 1};       // 0 "Phase 1", 1 "Phase 1+2", 2 "Phase 2"; 0xFF none
+constexpr FieldRef kMeterWeightHigh{11, 1};  // impulse weight bits 32..39
 constexpr FieldRef kMeterCalibrationCount{12, 2};
-constexpr FieldRef kMeterReserved14{14, 1};   // not shown; written as 0
+constexpr FieldRef kMeterReserved14{14, 1};  // not shown; written as 0
 constexpr uint8_t kPhaseNone = 0xFF;
 
 struct MeterRecord {

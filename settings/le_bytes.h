@@ -29,5 +29,5 @@ inline uint64_t getU64(const uint8_t* p) {
 // Where a field lies in a record.
 struct FieldRef {
   uint16_t offset;
-  uint8_t width;   // 1, 2 or 4
+  uint8_t width;  // 1, 2 or 4
 };

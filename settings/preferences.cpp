@@ -73,8 +73,8 @@ int loadPreferences(Preferences* prefs, const char* path) {
   // Scan into temporaries: values after the first mismatch keep their defaults.
   int baud = 0, dataBits = 0, stopBits = 0, maxBaud = 0;
   char parity = 0;
-  int got = std::sscanf(line + nameEnd, "%d %d %c %d %d", &baud, &dataBits, &parity, &stopBits,
-                        &maxBaud);
+  int got =
+      std::sscanf(line + nameEnd, "%d %d %c %d %d", &baud, &dataBits, &parity, &stopBits, &maxBaud);
   if (got >= 1) prefs->baud = baud;
   if (got >= 2) prefs->dataBits = dataBits;
   if (got >= 3) prefs->parity = parity;
@@ -92,8 +92,7 @@ int savePreferences(const Preferences& prefs, const char* path) {
   }
   char text[kLineMaxBytes];
   int len = std::snprintf(text, sizeof text, "%s %d %d %c %d %d", prefs.portName.c_str(),
-                          prefs.baud, prefs.dataBits, prefs.parity, prefs.stopBits,
-                          prefs.maxBaud);
+                          prefs.baud, prefs.dataBits, prefs.parity, prefs.stopBits, prefs.maxBaud);
   if (len < 0 || static_cast<size_t>(len) >= sizeof text) return -1;
 
   const std::string target = path;

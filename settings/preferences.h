@@ -7,7 +7,7 @@ constexpr const char* kPreferencesFile = "korvane_v3.ini";
 constexpr int kPreferencesPortNameMax = 99;
 
 struct Preferences {
-  std::string portName;      // at most 99 characters, no white space
+  std::string portName;  // at most 99 characters, no white space
   int baud = 4800;
   int dataBits = 8;
   char parity = 'N';

@@ -6,21 +6,27 @@
 #include "settings/settings_sequences.h"
 #include "ui/catalog.h"
 
-const char* const kPumpTypeItems[kPumpTypeCount] = {"Shelf", "General pumps", "C4000", "Astra", "Tokheim"};
+const char* const kPumpTypeItems[kPumpTypeCount] = {"Shelf", "General pumps", "C4000", "Astra",
+                                                    "Tokheim"};
 const char* const kPresetSideItems[2] = {"One side", "Two sides"};
 
 namespace {
 const char* const kDescriptions[kPumpTypeCount] = {
-    "'Shelf' pump\n100 pulses/litre\n1-phase pulser (phase 1)\nInverted nozzle\nDisplay type: T209-17",
+    "'Shelf' pump\n100 pulses/litre\n1-phase pulser (phase 1)\nInverted nozzle\nDisplay type: "
+    "T209-17",
     "General pumps' pump\n80 pulses/litre\n2-phase pulser\nInverted nozzle\nDisplay type: MI-21",
-    "RM STARK pump\nCNG dispenser, micromotion meters\n20mA pressure meters\nInverted nozzle\nDisplay type: MI-21 soft ",
+    "RM STARK pump\nCNG dispenser, micromotion meters\n20mA pressure meters\nInverted "
+    "nozzle\nDisplay type: MI-21 soft ",
     "Astron pump\nLPG dispenser\nInverted nozzle\nDisplay type: MI-21 i2c ",
-    "'Tokheim' pump\n100 pulses/litre\n1-phase pulser (phase 1)\nnon-inverted LCD data pin\nDisplay type: Tokheim",
+    "'Tokheim' pump\n100 pulses/litre\n1-phase pulser (phase 1)\nnon-inverted LCD data "
+    "pin\nDisplay type: Tokheim",
 };
 constexpr uint8_t kControllerClearByte = 0x55;
 }  // namespace
 
-const char* presetDescription(int t) { return (t >= 0 && t < kPumpTypeCount) ? kDescriptions[t] : ""; }
+const char* presetDescription(int t) {
+  return (t >= 0 && t < kPumpTypeCount) ? kDescriptions[t] : "";
+}
 
 const char* describePumpType(PresetForm* f) {
   if (f->pumpType == kPumpAstra) {
@@ -61,15 +67,21 @@ MainSettings presetMainSettings(const PresetForm& f) {
   r.set(ms::nozzle_fat, (t == kPumpAstra || t == kPumpTokheim) ? 15 : 30);
   r.set(ms::met_timeout, 30);
   uint32_t modes = 5;
-  if (t == kPumpC4000) modes = 1;
-  else if (t == kPumpAstra) modes = 7;
-  else if (t == kPumpTokheim) modes = 0x304;
+  if (t == kPumpC4000)
+    modes = 1;
+  else if (t == kPumpAstra)
+    modes = 7;
+  else if (t == kPumpTokheim)
+    modes = 0x304;
   r.set(ms::trk_modes, modes);
   r.set(ms::trk_modes2, (t == kPumpAstra || t == kPumpTokheim) ? 1 : 0);
   uint32_t display = 6;
-  if (t == kPumpGeneral) display = 7;
-  else if (t == kPumpC4000 || t == kPumpAstra) display = 13;
-  else if (t == kPumpTokheim) display = 9;
+  if (t == kPumpGeneral)
+    display = 7;
+  else if (t == kPumpC4000 || t == kPumpAstra)
+    display = 13;
+  else if (t == kPumpTokheim)
+    display = 9;
   r.set(ms::tbl_type0, display);
   r.set(ms::tbl_type1, display);
   r.set(ms::min_speed, t == kPumpAstra ? 3 : 0);
@@ -84,8 +96,10 @@ uint8_t presetPhase(int t) {
   switch (t) {
     case kPumpShelf:
     case kPumpAstra:
-    case kPumpTokheim: return 0;
-    default: return 1;   // General pumps, C4000, none chosen
+    case kPumpTokheim:
+      return 0;
+    default:
+      return 1;  // General pumps, C4000, none chosen
   }
 }
 
@@ -146,17 +160,19 @@ int applyPreset(BoardSession& s, SettingsState& st, const PresetForm& f) {
     s.op->alert(strprintf(tr("Controller clear result=%d"), r));
     return 0;
   }
-  if (writeBlockPolled(s, kMeterPhaseTableAddress, kBankData, phases, static_cast<uint8_t>(channels)) != kResultDone) {
+  if (writeBlockPolled(s, kMeterPhaseTableAddress, kBankData, phases,
+                       static_cast<uint8_t>(channels)) != kResultDone) {
     s.op->alert(tr("Write meter phase error\n(all fillings must be finished)"));
     return 0;
   }
-  if (writeBlockPolled(s, kMeterTypeTableAddress, kBankData, types, static_cast<uint8_t>(2 * channels)) !=
-      kResultDone) {
+  if (writeBlockPolled(s, kMeterTypeTableAddress, kBankData, types,
+                       static_cast<uint8_t>(2 * channels)) != kResultDone) {
     s.op->alert(tr("Write meter types error"));
     return 0;
   }
   for (int ch = 0; ch < channels; ++ch) st.records.meters[ch].setTypeWord(getU16(&types[2 * ch]));
-  if (writeBlockPolled(s, kMainSettingsAddress, kBankData, main.data(), kMainSettingsSize) != kResultDone) {
+  if (writeBlockPolled(s, kMainSettingsAddress, kBankData, main.data(), kMainSettingsSize) !=
+      kResultDone) {
     s.op->alert(tr("Main settings write error"));
     return 0;
   }
@@ -165,7 +181,8 @@ int applyPreset(BoardSession& s, SettingsState& st, const PresetForm& f) {
   // the board to the preset's side A address, so a write after it would be refused.
   if (f.pumpType == kPumpC4000) {
     st.extra = presetExtraSettings();
-    if (writeBlockPolled(s, kExtraSettingsAddress, kBankData, st.extra.data(), kExtraSettingsSize) != kResultDone) {
+    if (writeBlockPolled(s, kExtraSettingsAddress, kBankData, st.extra.data(),
+                         kExtraSettingsSize) != kResultDone) {
       s.op->alert(tr("Extra settings write error"));
       return 0;
     }
@@ -175,7 +192,9 @@ int applyPreset(BoardSession& s, SettingsState& st, const PresetForm& f) {
   s.op->alert(tr("All ok"));
   // The restarted board answers at the preset's side A address.
   const uint8_t sideA = static_cast<uint8_t>(main.get(ms::side_addr0));
-  if (sideA >= 1 && sideA <= 0x20 && sideA != s.pumpAddress) followBoardToAddress(s, st, sideA);
-  else identifyAndRefresh(s, st, s.pumpAddress);
+  if (sideA >= 1 && sideA <= 0x20 && sideA != s.pumpAddress)
+    followBoardToAddress(s, st, sideA);
+  else
+    identifyAndRefresh(s, st, s.pumpAddress);
   return 1;
 }

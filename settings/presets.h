@@ -8,18 +8,24 @@
 #include "protocol/board.h"
 #include "settings/settings_state.h"
 
-enum PumpType : int { kPumpShelf = 0, kPumpGeneral = 1, kPumpC4000 = 2, kPumpAstra = 3, kPumpTokheim = 4 };
+enum PumpType : int {
+  kPumpShelf = 0,
+  kPumpGeneral = 1,
+  kPumpC4000 = 2,
+  kPumpAstra = 3,
+  kPumpTokheim = 4
+};
 constexpr int kPumpTypeCount = 5;
-extern const char* const kPumpTypeItems[kPumpTypeCount];   // "Shelf" .. "Tokheim"
-extern const char* const kPresetSideItems[2];               // "One side", "Two sides"
+extern const char* const kPumpTypeItems[kPumpTypeCount];  // "Shelf" .. "Tokheim"
+extern const char* const kPresetSideItems[2];             // "One side", "Two sides"
 
 // What the "Factory settings" window shows.
 struct PresetForm {
-  int pumpType = -1;            // -1 none chosen
-  int sideChoice = 1;           // 0 "One side", 1 "Two sides", -1 none
-  int nozzleChoice = 0;         // item, nozzle count - 1; -1 none
+  int pumpType = -1;     // -1 none chosen
+  int sideChoice = 1;    // 0 "One side", 1 "Two sides", -1 none
+  int nozzleChoice = 0;  // item, nozzle count - 1; -1 none
   std::string sideA = "1", sideB = "2";
-  int columns = 1;              // columns of both AZT tables
+  int columns = 1;  // columns of both AZT tables
   std::array<std::string, 5> aztA{{"1", "", "", "", ""}};
   std::array<std::string, 5> aztB{{"2", "", "", "", ""}};
 };
@@ -34,7 +40,7 @@ void onPresetNozzlesChosen(PresetForm* form);
 MainSettings presetMainSettings(const PresetForm& form);
 uint8_t presetPhase(int pumpType);
 uint16_t presetTypeWord(int pumpType);
-ExtraSettings presetExtraSettings();   // C4000
+ExtraSettings presetExtraSettings();  // C4000
 
 // "Factory settings" button. Returns 1 when every step succeeded ("All ok").
 int applyPreset(BoardSession& s, SettingsState& st, const PresetForm& form);

@@ -51,7 +51,8 @@ void readDiagnostics(BoardSession& s) {
   uint8_t six[6] = {};
   const int r = readBlockPolled(s, kDiagRegs22, kBankService, 6, six, kCheckNone);
   if (r == kResultDone) {
-    for (int i = 0; i < 6; ++i) s.op->logLine(strprintf("$%02X val=$%02X (%d)", kDiagRegs22 + i, six[i], six[i]));
+    for (int i = 0; i < 6; ++i)
+      s.op->logLine(strprintf("$%02X val=$%02X (%d)", kDiagRegs22 + i, six[i], six[i]));
   } else {
     s.op->logLine(strprintf(tr("$22-$27 read error res=%d"), r));
   }
@@ -59,7 +60,8 @@ void readDiagnostics(BoardSession& s) {
   for (int b = 0; b < 3; ++b)
     readBlockPolled(s, kCounterRegs[b], kBankService, sizeof blocks[b], blocks[b], kCheckNone);
   for (int k = 0; k < kCountersPerBlock; ++k)
-    s.op->logLine(strprintf("[%d]: A=%4lu B=%4lu AB=%4lu", k, static_cast<unsigned long>(getU32(&blocks[0][4 * k])),
+    s.op->logLine(strprintf("[%d]: A=%4lu B=%4lu AB=%4lu", k,
+                            static_cast<unsigned long>(getU32(&blocks[0][4 * k])),
                             static_cast<unsigned long>(getU32(&blocks[1][4 * k])),
                             static_cast<unsigned long>(getU32(&blocks[2][4 * k]))));
 }
@@ -77,11 +79,13 @@ bool showTotals(BoardSession& s, SettingsState& st) {
     for (unsigned n = 0; n < nozzles; ++n) {
       const int ch = channelIndex(static_cast<int>(side), static_cast<int>(n));
       ChannelRecord rec;
-      const int r = readBlockPolled(s, channelRecordAddress(ch), kBankData, kChannelRecordSize, rec.data(), kCheckCrc);
+      const int r = readBlockPolled(s, channelRecordAddress(ch), kBankData, kChannelRecordSize,
+                                    rec.data(), kCheckCrc);
       if (r == kResultDone) {
         st.records.channels[ch] = rec;
         s.op->logLine(strprintf(tr("address %d, nozzle %d: %d.%02d"), static_cast<int>(address),
-                                static_cast<int>(n + 1), static_cast<int>(rec.get(ChannelField::f_count)),
+                                static_cast<int>(n + 1),
+                                static_cast<int>(rec.get(ChannelField::f_count)),
                                 static_cast<int>(rec.get(ChannelField::f_c_mil))));
       } else {
         s.op->logLine(strprintf(tr("address %d, nozzle %d: error read"), static_cast<int>(address),

@@ -25,11 +25,11 @@ constexpr int e(ExtraControl c) { return static_cast<int>(c); }
 constexpr uint8_t kSideAddressMax = 0x20;
 constexpr uint32_t kAztMin = 1;
 constexpr uint32_t kAztMax = 210;
-constexpr uint32_t kAztNoneTyped = 65535;     // side B "no address", stored as 0xFF
+constexpr uint32_t kAztNoneTyped = 65535;  // side B "no address", stored as 0xFF
 constexpr uint8_t kAztNoneStored = 0xFF;
 constexpr size_t kSatelliteTextMax = 999;
 constexpr uint32_t kSatelliteNotAssigned = 15;
-constexpr uint32_t kSatelliteEntryCap = 100000;   // scanning stops growing a value here
+constexpr uint32_t kSatelliteEntryCap = 100000;  // scanning stops growing a value here
 constexpr int kSlowStartImmediate = 25500;
 constexpr int kOverfillNoCounting = 2550;
 constexpr int kOverfillCount3s = 2540;
@@ -43,19 +43,26 @@ constexpr int64_t kParseCap = INT64_C(1000000000000000000);
 int choiceItemCount(MainControl c) {
   switch (c) {
     case MainControl::PrimaryChannel:
-    case MainControl::Peripherals: return 4;
-    case MainControl::SideCount: return 2;
-    case MainControl::NozzleCount: return 5;
+    case MainControl::Peripherals:
+      return 4;
+    case MainControl::SideCount:
+      return 2;
+    case MainControl::NozzleCount:
+      return 5;
     case MainControl::DisplayA:
-    case MainControl::DisplayB: return 18;
-    default: return 0;
+    case MainControl::DisplayB:
+      return 18;
+    default:
+      return 0;
   }
 }
 
 // A choice takes item; -1 clears it; an item beyond the list leaves it as it was.
 void setChoice(int* choice, long item, int count) {
-  if (item == -1) *choice = -1;
-  else if (item >= 0 && item < count) *choice = static_cast<int>(item);
+  if (item == -1)
+    *choice = -1;
+  else if (item >= 0 && item < count)
+    *choice = static_cast<int>(item);
 }
 
 std::string u(uint32_t v) { return strprintf("%" PRIu32, v); }
@@ -285,8 +292,10 @@ std::string satelliteText(uint16_t word, const char* notAssigned) {
   std::string t;
   for (int k = 0; k < 4; ++k) {
     unsigned n = (word >> (4 * k)) & 0xF;
-    if (n == kSatelliteNotAssigned) t += notAssigned;
-    else t += strprintf("%u\n", n);
+    if (n == kSatelliteNotAssigned)
+      t += notAssigned;
+    else
+      t += strprintf("%u\n", n);
   }
   return t;
 }
@@ -300,7 +309,8 @@ void displayMainSettings(const MainSettings& rec, MainSettingsForm* f) {
     const uint32_t v = rec.get(fd);
     const MainControl c = static_cast<MainControl>(fd.control);
     switch (fd.codec) {
-      case FieldCodec::Hidden: break;
+      case FieldCodec::Hidden:
+        break;
       case FieldCodec::BaudChoice:
         for (int k = 0; k < 4; ++k)
           if (kBaudCodes[k] == v) f->choiceOf(c) = k;
@@ -312,22 +322,29 @@ void displayMainSettings(const MainSettings& rec, MainSettingsForm* f) {
         setChoice(&f->choiceOf(c), static_cast<long>(v), choiceItemCount(c));
         break;
       case FieldCodec::SideAddress:
-      case FieldCodec::Decimal: f->textOf(c) = u(v); break;
-      case FieldCodec::Scaled: f->textOf(c) = u(v * fd.param); break;
+      case FieldCodec::Decimal:
+        f->textOf(c) = u(v);
+        break;
+      case FieldCodec::Scaled:
+        f->textOf(c) = u(v * fd.param);
+        break;
       case FieldCodec::Satellite:
         f->textOf(c) = satelliteText(static_cast<uint16_t>(v), tr("15 - not assigned\n"));
         break;
       case FieldCodec::AztCell:
         if (fd.param < kAztColumns) {
           auto& cells = (c == MainControl::AztSideA) ? f->aztA : f->aztB;
-          cells[fd.param] = fd.param < nozzles ? strprintf("%d", static_cast<int>(v)) : std::string();
+          cells[fd.param] =
+              fd.param < nozzles ? strprintf("%d", static_cast<int>(v)) : std::string();
         }
         break;
       case FieldCodec::FlagList:
         for (int b = 0; b < fd.param; ++b) {
           bool set = (v >> b) & 1u;
-          if (c == MainControl::ModeList) f->modes[b] = set;
-          else f->modes2[b] = set;
+          if (c == MainControl::ModeList)
+            f->modes[b] = set;
+          else
+            f->modes2[b] = set;
         }
         break;
       case FieldCodec::DotFlags: {
@@ -339,7 +356,8 @@ void displayMainSettings(const MainSettings& rec, MainSettingsForm* f) {
         f->onOf(MainControl::VolumeDot) = (v >> 6) & 1u;
         break;
       }
-      default: break;
+      default:
+        break;
     }
   }
   const uint32_t slow = rec.get(ms::slow_start);
@@ -363,19 +381,22 @@ CollectResult collectMainSettings(const MainSettingsForm& f, MainSettings* out) 
   r.set(ms::per_baud, baud(MainControl::Peripherals));
 
   const int sideChoice = f.choiceOf(MainControl::SideCount);
-  const uint32_t sides = static_cast<uint32_t>(sideChoice + 1);   // 0 when none chosen
+  const uint32_t sides = static_cast<uint32_t>(sideChoice + 1);  // 0 when none chosen
   r.set(ms::side_count, sides);
 
   const uint32_t sideA = parseUnsigned(f.textOf(MainControl::SideAAddress));
   uint32_t sideB = 0;
   if (sides == 1) {
     if (sideA == 0) return fail(kMsgSideAddressesSame, MainControl::SideBAddress);
-    if (!inRange(sideA, 1, kSideAddressMax)) return fail(kMsgSideAddressRange, MainControl::SideAAddress);
+    if (!inRange(sideA, 1, kSideAddressMax))
+      return fail(kMsgSideAddressRange, MainControl::SideAAddress);
   } else {
     sideB = parseUnsigned(f.textOf(MainControl::SideBAddress));
     if (sideA == sideB) return fail(kMsgSideAddressesSame, MainControl::SideBAddress);
-    if (!inRange(sideA, 1, kSideAddressMax)) return fail(kMsgSideAddressRange, MainControl::SideAAddress);
-    if (!inRange(sideB, 1, kSideAddressMax)) return fail(kMsgSideAddressRange, MainControl::SideBAddress);
+    if (!inRange(sideA, 1, kSideAddressMax))
+      return fail(kMsgSideAddressRange, MainControl::SideAAddress);
+    if (!inRange(sideB, 1, kSideAddressMax))
+      return fail(kMsgSideAddressRange, MainControl::SideBAddress);
   }
   r.set(ms::side_addr0, sideA);
   r.set(ms::side_addr1, sideB);
@@ -441,7 +462,8 @@ CollectResult collectMainSettings(const MainSettingsForm& f, MainSettings* out) 
   const SatelliteScan sat = scanSatelliteText(f.textOf(MainControl::Satellite));
   for (uint32_t e : sat.entries)
     if (e > kSatelliteNotAssigned) return fail(kMsgSatelliteRange, MainControl::Satellite);
-  const uint32_t word = sat.entries[0] | sat.entries[1] << 4 | sat.entries[2] << 8 | sat.entries[3] << 12;
+  const uint32_t word =
+      sat.entries[0] | sat.entries[1] << 4 | sat.entries[2] << 8 | sat.entries[3] << 12;
   if (word == 0) {
     r.set(ms::sat_channel, 0xFFFF);
   } else {
@@ -452,7 +474,8 @@ CollectResult collectMainSettings(const MainSettingsForm& f, MainSettings* out) 
           return fail(kMsgSatelliteOverlap, MainControl::Satellite);
   }
 
-  uint32_t dot = (static_cast<uint32_t>(parseLeadingInt(f.textOf(MainControl::ShiftPriceLeft))) & 7) << 3;
+  uint32_t dot = (static_cast<uint32_t>(parseLeadingInt(f.textOf(MainControl::ShiftPriceLeft))) & 7)
+                 << 3;
   uint32_t modes = 0, modes2 = 0;
   for (int b = 0; b < 16; ++b)
     if (f.modes[b]) modes |= 1u << b;
@@ -460,8 +483,10 @@ CollectResult collectMainSettings(const MainSettingsForm& f, MainSettings* out) 
     if (f.modes2[b]) modes2 |= 1u << b;
   r.set(ms::trk_modes, modes);
   r.set(ms::trk_modes2, modes2);
-  if (f.onOf(MainControl::PriceDotXXXX)) dot |= 0x2;
-  else if (f.onOf(MainControl::PriceDotXXXY)) dot |= 0x4;
+  if (f.onOf(MainControl::PriceDotXXXX))
+    dot |= 0x2;
+  else if (f.onOf(MainControl::PriceDotXXXY))
+    dot |= 0x4;
   if (f.onOf(MainControl::VolumeDot)) dot |= 0x40;
   r.set(ms::tbl_dot_flags, dot);
 
@@ -535,13 +560,21 @@ void displayExtraSettings(const ExtraSettings& rec, const uint16_t* raw, ExtraSe
     const uint32_t v = rec.get(fd);
     const ExtraControl c = static_cast<ExtraControl>(fd.control);
     switch (fd.codec) {
-      case FieldCodec::Decimal: f->textOf(c) = u(v); break;
-      case FieldCodec::Tenths: f->textOf(c) = strprintf("%u.%u", v / 10, v % 10); break;
+      case FieldCodec::Decimal:
+        f->textOf(c) = u(v);
+        break;
+      case FieldCodec::Tenths:
+        f->textOf(c) = strprintf("%u.%u", v / 10, v % 10);
+        break;
       case FieldCodec::SignedTenths:
         f->textOf(c) = strprintf("%.1f", static_cast<int16_t>(v) / 10.0);
         break;
-      case FieldCodec::Density: f->textOf(c) = strprintf("%.4f", v / 10000.0); break;
-      case FieldCodec::Hex: f->textOf(c) = strprintf("0x%X", v); break;
+      case FieldCodec::Density:
+        f->textOf(c) = strprintf("%.4f", v / 10000.0);
+        break;
+      case FieldCodec::Hex:
+        f->textOf(c) = strprintf("0x%X", v);
+        break;
       case FieldCodec::Ipv4:
         if (fd.param == 0) {
           const uint8_t* o = &rec.bytes[fd.offset];
@@ -558,12 +591,13 @@ void displayExtraSettings(const ExtraSettings& rec, const uint16_t* raw, ExtraSe
         if (type < 4) f->massmeterType = static_cast<int>(type);
         break;
       }
-      default: break;
+      default:
+        break;
     }
   }
   if (raw)
-    f->textOf(ExtraControl::PressureDebug) =
-        strprintf("0x%03X, 0x%03X", static_cast<unsigned>(raw[0] >> 4), static_cast<unsigned>(raw[1] >> 4));
+    f->textOf(ExtraControl::PressureDebug) = strprintf(
+        "0x%03X, 0x%03X", static_cast<unsigned>(raw[0] >> 4), static_cast<unsigned>(raw[1] >> 4));
 }
 
 ExtraSettings collectExtraSettings(const ExtraSettings& base, const ExtraSettingsForm& f) {
@@ -582,7 +616,9 @@ ExtraSettings collectExtraSettings(const ExtraSettings& base, const ExtraSetting
         r.set(fd, v | type << es::kMassTypeShift);
         break;
       }
-      case FieldCodec::Decimal: r.set(fd, parseUnsigned(f.textOf(c))); break;
+      case FieldCodec::Decimal:
+        r.set(fd, parseUnsigned(f.textOf(c)));
+        break;
       case FieldCodec::Tenths:
       case FieldCodec::SignedTenths:
         r.set(fd, static_cast<uint32_t>(parseScaledDecimal(f.textOf(c), 1)));
@@ -593,7 +629,9 @@ ExtraSettings collectExtraSettings(const ExtraSettings& base, const ExtraSetting
         r.set(fd, static_cast<uint32_t>(x / 10));
         break;
       }
-      case FieldCodec::Hex: r.set(fd, parseHexAfterPrefix(f.textOf(c))); break;
+      case FieldCodec::Hex:
+        r.set(fd, parseHexAfterPrefix(f.textOf(c)));
+        break;
       case FieldCodec::SmartFillTmt: {
         uint32_t t = parseUnsigned(f.textOf(ExtraControl::FinalPressureTimeout));
         uint32_t mt = parseUnsigned(f.textOf(ExtraControl::FinalPressureMeasureTime));
@@ -605,7 +643,8 @@ ExtraSettings collectExtraSettings(const ExtraSettings& base, const ExtraSetting
       case FieldCodec::Ipv4:
         if (fd.param == 0) parseIpv4(f.textOf(c), &r.bytes[fd.offset]);
         break;
-      default: break;
+      default:
+        break;
     }
   }
   return r;

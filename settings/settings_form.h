@@ -13,15 +13,46 @@ enum class ControlKind : uint8_t { Choice, Input, MultiLine, Radio, Check, Table
 
 // Every control of the "Main settings" tab.
 enum class MainControl : int {
-  PrimaryChannel, Peripherals, NozzleCount, SideCount, DisplayA, DisplayB,
-  SlowStart, NozzleFat, SlowFinish, OverfillBuffer, PhaseTimeout, FulltankTimeout,
-  ForecourtTimeout, MinVolumeSet, MinPerformance, MinPerfTimeout, ValveOpenDelay,
-  ForceStartDelay, ValvePwmLength, SideAAddress, SideBAddress, ShiftPriceLeft,
-  ImmediateStart, Start20ml, NoCounting, Count3Seconds,
-  PriceDotXXYY, PriceDotXXXY, PriceDotXXXX, VolumeDot,
-  AztSideA, AztSideB, Satellite,
-  BmuAdmin, BmuUser0, BmuUser1, BmuUser2, BmuUser3,
-  ModeList, ModeList2,
+  PrimaryChannel,
+  Peripherals,
+  NozzleCount,
+  SideCount,
+  DisplayA,
+  DisplayB,
+  SlowStart,
+  NozzleFat,
+  SlowFinish,
+  OverfillBuffer,
+  PhaseTimeout,
+  FulltankTimeout,
+  ForecourtTimeout,
+  MinVolumeSet,
+  MinPerformance,
+  MinPerfTimeout,
+  ValveOpenDelay,
+  ForceStartDelay,
+  ValvePwmLength,
+  SideAAddress,
+  SideBAddress,
+  ShiftPriceLeft,
+  ImmediateStart,
+  Start20ml,
+  NoCounting,
+  Count3Seconds,
+  PriceDotXXYY,
+  PriceDotXXXY,
+  PriceDotXXXX,
+  VolumeDot,
+  AztSideA,
+  AztSideB,
+  Satellite,
+  BmuAdmin,
+  BmuUser0,
+  BmuUser1,
+  BmuUser2,
+  BmuUser3,
+  ModeList,
+  ModeList2,
   Count,
   NoControl = -1,
 };
@@ -29,15 +60,35 @@ constexpr int kMainControlCount = static_cast<int>(MainControl::Count);
 
 // Every control of the "Extra settings" tab.
 enum class ExtraControl : int {
-  DensityMultiplier, MassMultiplier, TcMultiplier, VolumeMultiplier,
-  Line1MinFlow, Line2MinFlow, Line3MinFlow, FailFlowRate,
-  PressureOffset4mA, PressureOffset20mA, PressureDebug,
-  FinalPressureTimeout, FinalPressureMeasureTime, ModbusPort,
-  FailPressure, FinalPressure, PressureFallSpeed, MeterMaxPressure,
-  Line1MinFlowTimeout, Line2MinFlowTimeout, Line3MinFlowTimeout,
-  ManualDensity, HeaterOnTemp, HeaterOffTemp,
-  TcpIp, TcpSubnet, TcpGateway,
-  MassmeterType, MassFlagList,
+  DensityMultiplier,
+  MassMultiplier,
+  TcMultiplier,
+  VolumeMultiplier,
+  Line1MinFlow,
+  Line2MinFlow,
+  Line3MinFlow,
+  FailFlowRate,
+  PressureOffset4mA,
+  PressureOffset20mA,
+  PressureDebug,
+  FinalPressureTimeout,
+  FinalPressureMeasureTime,
+  ModbusPort,
+  FailPressure,
+  FinalPressure,
+  PressureFallSpeed,
+  MeterMaxPressure,
+  Line1MinFlowTimeout,
+  Line2MinFlowTimeout,
+  Line3MinFlowTimeout,
+  ManualDensity,
+  HeaterOnTemp,
+  HeaterOffTemp,
+  TcpIp,
+  TcpSubnet,
+  TcpGateway,
+  MassmeterType,
+  MassFlagList,
   Count,
   NoControl = -1,
 };
@@ -46,7 +97,7 @@ constexpr int kExtraControlCount = static_cast<int>(ExtraControl::Count);
 struct ControlDesc {
   int id;
   ControlKind kind;
-  const char* label;   // untranslated; passes through tr where shown
+  const char* label;  // untranslated; passes through tr where shown
 };
 extern const std::array<ControlDesc, kMainControlCount> kMainControls;
 extern const std::array<ControlDesc, kExtraControlCount> kExtraControls;
@@ -55,12 +106,12 @@ constexpr int kAztColumns = 5;
 
 struct MainSettingsForm {
   MainSettingsForm();
-  std::array<std::string, kMainControlCount> text;   // Input and MultiLine controls
-  std::array<int, kMainControlCount> choice;         // Choice controls: item, -1 none
-  std::array<bool, kMainControlCount> on{};          // Radio and Check controls
-  std::array<std::string, kAztColumns> aztA, aztB;   // the single row of each AZT table
-  std::array<bool, 16> modes{};                      // first check list (trk_modes)
-  std::array<bool, 11> modes2{};                     // second check list (trk_modes2)
+  std::array<std::string, kMainControlCount> text;  // Input and MultiLine controls
+  std::array<int, kMainControlCount> choice;        // Choice controls: item, -1 none
+  std::array<bool, kMainControlCount> on{};         // Radio and Check controls
+  std::array<std::string, kAztColumns> aztA, aztB;  // the single row of each AZT table
+  std::array<bool, 16> modes{};                     // first check list (trk_modes)
+  std::array<bool, 11> modes2{};                    // second check list (trk_modes2)
 
   std::string& textOf(MainControl c) { return text[static_cast<size_t>(c)]; }
   const std::string& textOf(MainControl c) const { return text[static_cast<size_t>(c)]; }
@@ -73,8 +124,8 @@ struct MainSettingsForm {
 struct ExtraSettingsForm {
   ExtraSettingsForm();
   std::array<std::string, kExtraControlCount> text;
-  int massmeterType = -1;                // choice item, -1 none
-  std::array<bool, 8> massFlags{};       // option list
+  int massmeterType = -1;           // choice item, -1 none
+  std::array<bool, 8> massFlags{};  // option list
 
   std::string& textOf(ExtraControl c) { return text[static_cast<size_t>(c)]; }
   const std::string& textOf(ExtraControl c) const { return text[static_cast<size_t>(c)]; }
@@ -88,14 +139,14 @@ struct CollectResult {
 };
 
 // Validation messages.
-extern const char* const kMsgSideAddressesSame;      // "Side addresses must not be the same"
-extern const char* const kMsgSideAddressRange;       // "Side addresses must be 1..0x20"
-extern const char* const kMsgAztRange;               // "AZT addresses must be 1..210"
-extern const char* const kMsgAztOverlap;             // "AZT addresses overlap"
-extern const char* const kMsgSatelliteOverlap;       // "Satellite channels overlap"
-extern const char* const kMsgSatelliteRange;         // "Satellite channels must be 0..15"
-extern const char* const kMsgFastTokheim;            // "Must be 2 nozzles set for fast Tokheim"
-extern const char* const kMsgMixedTokheim;           // "Must be 2 or more nozzles set for mixed Tokheim"
+extern const char* const kMsgSideAddressesSame;  // "Side addresses must not be the same"
+extern const char* const kMsgSideAddressRange;   // "Side addresses must be 1..0x20"
+extern const char* const kMsgAztRange;           // "AZT addresses must be 1..210"
+extern const char* const kMsgAztOverlap;         // "AZT addresses overlap"
+extern const char* const kMsgSatelliteOverlap;   // "Satellite channels overlap"
+extern const char* const kMsgSatelliteRange;     // "Satellite channels must be 0..15"
+extern const char* const kMsgFastTokheim;        // "Must be 2 nozzles set for fast Tokheim"
+extern const char* const kMsgMixedTokheim;  // "Must be 2 or more nozzles set for mixed Tokheim"
 
 // Record -> form. Choices whose stored value has no item keep their selection.
 void displayMainSettings(const MainSettings& rec, MainSettingsForm* form);
@@ -109,11 +160,11 @@ void displayExtraSettings(const ExtraSettings& rec, const uint16_t* rawPressure,
 ExtraSettings collectExtraSettings(const ExtraSettings& base, const ExtraSettingsForm& form);
 
 // ---- coupled controls and the exclusive option rule ----
-void onImmediateStartChosen(MainSettingsForm* form);   // "Slow start" = 25500
-void onStart20mlChosen(MainSettingsForm* form);        // "Slow start" = 0
-void onSlowStartEdited(MainSettingsForm* form);        // radios follow the value
-void onNoCountingChosen(MainSettingsForm* form);       // "Overfill buffer" = 2550
-void onCount3SecondsChosen(MainSettingsForm* form);    // "Overfill buffer" = 2540
+void onImmediateStartChosen(MainSettingsForm* form);  // "Slow start" = 25500
+void onStart20mlChosen(MainSettingsForm* form);       // "Slow start" = 0
+void onSlowStartEdited(MainSettingsForm* form);       // radios follow the value
+void onNoCountingChosen(MainSettingsForm* form);      // "Overfill buffer" = 2550
+void onCount3SecondsChosen(MainSettingsForm* form);   // "Overfill buffer" = 2540
 void onOverfillBufferEdited(MainSettingsForm* form);
 // "Fast tokheim" checked clears "Fast tokheim, one fat nozzle" and "Mixed tokheim, ...".
 void applyExclusiveOptions(std::array<bool, 11>* modes2);
@@ -126,10 +177,10 @@ SatelliteScan scanSatelliteText(const std::string& text);
 std::string satelliteText(uint16_t word, const char* notAssigned);
 
 // ---- password state ----
-constexpr int kColourLocked = 88;    // red
-constexpr int kColourNormal = 49;    // default background
+constexpr int kColourLocked = 88;  // red
+constexpr int kColourNormal = 49;  // default background
 struct PasswordView {
-  const char* text;   // "Not set", "Locked" (catalog keys) or "****"
+  const char* text;  // "Not set", "Locked" (catalog keys) or "****"
   int colour;
 };
 PasswordView passwordView(const PasswordStatus& st, bool calibration);

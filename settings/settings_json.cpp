@@ -18,7 +18,8 @@ namespace {
 constexpr int kTempNameAttempts = 100;
 
 template <size_t N>
-void writeObject(std::string* out, const SettingsRecord<N>& rec, const RecordField* fields, size_t count) {
+void writeObject(std::string* out, const SettingsRecord<N>& rec, const RecordField* fields,
+                 size_t count) {
   bool first = true;
   for (size_t i = 0; i < count; ++i) {
     const RecordField& f = fields[i];
@@ -46,19 +47,19 @@ bool decimalValue(const cJSON* item, uint32_t* out) {
 }
 
 template <size_t N>
-void readObject(const cJSON* obj, const char* objName, SettingsRecord<N>* rec, const RecordField* fields,
-                size_t count, std::vector<std::string>* skipped) {
+void readObject(const cJSON* obj, const char* objName, SettingsRecord<N>* rec,
+                const RecordField* fields, size_t count, std::vector<std::string>* skipped) {
   for (size_t i = 0; i < count; ++i) {
     const RecordField& f = fields[i];
     if (!f.keyed) continue;
-    const cJSON* item = cJSON_GetObjectItem(obj, f.name);   // letter case does not matter
+    const cJSON* item = cJSON_GetObjectItem(obj, f.name);  // letter case does not matter
     if (!item) continue;
     uint32_t v;
     if (!decimalValue(item, &v)) {
       if (skipped) skipped->push_back(std::string(objName) + "." + f.name);
       continue;
     }
-    rec->set(f, v);   // the low width bytes, little-endian
+    rec->set(f, v);  // the low width bytes, little-endian
   }
 }
 
@@ -77,7 +78,8 @@ std::string settingsFileText(const MainSettings& main, const ExtraSettings& extr
   return t;
 }
 
-int saveSettingsFile(const std::string& path, const MainSettings& main, const ExtraSettings& extra) {
+int saveSettingsFile(const std::string& path, const MainSettings& main,
+                     const ExtraSettings& extra) {
   const std::string text = settingsFileText(main, extra);
   // A temporary name of our own (created exclusively, never an existing file of the
   // engineer's), flushed to the disk before the rename so that neither a full disk nor a
@@ -85,7 +87,8 @@ int saveSettingsFile(const std::string& path, const MainSettings& main, const Ex
   std::string tmp;
   int fd = -1;
   for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
-    tmp = path + ".tmp" + std::to_string(static_cast<long>(::getpid())) + "_" + std::to_string(attempt);
+    tmp = path + ".tmp" + std::to_string(static_cast<long>(::getpid())) + "_" +
+          std::to_string(attempt);
     fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) return kJsonCannotOpen;
   }

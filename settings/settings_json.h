@@ -7,10 +7,10 @@
 
 #include "settings/settings_records.h"
 
-constexpr size_t kSettingsFileMaxBytes = 16383;   // a longer file is cut here
+constexpr size_t kSettingsFileMaxBytes = 16383;  // a longer file is cut here
 
 constexpr int kJsonOk = 0;
-constexpr int kJsonCannotOpen = -1;     // load: cannot open; save: cannot create
+constexpr int kJsonCannotOpen = -1;  // load: cannot open; save: cannot create
 constexpr int kJsonNotJson = -2;
 constexpr int kJsonMissingObject = -3;  // "main_setts" or "mass_setts" absent
 

@@ -68,7 +68,8 @@ const RecordField kExtraFields[] = {
     {"fail_pressure", true, 10, 2, FieldCodec::Tenths, 0, ec(ExtraControl::FailPressure)},
     {"fail_flow", true, 12, 1, FieldCodec::Decimal, 0, ec(ExtraControl::FailFlowRate)},
     {"smart_fill_pressure", true, 13, 1, FieldCodec::Hidden, 0, kNoControl},
-    {"smart_fill_tmt", true, 14, 1, FieldCodec::SmartFillTmt, 0, ec(ExtraControl::FinalPressureTimeout)},
+    {"smart_fill_tmt", true, 14, 1, FieldCodec::SmartFillTmt, 0,
+     ec(ExtraControl::FinalPressureTimeout)},
     {"pressure_max", true, 15, 1, FieldCodec::Decimal, 0, ec(ExtraControl::MeterMaxPressure)},
     {"density_manual", true, 16, 2, FieldCodec::Density, 0, ec(ExtraControl::ManualDensity)},
     {"finish_pressure", true, 18, 2, FieldCodec::Tenths, 0, ec(ExtraControl::FinalPressure)},
@@ -108,8 +109,9 @@ const char* const kBaudItems[4] = {"4800", "9600", "19200", "38400"};
 const uint16_t kBaudCodes[4] = {48, 96, 192, 384};
 
 const char* const kDisplayTypeItems[18] = {
-    "China LCD", "reserved", "202",  "217",  "218",       "209",        "209_17",  "MI-21",    "Shelf",
-    "Tokheim",   "485",      "Spi",  "Shelf led", "MI-21 i2c", "MI-18 soft", "485 RGB", "UNSG i2c", "TBL-11"};
+    "China LCD", "reserved",  "202",        "217",     "218",      "209",
+    "209_17",    "MI-21",     "Shelf",      "Tokheim", "485",      "Spi",
+    "Shelf led", "MI-21 i2c", "MI-18 soft", "485 RGB", "UNSG i2c", "TBL-11"};
 
 const char* const kModeItems[16] = {
     "Inverse nozzles",
@@ -145,14 +147,10 @@ const char* const kMode2Items[11] = {
 };
 
 const char* const kMassFlagItems[8] = {
-    "Use pressure meter",
-    "Work with pressure line 3",
-    "Work with pressure line 2",
-    "Use manual density for volume calculation",
-    "Use mass for retail",
-    "Leave line 1 open",
-    "Leave line 2 open",
-    "Use normalized m3",
+    "Use pressure meter",        "Work with pressure line 3",
+    "Work with pressure line 2", "Use manual density for volume calculation",
+    "Use mass for retail",       "Leave line 1 open",
+    "Leave line 2 open",         "Use normalized m3",
 };
 
 const char* const kMassmeterTypeItems[4] = {"Micromotion", "Flomak", "Shtraymass", "AMF"};

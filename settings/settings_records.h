@@ -10,23 +10,23 @@
 #include "settings/le_bytes.h"
 
 // ---- where the records live (bank, address, length) ----
-constexpr uint32_t kMainSettingsAddress = 0x3101;    // bank 0
-constexpr uint32_t kExtraSettingsAddress = 0x5000;   // bank 0
-constexpr uint32_t kSideDataBase = 0x4000;           // bank 0, + 0x100 x side
-constexpr uint32_t kMeterPhaseTableAddress = 0x0000; // bank 0, one byte per channel
-constexpr uint32_t kMeterTypeTableAddress = 0x0010;  // bank 0, one u16 per channel
-constexpr uint32_t kRegPasswordStatus = 0x02;        // bank 2, R 2 (also W 2: admin log-in)
-constexpr uint32_t kRegServiceCounters = 0x04;       // bank 2, R 4 with CRC
-constexpr uint32_t kRegNewAdminPassword = 0x04;      // bank 2, W 2
-constexpr uint32_t kRegNewCalibrationPassword = 0x05;// bank 2, W 2
-constexpr uint32_t kRegSerialNumber = 0x07;          // bank 2, W 14
-constexpr uint32_t kRegControllerClear = 0x08;       // bank 2, W 1 (0x55)
-constexpr uint32_t kRegWrongClearCount = 0x09;       // bank 2, W 1 (side)
-constexpr uint32_t kRegImitator = 0x24;              // bank 2, R/W 1
-constexpr uint32_t kRegDisplayMode = 0x25;           // bank 2, W 1
-constexpr uint32_t kRegRawPressure = 0x30;           // bank 2, R 4 with CRC
-constexpr uint32_t kRestartAddress = 0x88FFFF;       // bank 0, W 1 (0x55)
-constexpr uint8_t kMagicByte = 0x55;                 // restart / clear confirmation byte
+constexpr uint32_t kMainSettingsAddress = 0x3101;      // bank 0
+constexpr uint32_t kExtraSettingsAddress = 0x5000;     // bank 0
+constexpr uint32_t kSideDataBase = 0x4000;             // bank 0, + 0x100 x side
+constexpr uint32_t kMeterPhaseTableAddress = 0x0000;   // bank 0, one byte per channel
+constexpr uint32_t kMeterTypeTableAddress = 0x0010;    // bank 0, one u16 per channel
+constexpr uint32_t kRegPasswordStatus = 0x02;          // bank 2, R 2 (also W 2: admin log-in)
+constexpr uint32_t kRegServiceCounters = 0x04;         // bank 2, R 4 with CRC
+constexpr uint32_t kRegNewAdminPassword = 0x04;        // bank 2, W 2
+constexpr uint32_t kRegNewCalibrationPassword = 0x05;  // bank 2, W 2
+constexpr uint32_t kRegSerialNumber = 0x07;            // bank 2, W 14
+constexpr uint32_t kRegControllerClear = 0x08;         // bank 2, W 1 (0x55)
+constexpr uint32_t kRegWrongClearCount = 0x09;         // bank 2, W 1 (side)
+constexpr uint32_t kRegImitator = 0x24;                // bank 2, R/W 1
+constexpr uint32_t kRegDisplayMode = 0x25;             // bank 2, W 1
+constexpr uint32_t kRegRawPressure = 0x30;             // bank 2, R 4 with CRC
+constexpr uint32_t kRestartAddress = 0x88FFFF;         // bank 0, W 1 (0x55)
+constexpr uint8_t kMagicByte = 0x55;                   // restart / clear confirmation byte
 constexpr uint8_t kImitatorBit = 0x40;
 
 constexpr size_t kMainSettingsSize = 68;
@@ -36,34 +36,34 @@ constexpr uint8_t kRecTag = 0x22;
 
 // How a field is shown in its control and taken back from it.
 enum class FieldCodec : uint8_t {
-  Hidden,        // no control: 0 in a record built from the controls, or kept as read
-  BaudChoice,    // baud / 100: 48, 96, 192, 384 <-> items 0..3
-  CountChoice,   // choice index + 1 (0 when none chosen)
-  SideAddress,   // side bus address, validated
-  Satellite,     // four 4-bit entries, multi-line text
-  AztCell,       // AZT2.0 address table cell, validated
-  Scaled,        // typed value / divisor; shown as value x divisor
-  Decimal,       // as typed, "%u"
-  FlagList,      // one check-list item per bit
-  DisplayChoice, // choice index = value, 0xFF when none
-  DotFlags,      // price dot radios, shift, volume dot
-  MassFlags,     // check list bits 0..7, massmeter type in bits 13..15
-  Tenths,        // decimal real x 10, shown "%d.%d"
-  SmartFillTmt,  // two 4-bit inputs
-  Density,       // ten-thousandths, shown "%.4f"
-  Hex,           // "0x%X"
-  Ipv4,          // four octets, "%u.%u.%u.%u" (entry of the first octet)
-  SignedTenths,  // signed tenths, shown "%.1f"
+  Hidden,         // no control: 0 in a record built from the controls, or kept as read
+  BaudChoice,     // baud / 100: 48, 96, 192, 384 <-> items 0..3
+  CountChoice,    // choice index + 1 (0 when none chosen)
+  SideAddress,    // side bus address, validated
+  Satellite,      // four 4-bit entries, multi-line text
+  AztCell,        // AZT2.0 address table cell, validated
+  Scaled,         // typed value / divisor; shown as value x divisor
+  Decimal,        // as typed, "%u"
+  FlagList,       // one check-list item per bit
+  DisplayChoice,  // choice index = value, 0xFF when none
+  DotFlags,       // price dot radios, shift, volume dot
+  MassFlags,      // check list bits 0..7, massmeter type in bits 13..15
+  Tenths,         // decimal real x 10, shown "%d.%d"
+  SmartFillTmt,   // two 4-bit inputs
+  Density,        // ten-thousandths, shown "%.4f"
+  Hex,            // "0x%X"
+  Ipv4,           // four octets, "%u.%u.%u.%u" (entry of the first octet)
+  SignedTenths,   // signed tenths, shown "%.1f"
 };
 
 struct RecordField {
-  const char* name;     // field name; also the file key when keyed
-  bool keyed;           // true when the settings file carries it
+  const char* name;  // field name; also the file key when keyed
+  bool keyed;        // true when the settings file carries it
   uint16_t offset;
-  uint8_t width;        // 1, 2 or 4
+  uint8_t width;  // 1, 2 or 4
   FieldCodec codec;
-  uint16_t param;       // Scaled: the divisor; Ipv4: the octet index
-  int control;          // control of the settings tab (MainControl / ExtraControl), -1 none
+  uint16_t param;  // Scaled: the divisor; Ipv4: the octet index
+  int control;     // control of the settings tab (MainControl / ExtraControl), -1 none
 };
 
 template <size_t N>
@@ -95,7 +95,7 @@ constexpr FieldRef sat_channel{5, 2};
 constexpr FieldRef per_baud{7, 2};
 constexpr FieldRef side_count{9, 1};
 constexpr FieldRef noz_count{10, 1};
-constexpr uint16_t nara_addr = 11;          // u8[12]: [2n] side A, [2n+1] side B of nozzle n+1
+constexpr uint16_t nara_addr = 11;  // u8[12]: [2n] side A, [2n+1] side B of nozzle n+1
 constexpr FieldRef slow_start{25, 1};
 constexpr FieldRef slow_load{26, 1};
 constexpr FieldRef nozzle_fat{27, 1};
@@ -114,7 +114,7 @@ constexpr FieldRef min_vol{41, 1};
 constexpr FieldRef st_wait_force{42, 1};
 constexpr FieldRef valve_delay{43, 1};
 constexpr FieldRef pb_timeout{44, 1};
-constexpr uint16_t bmu_p_user = 46;         // u32[4]
+constexpr uint16_t bmu_p_user = 46;  // u32[4]
 constexpr FieldRef bmu_p_adm{62, 4};
 constexpr FieldRef tbl_dot_flags{66, 2};
 constexpr FieldRef nara(int i) { return FieldRef{static_cast<uint16_t>(nara_addr + i), 1}; }
@@ -137,16 +137,16 @@ constexpr FieldRef finish_pressure{18, 2};
 constexpr FieldRef fall_pressure{20, 2};
 constexpr FieldRef pressure_offset{22, 2};
 constexpr FieldRef pressure_top{24, 2};
-constexpr uint16_t line_max_flow = 26;      // u16[3]
+constexpr uint16_t line_max_flow = 26;  // u16[3]
 constexpr FieldRef vol_mult{32, 2};
-constexpr uint16_t line_min_flow = 34;      // u8[3]
-constexpr uint16_t line_min_tmt = 37;       // u8[3]
-constexpr uint16_t w_ip = 40;               // u8[4]
-constexpr uint16_t w_mask = 44;             // u8[4]
-constexpr uint16_t w_gw = 48;               // u8[4]
+constexpr uint16_t line_min_flow = 34;  // u8[3]
+constexpr uint16_t line_min_tmt = 37;   // u8[3]
+constexpr uint16_t w_ip = 40;           // u8[4]
+constexpr uint16_t w_mask = 44;         // u8[4]
+constexpr uint16_t w_gw = 48;           // u8[4]
 constexpr FieldRef w_port{52, 2};
-constexpr FieldRef heat_on_temp{56, 2};     // i16
-constexpr FieldRef heat_off_temp{58, 2};    // i16
+constexpr FieldRef heat_on_temp{56, 2};   // i16
+constexpr FieldRef heat_off_temp{58, 2};  // i16
 constexpr uint16_t kMassTypeShift = 13;
 constexpr uint16_t kMassTypeNone = 7;
 }  // namespace es
@@ -162,14 +162,16 @@ struct SideData {
   std::array<uint8_t, kSideDataSize> bytes{};
   uint8_t activeNozzle() const { return bytes[0]; }
   uint16_t calibrationCount() const { return getU16(&bytes[1]); }
-  const uint8_t* calibrationDate() const { return &bytes[3]; }   // three numbers, stored order
+  const uint8_t* calibrationDate() const { return &bytes[3]; }  // three numbers, stored order
   uint32_t deliveryCount() const { return getU32(&bytes[6]); }
-  uint16_t unknownWord() const { return getU16(&bytes[10]); }    // not shown
+  uint16_t unknownWord() const { return getU16(&bytes[10]); }  // not shown
   uint16_t wrongClearCount() const { return getU16(&bytes[12]); }
   uint8_t* data() { return bytes.data(); }
 };
 static_assert(sizeof(SideData) == kSideDataSize, "SideData is 14 bytes");
-constexpr uint32_t sideDataAddress(int side) { return kSideDataBase + 0x100u * static_cast<uint32_t>(side); }
+constexpr uint32_t sideDataAddress(int side) {
+  return kSideDataBase + 0x100u * static_cast<uint32_t>(side);
+}
 
 // ---- status values read with the settings ----
 struct PasswordStatus {
@@ -189,12 +191,12 @@ struct ServiceCounters {
 static_assert(sizeof(ServiceCounters) == 4, "ServiceCounters is 4 bytes");
 
 // ---- list texts of the settings controls (untranslated catalog keys) ----
-extern const char* const kBaudItems[4];          // "4800" .. "38400"
-extern const uint16_t kBaudCodes[4];             // 48, 96, 192, 384
-extern const char* const kDisplayTypeItems[18];  // "China LCD" .. "TBL-11"
-extern const char* const kModeItems[16];         // trk_modes bits
-extern const char* const kMode2Items[11];        // trk_modes2 bits 0..10
-extern const char* const kMassFlagItems[8];      // mass_flags bits 0..7
-extern const char* const kMassmeterTypeItems[4]; // "Micromotion" .. "AMF"
-extern const char* const kPhaseItems[3];         // "Phase 1", "Phase 1+2", "Phase 2"
-constexpr int kDisplayTypeUntranslated = 17;     // "TBL-11" is shown as it is
+extern const char* const kBaudItems[4];           // "4800" .. "38400"
+extern const uint16_t kBaudCodes[4];              // 48, 96, 192, 384
+extern const char* const kDisplayTypeItems[18];   // "China LCD" .. "TBL-11"
+extern const char* const kModeItems[16];          // trk_modes bits
+extern const char* const kMode2Items[11];         // trk_modes2 bits 0..10
+extern const char* const kMassFlagItems[8];       // mass_flags bits 0..7
+extern const char* const kMassmeterTypeItems[4];  // "Micromotion" .. "AMF"
+extern const char* const kPhaseItems[3];          // "Phase 1", "Phase 1+2", "Phase 2"
+constexpr int kDisplayTypeUntranslated = 17;      // "TBL-11" is shown as it is

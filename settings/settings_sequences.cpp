@@ -13,7 +13,7 @@
 #include "ui/catalog.h"
 
 namespace {
-constexpr size_t kPasswordTextMax = 10;   // digits, leading zeros included
+constexpr size_t kPasswordTextMax = 10;  // digits, leading zeros included
 constexpr uint32_t kPasswordMax = 9999;
 constexpr const char* kJsonFilter = "JSON format\t*.json\n";
 
@@ -42,13 +42,15 @@ void forgetBoardSettings(SettingsState* st) {
   setTabs(*st, false);
 }
 
-int readBlockPolled(BoardSession& s, uint32_t address, uint8_t bank, uint8_t count, uint8_t* dst, uint8_t check) {
+int readBlockPolled(BoardSession& s, uint32_t address, uint8_t bank, uint8_t count, uint8_t* dst,
+                    uint8_t check) {
   if (!s.dev) return kResultTimeout;
   UTRKDevice& dev = *s.dev;
   return pollRequest(dev, [&] { return dev.readBlock(address, bank, count, dst, check, 0); });
 }
 
-int writeBlockPolled(BoardSession& s, uint32_t address, uint8_t bank, const uint8_t* data, uint8_t count) {
+int writeBlockPolled(BoardSession& s, uint32_t address, uint8_t bank, const uint8_t* data,
+                     uint8_t count) {
   if (!s.dev) return kResultTimeout;
   UTRKDevice& dev = *s.dev;
   return pollRequest(dev, [&] { return dev.writeBlock(address, bank, data, count); });
@@ -61,7 +63,8 @@ std::string writeFailureText(BoardSession& s, const char* ownText) {
 
 int readMainSettings(BoardSession& s, SettingsState& st) {
   MainSettings rec;
-  const int r = readBlockPolled(s, kMainSettingsAddress, kBankData, kMainSettingsSize, rec.data(), kCheckCrc);
+  const int r =
+      readBlockPolled(s, kMainSettingsAddress, kBankData, kMainSettingsSize, rec.data(), kCheckCrc);
   if (r == kResultDone) {
     st.readCopy = rec;
     setTabs(st, true);
@@ -82,7 +85,8 @@ void readServiceState(BoardSession& s, SettingsState& st) {
     st.imitatorActive = false;
   }
   PasswordStatus ps;
-  if (readBlockPolled(s, kRegPasswordStatus, kBankService, 2, ps.bytes, kCheckNone) == kResultDone) {
+  if (readBlockPolled(s, kRegPasswordStatus, kBankService, 2, ps.bytes, kCheckNone) ==
+      kResultDone) {
     s.passwordStatus[0] = ps.bytes[0];
     s.passwordStatus[1] = ps.bytes[1];
   }
@@ -94,7 +98,8 @@ void refreshAfterIdentify(BoardSession& s, SettingsState& st) {
   ServiceCounters c;
   if (readBlockPolled(s, kRegServiceCounters, kBankService, 4, c.bytes, kCheckCrc) == kResultDone) {
     st.counters = c;
-    s.op->logLine(strprintf(tr("Factory clear count: %u"), static_cast<unsigned>(c.factoryClearCount())));
+    s.op->logLine(
+        strprintf(tr("Factory clear count: %u"), static_cast<unsigned>(c.factoryClearCount())));
     s.op->logLine(strprintf(tr("Reprogram count: %u"), static_cast<unsigned>(c.reprogramCount())));
   }
   readServiceState(s, st);
@@ -109,7 +114,8 @@ int identifyAndRefresh(BoardSession& s, SettingsState& st, uint8_t address, bool
 
 int writeMainSettings(BoardSession& s, SettingsState& st) {
   if (enterAdminPassword(s, false) != 1) return 0;
-  const int r = writeBlockPolled(s, kMainSettingsAddress, kBankData, st.writeCopy.data(), kMainSettingsSize);
+  const int r =
+      writeBlockPolled(s, kMainSettingsAddress, kBankData, st.writeCopy.data(), kMainSettingsSize);
   if (r != kResultDone) {
     s.op->alert(writeFailureText(s, "Write error"));
     return r;
@@ -127,7 +133,8 @@ int writeMainSettings(BoardSession& s, SettingsState& st) {
   return r;
 }
 
-int saveMainSettings(BoardSession& s, SettingsState& st, const MainSettingsForm& form, MainControl* focus) {
+int saveMainSettings(BoardSession& s, SettingsState& st, const MainSettingsForm& form,
+                     MainControl* focus) {
   const CollectResult c = collectMainSettings(form, &st.writeCopy);
   if (!c.ok) {
     s.op->alert(tr(c.message));
@@ -143,7 +150,8 @@ int saveMainSettings(BoardSession& s, SettingsState& st, const MainSettingsForm&
 
 int readExtraSettings(BoardSession& s, SettingsState& st) {
   ExtraSettings rec;
-  const int r = readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, rec.data(), kCheckCrc);
+  const int r = readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, rec.data(),
+                                kCheckCrc);
   if (r == kResultDone) st.extra = rec;
   uint8_t raw[4] = {};
   if (readBlockPolled(s, kRegRawPressure, kBankService, 4, raw, kCheckCrc) == kResultDone) {
@@ -162,7 +170,8 @@ int saveExtraSettings(BoardSession& s, SettingsState& st, const ExtraSettingsFor
   }
   st.extra = candidate;
   if (enterAdminPassword(s, false) != 1) return 0;
-  const int r = writeBlockPolled(s, kExtraSettingsAddress, kBankData, st.extra.data(), kExtraSettingsSize);
+  const int r =
+      writeBlockPolled(s, kExtraSettingsAddress, kBankData, st.extra.data(), kExtraSettingsSize);
   s.op->alert(tr(r == kResultDone ? "Write extra settings ok" : "Write extra settings error"));
   readExtraSettings(s, st);
   return r;
@@ -178,8 +187,10 @@ int changePassword(BoardSession& s, SettingsState& st, bool calibration, const s
   bool digits = e > b && e - b <= kPasswordTextMax;
   uint64_t value = 0;
   for (size_t i = b; digits && i < e; ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(typed[i]))) digits = false;
-    else value = value * 10 + static_cast<uint64_t>(typed[i] - '0');
+    if (!std::isdigit(static_cast<unsigned char>(typed[i])))
+      digits = false;
+    else
+      value = value * 10 + static_cast<uint64_t>(typed[i] - '0');
   }
   if (!digits || value > kPasswordMax) {
     s.op->alert(tr("Password must be between 0000 and 9999"));
@@ -188,8 +199,8 @@ int changePassword(BoardSession& s, SettingsState& st, bool calibration, const s
   if (enterAdminPassword(s, !calibration) != 1) return 0;
   uint8_t bytes[2];
   putU16(bytes, static_cast<uint16_t>(value));
-  const int r = writeBlockPolled(s, calibration ? kRegNewCalibrationPassword : kRegNewAdminPassword, kBankService,
-                                 bytes, 2);
+  const int r = writeBlockPolled(s, calibration ? kRegNewCalibrationPassword : kRegNewAdminPassword,
+                                 kBankService, bytes, 2);
   if (r != kResultDone) {
     s.op->alert(tr("Set password error"));
     return r;
@@ -206,11 +217,12 @@ int changePassword(BoardSession& s, SettingsState& st, bool calibration, const s
 
 int exportSettings(BoardSession& s, SettingsState& st, const std::string& givenPath) {
   ExtraSettings rec;
-  if (readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, rec.data(), kCheckCrc) ==
-      kResultDone)
-    st.extra = rec;   // a failed read would otherwise put a half-received record in the file
+  if (readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, rec.data(),
+                      kCheckCrc) == kResultDone)
+    st.extra = rec;  // a failed read would otherwise put a half-received record in the file
   std::string chosen = givenPath;
-  if (chosen.empty() && !s.op->chooseFile(tr("Select a file"), kJsonFilter, true, &chosen)) return 0;
+  if (chosen.empty() && !s.op->chooseFile(tr("Select a file"), kJsonFilter, true, &chosen))
+    return 0;
   if (chosen.empty()) return 0;
   const std::string name = settingsFileName(chosen);
   if (saveSettingsFile(name, st.readCopy, st.extra) != kJsonOk) {
@@ -241,8 +253,8 @@ int importSettings(BoardSession& s, SettingsState& st, const std::string& givenP
   MainSettings main;
   // The fields the file has no key for (baud rates, bus addresses) come from this read; a
   // record that did not arrive would write zeros over them.
-  if (readBlockPolled(s, kMainSettingsAddress, kBankData, kMainSettingsSize, main.data(), kCheckCrc) !=
-      kResultDone) {
+  if (readBlockPolled(s, kMainSettingsAddress, kBankData, kMainSettingsSize, main.data(),
+                      kCheckCrc) != kResultDone) {
     s.op->alert(tr("Read error"));
     return 0;
   }
@@ -266,7 +278,8 @@ int importSettings(BoardSession& s, SettingsState& st, const std::string& givenP
     s.op->logLine(strprintf(tr("Key %s skipped: its value is not a decimal number"), key.c_str()));
   st.writeCopy = main;
   if (!s.op->confirm(tr("Start writing?"))) return 0;
-  const int r = writeBlockPolled(s, kExtraSettingsAddress, kBankData, extra.data(), kExtraSettingsSize);
+  const int r =
+      writeBlockPolled(s, kExtraSettingsAddress, kBankData, extra.data(), kExtraSettingsSize);
   s.op->alert(tr(r == kResultDone ? "Write extra settings ok" : "Write extra settings error"));
   return writeMainSettings(s, st);
 }

@@ -11,23 +11,23 @@
 #include "settings/settings_records.h"
 
 struct SettingsState {
-  MainSettings readCopy;          // last record read from the board
-  MainSettings writeCopy;         // record being written
-  ExtraSettings extra;            // last read, last collected, or last preset
+  MainSettings readCopy;   // last record read from the board
+  MainSettings writeCopy;  // record being written
+  ExtraSettings extra;     // last read, last collected, or last preset
   uint16_t rawPressure[2] = {0, 0};
   ServiceCounters counters;
-  uint8_t imitatorByte = 0;       // last known mode byte (register 0x24)
-  bool imitatorActive = false;    // the "Imitator" button is usable
-  bool tabsEnabled = false;       // the three settings tabs are active
-  ChannelCopies records;          // channel and meter record copies of the ten channels
+  uint8_t imitatorByte = 0;     // last known mode byte (register 0x24)
+  bool imitatorActive = false;  // the "Imitator" button is usable
+  bool tabsEnabled = false;     // the three settings tabs are active
+  ChannelCopies records;        // channel and meter record copies of the ten channels
   std::array<SideData, 2> sides{};
 
   // Window hooks (all optional).
-  std::function<void(bool on)> onTabsEnabled;   // enable or disable the settings tabs
-  std::function<void()> onMainRead;             // show the read copy on "Main settings"
-  std::function<void()> onExtraRead;            // show the extra copy on "Extra settings"
-  std::function<void()> onServiceValues;        // password state and the "Imitator" button
-  std::function<void()> onSideNozzleRead;       // show sides and meters
+  std::function<void(bool on)> onTabsEnabled;  // enable or disable the settings tabs
+  std::function<void()> onMainRead;            // show the read copy on "Main settings"
+  std::function<void()> onExtraRead;           // show the extra copy on "Extra settings"
+  std::function<void()> onServiceValues;       // password state and the "Imitator" button
+  std::function<void()> onSideNozzleRead;      // show sides and meters
 
   // Side and nozzle counts of the read copy.
   unsigned sideCount() const { return readCopy.get(ms::side_count); }

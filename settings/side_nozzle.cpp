@@ -9,8 +9,12 @@ namespace {
 constexpr unsigned kMaxSides = 2;
 constexpr unsigned kMaxNozzles = 5;
 
-unsigned nozzlesOf(const SettingsState& st) { return st.nozzleCount() > kMaxNozzles ? kMaxNozzles : st.nozzleCount(); }
-unsigned sidesOf(const SettingsState& st) { return st.sideCount() > kMaxSides ? kMaxSides : st.sideCount(); }
+unsigned nozzlesOf(const SettingsState& st) {
+  return st.nozzleCount() > kMaxNozzles ? kMaxNozzles : st.nozzleCount();
+}
+unsigned sidesOf(const SettingsState& st) {
+  return st.sideCount() > kMaxSides ? kMaxSides : st.sideCount();
+}
 
 // Row k: side k / nozzles, nozzle k % nozzles.
 int rowChannel(int k, unsigned nozzles) {
@@ -19,18 +23,22 @@ int rowChannel(int k, unsigned nozzles) {
 const char* sideLetter(int ch) { return tr(channelSide(ch) ? "B" : "A"); }
 }  // namespace
 
-int shownMeterRows(const SettingsState& st) { return static_cast<int>(sidesOf(st) * nozzlesOf(st)); }
+int shownMeterRows(const SettingsState& st) {
+  return static_cast<int>(sidesOf(st) * nozzlesOf(st));
+}
 
 void readSideNozzle(BoardSession& s, SettingsState& st) {
   const int channels = static_cast<int>(2 * nozzlesOf(st));
   for (int ch = 0; ch < channels; ++ch) {
     MeterRecord m;
-    if (readBlockPolled(s, meterRecordAddress(ch), kBankData, kMeterRecordSize, m.data(), kCheckCrc) == kResultDone)
+    if (readBlockPolled(s, meterRecordAddress(ch), kBankData, kMeterRecordSize, m.data(),
+                        kCheckCrc) == kResultDone)
       st.records.meters[ch] = m;
   }
   for (int side = 0; side < 2; ++side) {
     SideData d;
-    if (readBlockPolled(s, sideDataAddress(side), kBankData, kSideDataSize, d.data(), kCheckCrc) == kResultDone)
+    if (readBlockPolled(s, sideDataAddress(side), kBankData, kSideDataSize, d.data(), kCheckCrc) ==
+        kResultDone)
       st.sides[side] = d;
   }
   if (st.onSideNozzleRead) st.onSideNozzleRead();
@@ -64,8 +72,10 @@ void displaySideNozzle(const SettingsState& st, SideNozzleForm* f) {
     // 0xFF means no phase chosen: the choice is cleared rather than left showing whatever the
     // row showed before (another board's phase), which the next write would then send.
     // Other values beyond the list leave the choice as it was.
-    if (m.phase() < 3) row.phase = m.phase();
-    else if (m.phase() == kPhaseNone) row.phase = -1;
+    if (m.phase() < 3)
+      row.phase = m.phase();
+    else if (m.phase() == kPhaseNone)
+      row.phase = -1;
     row.calibration = strprintf("%d", m.calibrationCount());
     row.coefficient = strprintf("%f", m.coefficient());
   }
@@ -86,7 +96,8 @@ int writeSideNozzle(BoardSession& s, SettingsState& st, const SideNozzleForm& f)
     const int ch = rowChannel(k, nozzles);
     const MeterRowForm& row = f.rows[k];
     const int64_t typed = parseLeadingInt(row.type);
-    const uint8_t phase = (row.phase >= 0 && row.phase < 3) ? static_cast<uint8_t>(row.phase) : kPhaseNone;
+    const uint8_t phase =
+        (row.phase >= 0 && row.phase < 3) ? static_cast<uint8_t>(row.phase) : kPhaseNone;
     const int nozzle = static_cast<int>(k % nozzles) + 1;
     // The row shows the word shifted right by one, so an odd word (the Astra preset's 1583)
     // shows as 791. A row left as shown is no change: doubling it again would turn 1583 into
@@ -94,11 +105,13 @@ int writeSideNozzle(BoardSession& s, SettingsState& st, const SideNozzleForm& f)
     const uint16_t type = static_cast<uint16_t>(2 * typed);
     if (typed != static_cast<int64_t>(types[ch] >> 1) && type != types[ch]) {
       if (st.records.channels[ch].get(ChannelField::f_count) != 0) {
-        s.op->alert(strprintf(tr("Cannot change meter type %d%s - run 'factory settings'/'controller clear'"),
-                              nozzle, sideLetter(ch)));
+        s.op->alert(strprintf(
+            tr("Cannot change meter type %d%s - run 'factory settings'/'controller clear'"), nozzle,
+            sideLetter(ch)));
         return 0;
       }
-      s.op->alert(strprintf(tr("Meter %d%s type changed - factory calibration will be set"), nozzle, sideLetter(ch)));
+      s.op->alert(strprintf(tr("Meter %d%s type changed - factory calibration will be set"), nozzle,
+                            sideLetter(ch)));
       typesChanged = true;
       types[ch] = type;
     }
@@ -114,8 +127,8 @@ int writeSideNozzle(BoardSession& s, SettingsState& st, const SideNozzleForm& f)
   if (enterAdminPassword(s, false) != 1) return 0;
   int written = 0;
   if (phasesChanged) {
-    if (writeBlockPolled(s, kMeterPhaseTableAddress, kBankData, phases, static_cast<uint8_t>(channels)) ==
-        kResultDone) {
+    if (writeBlockPolled(s, kMeterPhaseTableAddress, kBankData, phases,
+                         static_cast<uint8_t>(channels)) == kResultDone) {
       for (int ch = 0; ch < channels; ++ch) st.records.meters[ch].setPhase(phases[ch]);
       s.op->alert(tr("Write meter phase ok"));
       written = 1;
@@ -126,8 +139,8 @@ int writeSideNozzle(BoardSession& s, SettingsState& st, const SideNozzleForm& f)
   if (typesChanged) {
     uint8_t bytes[2 * kChannelCount];
     for (int ch = 0; ch < channels; ++ch) putU16(&bytes[2 * ch], types[ch]);
-    if (writeBlockPolled(s, kMeterTypeTableAddress, kBankData, bytes, static_cast<uint8_t>(2 * channels)) ==
-        kResultDone) {
+    if (writeBlockPolled(s, kMeterTypeTableAddress, kBankData, bytes,
+                         static_cast<uint8_t>(2 * channels)) == kResultDone) {
       for (int ch = 0; ch < channels; ++ch) st.records.meters[ch].setTypeWord(types[ch]);
       s.op->alert(tr("Write meter types ok"));
       written = 1;

@@ -13,10 +13,10 @@ struct SideGroupForm {
 
 struct MeterRowForm {
   bool shown = false;
-  int channel = -1;                 // channel index of the row
-  std::string typeLabel, phaseLabel, calibrationLabel;   // translated
-  std::string type = "0";           // meter type (word >> 1)
-  int phase = -1;                   // choice item, -1 none
+  int channel = -1;                                     // channel index of the row
+  std::string typeLabel, phaseLabel, calibrationLabel;  // translated
+  std::string type = "0";                               // meter type (word >> 1)
+  int phase = -1;                                       // choice item, -1 none
   std::string calibration, coefficient;
 };
 

@@ -45,34 +45,60 @@ std::string utf8ToCp866(const std::string& in) {
     const uint8_t c = static_cast<uint8_t>(in[i]);
     uint32_t cp;
     size_t len;
-    if (c < 0x80) { cp = c; len = 1; }
-    else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; len = 2; }
-    else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; len = 3; }
-    else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; len = 4; }
-    else { out += '?'; ++i; continue; }
-    if (i + len > in.size()) { out += '?'; break; }
+    if (c < 0x80) {
+      cp = c;
+      len = 1;
+    } else if ((c & 0xE0) == 0xC0) {
+      cp = c & 0x1F;
+      len = 2;
+    } else if ((c & 0xF0) == 0xE0) {
+      cp = c & 0x0F;
+      len = 3;
+    } else if ((c & 0xF8) == 0xF0) {
+      cp = c & 0x07;
+      len = 4;
+    } else {
+      out += '?';
+      ++i;
+      continue;
+    }
+    if (i + len > in.size()) {
+      out += '?';
+      break;
+    }
     bool bad = false;
     for (size_t k = 1; k < len; ++k) {
       const uint8_t cc = static_cast<uint8_t>(in[i + k]);
       if ((cc & 0xC0) != 0x80) bad = true;
       cp = (cp << 6) | (cc & 0x3F);
     }
-    if (bad) { out += '?'; ++i; continue; }
+    if (bad) {
+      out += '?';
+      ++i;
+      continue;
+    }
     i += len;
-    if (cp < 0x80) out += static_cast<char>(cp);
-    else if (cp >= 0x410 && cp <= 0x43F) out += static_cast<char>(0x80 + (cp - 0x410));
-    else if (cp >= 0x440 && cp <= 0x44F) out += static_cast<char>(0xE0 + (cp - 0x440));
-    else if (cp == 0x401) out += static_cast<char>(0xF0);
-    else if (cp == 0x451) out += static_cast<char>(0xF1);
-    else if (cp == 0x2116) out += static_cast<char>(0xFC);
-    else out += '?';
+    if (cp < 0x80)
+      out += static_cast<char>(cp);
+    else if (cp >= 0x410 && cp <= 0x43F)
+      out += static_cast<char>(0x80 + (cp - 0x410));
+    else if (cp >= 0x440 && cp <= 0x44F)
+      out += static_cast<char>(0xE0 + (cp - 0x440));
+    else if (cp == 0x401)
+      out += static_cast<char>(0xF0);
+    else if (cp == 0x451)
+      out += static_cast<char>(0xF1);
+    else if (cp == 0x2116)
+      out += static_cast<char>(0xFC);
+    else
+      out += '?';
   }
   return out;
 }
 
 namespace {
 constexpr uint32_t kDefaultPriceHundredths = 5000;
-constexpr uint32_t kDefaultDensity = 7500;        // ten-thousandths of kg per litre
+constexpr uint32_t kDefaultDensity = 7500;  // ten-thousandths of kg per litre
 constexpr uint32_t kMaxPresetHundredths = 99999999;
 constexpr uint8_t kStatusOk = 0x00;
 constexpr uint8_t kStatusRefused = 0xFF;
@@ -87,9 +113,9 @@ constexpr uint8_t kStateFilling = 5;
 constexpr uint8_t kStatePcPaused = 7;
 constexpr uint8_t kStateEndOk = 44;
 
-constexpr int kDiagTextBytes = 12;       // one entry of the meter listing at 0x34
-constexpr int kDiagTextEntries = 12;     // ten meters, then the pressure sensors of A and B
-constexpr size_t kSipBlockBytes = 12;    // the meter address exchange at 0x35
+constexpr int kDiagTextBytes = 12;     // one entry of the meter listing at 0x34
+constexpr int kDiagTextEntries = 12;   // ten meters, then the pressure sensors of A and B
+constexpr size_t kSipBlockBytes = 12;  // the meter address exchange at 0x35
 constexpr uint32_t kSipSerialBase = 4100000;
 
 bool delivering(NozzleStatus s) {
@@ -102,15 +128,15 @@ Board::Board(const BoardConfig& cfg) : cfg_(cfg), address_(cfg.address) {
 
   // Main settings: one side with two nozzles at this board's address.
   uint8_t m[kMainSettingsSize] = {};
-  m[0] = 48;                       // forecourt line 4800 baud
+  m[0] = 48;  // forecourt line 4800 baud
   m[2] = 0x22;
   m[3] = address_;
-  m[5] = 0xFF;                     // no satellite channels
+  m[5] = 0xFF;  // no satellite channels
   m[6] = 0xFF;
   m[7] = 96;
   m[9] = 1;
   m[10] = 2;
-  m[11] = 1;                       // AZT addresses of nozzles 1 and 2, side A
+  m[11] = 1;  // AZT addresses of nozzles 1 and 2, side A
   m[13] = 2;
   m[25] = 2;
   m[26] = 2;
@@ -247,7 +273,7 @@ std::vector<uint8_t> Board::image() const {
   for (uint32_t pos = 0; pos <= last; ++pos) {
     auto it = blocks_.find(pos);
     if (it == blocks_.end()) {
-      out.insert(out.end(), kRecordSize, 0xFF);   // a block never sent reads as erased flash
+      out.insert(out.end(), kRecordSize, 0xFF);  // a block never sent reads as erased flash
     } else {
       out.insert(out.end(), it->second.begin(), it->second.end());
     }
@@ -314,8 +340,10 @@ uint32_t Board::diagCounter(int row, int side) const {
 }
 
 int Board::sideOf(uint8_t requestAddress) const {
-  return requestAddress != kAnyBoardAddress && requestAddress != address_ && requestAddress == sideBAddress() ? 1
-                                                                                                           : 0;
+  return requestAddress != kAnyBoardAddress && requestAddress != address_ &&
+                 requestAddress == sideBAddress()
+             ? 1
+             : 0;
 }
 
 void Board::countFrame(const FrameEvent& ev) {
@@ -344,9 +372,12 @@ void Board::handleFrame(uint64_t nowMs, bool answerAny, FrameEvent* ev) {
     return busChecksum(f.data() + from, len) == f[from + len];
   };
   bool ok = true;
-  if (c == 0x00) ok = f[4] == 0x31;
-  else if (c == 0x20 || c == 0x30) ok = groupOk(4, 1);
-  else if (f.size() >= 12 && c != 0xF3 && c != 0xF2) ok = groupOk(4, 7);
+  if (c == 0x00)
+    ok = f[4] == 0x31;
+  else if (c == 0x20 || c == 0x30)
+    ok = groupOk(4, 1);
+  else if (f.size() >= 12 && c != 0xF3 && c != 0xF2)
+    ok = groupOk(4, 7);
   if (ok && (c & 0xF8) == 0x40 && f[10] >= 2) ok = groupOk(12, f[10] - 1);
   if (ok && c == 0xF5) ok = groupOk(4, 3);
   if (ok && c == 0xF3) ok = groupOk(4, 275);
@@ -394,7 +425,8 @@ void Board::handleFrame(uint64_t nowMs, bool answerAny, FrameEvent* ev) {
     }
     case 0xF4: {
       ev->reply.assign(8, 0);
-      ev->reply[0] = static_cast<uint8_t>(((cfg_.cpu.part / 100) & 0x0F) << 4 | ((cfg_.cpu.part % 100) & 0x0F));
+      ev->reply[0] = static_cast<uint8_t>(((cfg_.cpu.part / 100) & 0x0F) << 4 |
+                                          ((cfg_.cpu.part % 100) & 0x0F));
       ev->reply[1] = static_cast<uint8_t>(cfg_.cpu.flashKb / 16);
       ev->reply[2] = static_cast<uint8_t>(cfg_.cpu.pageBytes / 1024);
       ev->reply[5] = cfg_.cpu.flags;
@@ -419,7 +451,7 @@ void Board::handleFrame(uint64_t nowMs, bool answerAny, FrameEvent* ev) {
           ++reprograms_;
           blocksSinceEnter_ = false;
         }
-        if (baud_ != 0) ev->newBaud = 0xFFFFFFFFu;   // back to the line's own rate
+        if (baud_ != 0) ev->newBaud = 0xFFFFFFFFu;  // back to the line's own rate
         baud_ = 0;
         loggedIn_ = false;
       }
@@ -435,7 +467,7 @@ void Board::handleFrame(uint64_t nowMs, bool answerAny, FrameEvent* ev) {
     } else if (c == 0xF3 || c == 0xF2) {
       doBootBlock(ev, c == 0xF3);
     }
-    return;   // the boot loader knows nothing else
+    return;  // the boot loader knows nothing else
   }
 
   switch (c) {
@@ -541,14 +573,16 @@ uint8_t Board::writeData(uint32_t address, const std::vector<uint8_t>& data) {
   if (!settingsWriteAllowed()) return kStatusRefused;
   const bool tables = address < 0x0100;
   if (tables && deliveryPending()) {
-    lastError_ = kErrBusy;   // meter tables change only between fillings
+    lastError_ = kErrBusy;  // meter tables change only between fillings
     return kStatusRefused;
   }
   for (size_t i = 0; i < data.size(); ++i) poke(0, address + i, data[i]);
   // The phase and type tables and the meter records hold the same values: keep them in step.
   for (int ch = 0; ch < kChannels; ++ch) {
     const uint32_t mb = kMeterRecordBase + ch * 0x100;
-    auto touched = [&](uint32_t a, size_t n) { return address < a + n && a < address + data.size(); };
+    auto touched = [&](uint32_t a, size_t n) {
+      return address < a + n && a < address + data.size();
+    };
     if (touched(0x0000 + ch, 1)) poke(0, mb + 10, peek(0, ch));
     if (touched(0x0010 + 2 * ch, 2)) {
       poke(0, mb + 8, peek(0, 0x10 + 2 * ch));
@@ -567,9 +601,11 @@ uint8_t Board::writeData(uint32_t address, const std::vector<uint8_t>& data) {
 }
 
 uint8_t Board::writeService(uint32_t address, const std::vector<uint8_t>& data) {
-  auto value16 = [&]() { return data.size() >= 2 ? data[0] | (data[1] << 8) : (data.empty() ? 0 : data[0]); };
+  auto value16 = [&]() {
+    return data.size() >= 2 ? data[0] | (data[1] << 8) : (data.empty() ? 0 : data[0]);
+  };
   switch (address) {
-    case 0x02: {   // admin password entry
+    case 0x02: {  // admin password entry
       if (adminLocked_) {
         lastError_ = kErrLocked;
         return kStatusRefused;
@@ -590,7 +626,7 @@ uint8_t Board::writeService(uint32_t address, const std::vector<uint8_t>& data) 
       return kStatusRefused;
     }
     case 0x04:
-    case 0x05: {   // new admin / calibration password
+    case 0x05: {  // new admin / calibration password
       if (!settingsWriteAllowed()) return kStatusRefused;
       if (data.size() != 2 || value16() > 9999) {
         lastError_ = kErrBadValue;
@@ -600,7 +636,7 @@ uint8_t Board::writeService(uint32_t address, const std::vector<uint8_t>& data) 
       lastError_ = 0;
       return kStatusOk;
     }
-    case 0x08:   // clear all totals
+    case 0x08:  // clear all totals
       if (data.size() != 1 || data[0] != kRestartMagic) {
         lastError_ = kErrBadValue;
         return kStatusBadValue;
@@ -613,7 +649,7 @@ uint8_t Board::writeService(uint32_t address, const std::vector<uint8_t>& data) 
       clearTotals();
       lastError_ = 0;
       return kStatusOk;
-    case 0x09:   // clear the wrong clear count of a side
+    case 0x09:  // clear the wrong clear count of a side
       if (data.size() != 1 || data[0] > 1) {
         lastError_ = kErrBadValue;
         return kStatusBadValue;
@@ -632,7 +668,7 @@ uint8_t Board::writeService(uint32_t address, const std::vector<uint8_t>& data) 
       displayMode_ = data[0];
       lastError_ = 0;
       return kStatusOk;
-    case 0x35: {   // the meter address exchange: the meter takes the address in byte 1
+    case 0x35: {  // the meter address exchange: the meter takes the address in byte 1
       const auto block = sipAddressBlock();
       if (data.size() != kSipBlockBytes || block[0] == 0 || data[0] == 0) return kStatusRefused;
       for (int ch = 0; ch < kChannels; ++ch)
@@ -662,7 +698,8 @@ std::vector<uint8_t> Board::readService(uint32_t address, size_t n) const {
     case 0x03:
       r = {static_cast<uint8_t>((cfg_.keyOn ? kDiagKeyOn : 0) |
                                 (cfg_.adminPassword < 0 || loggedIn_ ? kDiagLoggedIn : 0) |
-                                (adminLocked_ ? kDiagLocked : 0) | (deliveryPending() ? kDiagDelivering : 0))};
+                                (adminLocked_ ? kDiagLocked : 0) |
+                                (deliveryPending() ? kDiagDelivering : 0))};
       break;
     case 0x04:
       put16(factoryClears_);
@@ -679,8 +716,12 @@ std::vector<uint8_t> Board::readService(uint32_t address, size_t n) const {
       uint8_t out[2] = {0, 0};
       for (int ch = 0; ch < kChannels; ++ch)
         if (delivering(nozzles_[ch].status)) out[ch & 1] |= static_cast<uint8_t>(1u << (ch / 2));
-      const uint8_t regs[6] = {static_cast<uint8_t>(restarts_), static_cast<uint8_t>(wrongPasswords_),
-                               modeByte_, displayMode_, out[0], out[1]};
+      const uint8_t regs[6] = {static_cast<uint8_t>(restarts_),
+                               static_cast<uint8_t>(wrongPasswords_),
+                               modeByte_,
+                               displayMode_,
+                               out[0],
+                               out[1]};
       r.assign(regs + (address - 0x22), regs + 6);
       break;
     }
@@ -693,7 +734,8 @@ std::vector<uint8_t> Board::readService(uint32_t address, size_t n) const {
           if (nozzles_[ch].status != NozzleStatus::Loading) continue;
           const int s = ch & 1;
           w[4 + s] = 25;
-          w[10 + s] = static_cast<uint16_t>(cfg_.flowHundredthsPerSecond * 60 / 10 * kDefaultDensity / 10000);
+          w[10 + s] = static_cast<uint16_t>(cfg_.flowHundredthsPerSecond * 60 / 10 *
+                                            kDefaultDensity / 10000);
         }
       }
       for (uint16_t v : w) put16(v);
@@ -714,7 +756,7 @@ std::vector<uint8_t> Board::readService(uint32_t address, size_t n) const {
       for (int ch = 0; ch < kChannels; ++ch) {
         const int s = ch & 1;
         if (delivering(nozzles_[ch].status)) bits[s] |= static_cast<uint8_t>(1u << (ch / 2));
-        if (nozzles_[ch].status == NozzleStatus::Loading) bits[s] |= 0x20;   // valve open
+        if (nozzles_[ch].status == NozzleStatus::Loading) bits[s] |= 0x20;  // valve open
       }
       r = {bits[0], bits[1]};
       break;
@@ -735,7 +777,8 @@ std::vector<uint8_t> Board::readService(uint32_t address, size_t n) const {
           const char side = (i & 1) ? 'B' : 'A';
           if (i < kChannels) {
             if ((i & 1) < sides && i / 2 < nozzles)
-              std::snprintf(t, sizeof t, "%c%d ok adr %02u", side, i / 2 + 1, meterAddress_[i] % 100u);
+              std::snprintf(t, sizeof t, "%c%d ok adr %02u", side, i / 2 + 1,
+                            meterAddress_[i] % 100u);
             else
               std::snprintf(t, sizeof t, "%c%d absent   ", side, i / 2 + 1);
           } else {
@@ -754,7 +797,8 @@ std::vector<uint8_t> Board::readService(uint32_t address, size_t n) const {
         // Meters fitted, sides, nozzles a side, and the nozzles taken out on sides A and B.
         const auto out = readService(0x26, 2);
         const uint8_t sides = peek(0, kMainSettingsAddress + 9) >= 2 ? 2 : 1;
-        const uint8_t nozzles = std::min<uint8_t>(kNozzlesPerSide, peek(0, kMainSettingsAddress + 10));
+        const uint8_t nozzles =
+            std::min<uint8_t>(kNozzlesPerSide, peek(0, kMainSettingsAddress + 10));
         r = {static_cast<uint8_t>(metersFitted()), sides, nozzles, out[0], out[1]};
       }
       break;
@@ -809,7 +853,8 @@ void Board::restart() {
   ++restarts_;
   // The board comes back at the side A address of its settings.
   const uint8_t a = peek(0, kMainSettingsAddress + 3);
-  if (a >= 1 && a <= 0x20 && std::find(foreign_.begin(), foreign_.end(), a) == foreign_.end()) address_ = a;
+  if (a >= 1 && a <= 0x20 && std::find(foreign_.begin(), foreign_.end(), a) == foreign_.end())
+    address_ = a;
 }
 
 void Board::clearTotals() {
@@ -830,9 +875,13 @@ int Board::channelFor(uint8_t requestAddress, int nozzle) const {
   return 2 * (nozzle - 1) + side;
 }
 
-uint32_t Board::priceOf(int channel) const { return get32(kChannelRecordBase + channel * 0x100 + 32); }
+uint32_t Board::priceOf(int channel) const {
+  return get32(kChannelRecordBase + channel * 0x100 + 32);
+}
 
-void Board::setPrice(int channel, uint32_t price) { put32(kChannelRecordBase + channel * 0x100 + 32, price); }
+void Board::setPrice(int channel, uint32_t price) {
+  put32(kChannelRecordBase + channel * 0x100 + 32, price);
+}
 
 void Board::addToTotals(int ch, uint32_t delivered) {
   Nozzle& n = nozzles_[ch];
@@ -844,7 +893,8 @@ void Board::addToTotals(int ch, uint32_t delivered) {
   hundredthsDelivered_[side] += delta;
   diag_[kDiagLitres][side] = hundredthsDelivered_[side] / 100;
   // Money from the running volume, so the sum of the steps equals the money of the whole.
-  const uint64_t moneyDelta = delivered * price / 100 - static_cast<uint64_t>(n.countedInTotals) * price / 100;
+  const uint64_t moneyDelta =
+      delivered * price / 100 - static_cast<uint64_t>(n.countedInTotals) * price / 100;
   n.countedInTotals = delivered;
 
   uint64_t grand = static_cast<uint64_t>(get32(cb + 50)) * 100 + peek(0, cb + 54) + delta;
@@ -853,7 +903,8 @@ void Board::addToTotals(int ch, uint32_t delivered) {
   put32(cb + 46, get32(cb + 46) + delta);
   if (cfg_.kind == '$') {
     // Mass boards keep 64-bit money and mass totals in place of the four counters.
-    uint32_t density = peek(0, kExtraSettingsAddress + 16) | (peek(0, kExtraSettingsAddress + 17) << 8);
+    uint32_t density =
+        peek(0, kExtraSettingsAddress + 16) | (peek(0, kExtraSettingsAddress + 17) << 8);
     if (density == 0) density = kDefaultDensity;
     put64(cb + 55, get64(cb + 55) + moneyDelta);
     const uint64_t massDelta = static_cast<uint64_t>(delivered) * density / 10000 -
@@ -871,13 +922,26 @@ void Board::updateChannelRecord(int ch) {
   uint8_t state = kStateFree;
   uint16_t bits = 0;
   switch (n.status) {
-    case NozzleStatus::LoadStart: state = kStateDisplayInit; bits = 0x0088; break;
-    case NozzleStatus::Loading: state = kStateFilling; bits = 0x0088; break;
-    case NozzleStatus::PcSuspend: state = kStatePcPaused; bits = 0x0188; break;
-    case NozzleStatus::Finished: state = kStateEndOk; break;
-    default: break;
+    case NozzleStatus::LoadStart:
+      state = kStateDisplayInit;
+      bits = 0x0088;
+      break;
+    case NozzleStatus::Loading:
+      state = kStateFilling;
+      bits = 0x0088;
+      break;
+    case NozzleStatus::PcSuspend:
+      state = kStatePcPaused;
+      bits = 0x0188;
+      break;
+    case NozzleStatus::Finished:
+      state = kStateEndOk;
+      break;
+    default:
+      break;
   }
-  if (n.targetHundredths == 99999 && n.presetAmount == 0 && n.status != NozzleStatus::Free) bits |= 0x4000;
+  if (n.targetHundredths == 99999 && n.presetAmount == 0 && n.status != NozzleStatus::Free)
+    bits |= 0x4000;
   poke(0, cb, state);
   poke(0, cb + 1, bits & 0xFF);
   poke(0, cb + 2, bits >> 8);
@@ -898,7 +962,8 @@ void Board::advance(uint64_t nowMs) {
     }
     if (n.status != NozzleStatus::Loading) continue;
     const uint64_t flowed = (nowMs - n.phaseStartMs) * cfg_.flowHundredthsPerSecond / 1000;
-    n.delivered = static_cast<uint32_t>(std::min<uint64_t>(n.targetHundredths, n.deliveredAtPhaseStart + flowed));
+    n.delivered = static_cast<uint32_t>(
+        std::min<uint64_t>(n.targetHundredths, n.deliveredAtPhaseStart + flowed));
     addToTotals(ch, n.delivered);
     if (n.delivered >= n.targetHundredths) {
       n.status = NozzleStatus::Finished;
@@ -1008,7 +1073,7 @@ void Board::doFuelling(FrameEvent* ev, uint8_t requestAddress, uint64_t nowMs) {
       if (delivering(n.status)) {
         finishDelivery();
       } else if (n.status != NozzleStatus::Free) {
-        n.status = NozzleStatus::Free;   // the finished delivery is taken
+        n.status = NozzleStatus::Free;  // the finished delivery is taken
         n.delivered = n.countedInTotals = 0;
         n.targetHundredths = n.presetAmount = 0;
       }
@@ -1040,8 +1105,14 @@ void Board::doClockRead(FrameEvent* ev) {
   const std::time_t t = std::time(nullptr) + clockOffsetS_;
   std::tm tm{};
   localtime_r(&t, &tm);
-  ev->reply = {toBcd(tm.tm_hour), toBcd(tm.tm_min), toBcd(tm.tm_sec), static_cast<uint8_t>(tm.tm_wday),
-               toBcd(tm.tm_mday), toBcd(tm.tm_mon + 1), toBcd((tm.tm_year + 1900) % 100), 0};
+  ev->reply = {toBcd(tm.tm_hour),
+               toBcd(tm.tm_min),
+               toBcd(tm.tm_sec),
+               static_cast<uint8_t>(tm.tm_wday),
+               toBcd(tm.tm_mday),
+               toBcd(tm.tm_mon + 1),
+               toBcd((tm.tm_year + 1900) % 100),
+               0};
   ev->reply[7] = busChecksum(ev->reply.data(), 7);
 }
 
@@ -1049,7 +1120,8 @@ void Board::doClockWrite(FrameEvent* ev) {
   const auto& f = ev->frame;
   const int h = fromBcd(f[4]), mi = fromBcd(f[5]), s = fromBcd(f[6]);
   const int d = fromBcd(f[8]), mo = fromBcd(f[9]), y = fromBcd(f[10]);
-  if (h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59 || d < 1 || d > 31 || mo < 1 || mo > 12 || y < 0)
+  if (h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59 || d < 1 || d > 31 || mo < 1 ||
+      mo > 12 || y < 0)
     return replyStatus(ev, kStatusBadValue);
   std::tm tm{};
   tm.tm_hour = h;
@@ -1074,7 +1146,10 @@ void Board::doBootBlock(FrameEvent* ev, bool paged) {
     const uint32_t pageBytes = (cfg_.cpu.pageBytes / 1024) * 1024;
     const uint32_t perPage = pageBytes / 256;
     if (perPage == 0 || b[2] >= perPage) return;
-    const uint16_t first = pageBytes == 1024 ? 4 : pageBytes == 2048 ? 2 : pageBytes == 16384 ? 0 : 0xFFFF;
+    const uint16_t first = pageBytes == 1024    ? 4
+                           : pageBytes == 2048  ? 2
+                           : pageBytes == 16384 ? 0
+                                                : 0xFFFF;
     const uint16_t page = static_cast<uint16_t>(b[0] | (b[1] << 8));
     position = static_cast<uint16_t>(page - first) * perPage + b[2];
     record = b + 3;

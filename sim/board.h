@@ -57,30 +57,30 @@ constexpr uint32_t kDeliveryStartDelayMs = 400;
 
 // Rows of the diagnostic counter registers: 0x2B counts side A, 0x2C side B and 0x2D both.
 constexpr int kDiagRows = 12;
-constexpr int kDiagNozzleDeliveries = 0;   // rows 0..4: deliveries finished at nozzles 1..5
-constexpr int kDiagPresets = 5;            // volume and amount presets accepted
-constexpr int kDiagSuspends = 6;           // deliveries suspended by the tool
-constexpr int kDiagLitres = 7;             // whole litres delivered
-constexpr int kDiagPrices = 8;             // prices set
-constexpr int kDiagFramesAnswered = 9;     // frames answered at the side's address
-constexpr int kDiagBadFrames = 10;         // frames at the side's address with a bad checksum
-constexpr int kDiagRefused = 11;           // fuelling and price commands refused (0xFF or 0xFE)
+constexpr int kDiagNozzleDeliveries = 0;  // rows 0..4: deliveries finished at nozzles 1..5
+constexpr int kDiagPresets = 5;           // volume and amount presets accepted
+constexpr int kDiagSuspends = 6;          // deliveries suspended by the tool
+constexpr int kDiagLitres = 7;            // whole litres delivered
+constexpr int kDiagPrices = 8;            // prices set
+constexpr int kDiagFramesAnswered = 9;    // frames answered at the side's address
+constexpr int kDiagBadFrames = 10;        // frames at the side's address with a bad checksum
+constexpr int kDiagRefused = 11;          // fuelling and price commands refused (0xFF or 0xFE)
 constexpr uint32_t kDiagCountersA = 0x2B;
 constexpr uint32_t kDiagCountersB = 0x2C;
 constexpr uint32_t kDiagCountersAB = 0x2D;
 
 // Bits of the diagnostic register 0x03.
 constexpr uint8_t kDiagKeyOn = 0x01;
-constexpr uint8_t kDiagLoggedIn = 0x02;     // settings writes are open
-constexpr uint8_t kDiagLocked = 0x04;       // password entry locked
-constexpr uint8_t kDiagDelivering = 0x08;   // a delivery is in progress
+constexpr uint8_t kDiagLoggedIn = 0x02;    // settings writes are open
+constexpr uint8_t kDiagLocked = 0x04;      // password entry locked
+constexpr uint8_t kDiagDelivering = 0x08;  // a delivery is in progress
 
 // The CPU information the boot loader reports.
 struct CpuInfo {
-  unsigned part = 103;          // STM32F103
+  unsigned part = 103;  // STM32F103
   unsigned flashKb = 128;
   unsigned pageBytes = 2048;
-  uint8_t flags = 0x80;         // can change its baud rate for the transfer
+  uint8_t flags = 0x80;  // can change its baud rate for the transfer
 };
 
 struct BoardConfig {
@@ -89,21 +89,21 @@ struct BoardConfig {
   std::string textCp866 = "TRK controller v3.1";
   uint8_t identExtra = 0x03;
   bool keyOn = true;
-  int adminPassword = -1;        // -1: none set
+  int adminPassword = -1;  // -1: none set
   int calibrationPassword = -1;
   CpuInfo cpu;
-  unsigned flowHundredthsPerSecond = 50;   // 30 l/min
+  unsigned flowHundredthsPerSecond = 50;  // 30 l/min
   bool silent = false;
 };
 
 // What a board did with one complete frame (for the traffic log and the transport).
 struct FrameEvent {
-  std::vector<uint8_t> frame;     // the bytes of the frame as received
+  std::vector<uint8_t> frame;  // the bytes of the frame as received
   bool badChecksum = false;
   bool forUs = false;
-  std::vector<uint8_t> reply;     // empty when the board does not answer
-  uint32_t newBaud = 0;           // non-zero: switch the line to this rate after the reply
-  bool imageFinished = false;     // the boot loader was left after blocks were written
+  std::vector<uint8_t> reply;  // empty when the board does not answer
+  uint32_t newBaud = 0;        // non-zero: switch the line to this rate after the reply
+  bool imageFinished = false;  // the boot loader was left after blocks were written
 };
 
 enum class NozzleStatus : uint8_t {
@@ -223,12 +223,12 @@ class Board {
 
   std::array<Nozzle, kChannels> nozzles_{};
   uint32_t diag_[kDiagRows][2] = {};
-  uint32_t hundredthsDelivered_[2] = {};   // feeds the whole-litre rows
+  uint32_t hundredthsDelivered_[2] = {};  // feeds the whole-litre rows
   uint16_t restarts_ = 0;
-  std::array<uint8_t, kChannels> meterAddress_{};   // addresses the meters answer at
+  std::array<uint8_t, kChannels> meterAddress_{};  // addresses the meters answer at
 
   bool bootMode_ = false;
-  std::map<uint32_t, std::vector<uint8_t>> blocks_;   // image records by position
+  std::map<uint32_t, std::vector<uint8_t>> blocks_;  // image records by position
   bool blocksSinceEnter_ = false;
 };
 

@@ -56,24 +56,27 @@ void Bus::feed(const uint8_t* data, size_t n, uint64_t nowMs, std::vector<Outgoi
       FrameEvent ev;
       if (!boards_[bi]->feed(data[i], nowMs, bi == 0, &ev)) continue;
       // Every board splits the stream the same way; the first one reports the frame.
-      if (bi == 0 && log) log(std::string(ev.badChecksum ? "rx (bad checksum) " : "rx ") + hexLine(ev.frame));
+      if (bi == 0 && log)
+        log(std::string(ev.badChecksum ? "rx (bad checksum) " : "rx ") + hexLine(ev.frame));
       if (ev.imageFinished && onImageFinished) onImageFinished(*boards_[bi]);
       if (!ev.forUs) continue;
-      shareAddresses();   // a set-address or restart may have moved the board
+      shareAddresses();  // a set-address or restart may have moved the board
       const uint8_t addr = ev.frame[1] == kAnyBoardAddress ? boards_[bi]->address() : ev.frame[1];
-      const bool silent = std::find(faults_.silentAddresses.begin(), faults_.silentAddresses.end(), addr) !=
-                          faults_.silentAddresses.end();
+      const bool silent = std::find(faults_.silentAddresses.begin(), faults_.silentAddresses.end(),
+                                    addr) != faults_.silentAddresses.end();
       if (silent) {
         if (log && !ev.reply.empty()) log("tx (silent address) " + hexLine(ev.reply));
         continue;
       }
       if (ev.reply.empty() && ev.newBaud == 0) continue;
-      if (!ev.reply.empty() && faults_.dropProbability > 0 && chance(rng_) < faults_.dropProbability) {
+      if (!ev.reply.empty() && faults_.dropProbability > 0 &&
+          chance(rng_) < faults_.dropProbability) {
         if (log) log("tx (dropped) " + hexLine(ev.reply));
         continue;
       }
       bool corrupted = false;
-      if (!ev.reply.empty() && faults_.corruptProbability > 0 && chance(rng_) < faults_.corruptProbability) {
+      if (!ev.reply.empty() && faults_.corruptProbability > 0 &&
+          chance(rng_) < faults_.corruptProbability) {
         // One byte changed by a non-zero mask, always one the reply's check covers: a block
         // read's last byte follows its check and the tool ignores it, so it is never chosen.
         const bool blockRead = ev.frame.size() > 2 && (ev.frame[2] & 0xF8) == 0x48;
@@ -83,7 +86,8 @@ void Bus::feed(const uint8_t* data, size_t n, uint64_t nowMs, std::vector<Outgoi
         ev.reply[pos(rng_)] ^= static_cast<uint8_t>(mask(rng_));
         corrupted = true;
       }
-      if (log && !ev.reply.empty()) log(std::string(corrupted ? "tx (corrupted) " : "tx ") + hexLine(ev.reply));
+      if (log && !ev.reply.empty())
+        log(std::string(corrupted ? "tx (corrupted) " : "tx ") + hexLine(ev.reply));
       Outgoing o;
       o.bytes = std::move(ev.reply);
       o.dueMs = nowMs + faults_.delayMs;

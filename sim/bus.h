@@ -27,7 +27,7 @@ constexpr uint32_t kRestoreLineBaud = 0xFFFFFFFFu;
 struct Outgoing {
   std::vector<uint8_t> bytes;
   uint64_t dueMs = 0;
-  uint32_t baudAfter = 0;   // 0: no change
+  uint32_t baudAfter = 0;  // 0: no change
 };
 
 class Bus {

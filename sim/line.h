@@ -14,7 +14,7 @@
 
 namespace sim {
 
-constexpr uint32_t kBitsPerByte = 10;   // start bit, 8 data bits, stop bit
+constexpr uint32_t kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 constexpr uint64_t kNeverNs = UINT64_MAX;
 
 class Line {
@@ -49,10 +49,10 @@ class Line {
   };
   struct TxItem {
     std::vector<uint8_t> bytes;
-    uint64_t readyNs = 0;      // the answer may begin then (frame end plus fault delay)
-    uint32_t baudAfter = 0;    // rate change once the last byte has left
+    uint64_t readyNs = 0;    // the answer may begin then (frame end plus fault delay)
+    uint32_t baudAfter = 0;  // rate change once the last byte has left
     bool started = false;
-    uint64_t startNs = 0;      // first bit on the line
+    uint64_t startNs = 0;  // first bit on the line
     size_t sent = 0;
   };
 

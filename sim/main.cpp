@@ -43,7 +43,8 @@ const char* const kHelp =
     "                        until it answers and again whenever the link drops. Connecting\n"
     "                        never blocks; an attempt not answered within 3 s is made again.\n"
     "  --pty PATH            create a pseudo-terminal and link its slave at PATH; the tool opens\n"
-    "                        PATH as a serial port. An existing symbolic link at PATH is replaced.\n"
+    "                        PATH as a serial port. An existing symbolic link at PATH is "
+    "replaced.\n"
     "\n"
     "Boards:\n"
     "  --board ADDR[:KIND]   add a board at bus address ADDR (1..239, decimal or 0x-hex); KIND is\n"
@@ -110,7 +111,8 @@ const char* const kHelp =
     "  - Boot loader: 0xFA enters (0xFF while a delivery is pending), 0xF1 leaves. Block frames\n"
     "    with a bad checksum, or for a place beyond the flash, are not acknowledged. A gap in the\n"
     "    received blocks reads as 0xFF. A board started in its boot loader (text with\n"
-    "    \"boot load\") answers \"TRK controller v3.1\" once it has left it. In the boot loader only\n"
+    "    \"boot load\") answers \"TRK controller v3.1\" once it has left it. In the boot loader "
+    "only\n"
     "    identify, text, last error and the boot commands are answered.\n"
     "  - Diagnostic registers of the service space (\"Read diagnostics\"):\n"
     "      0x03        bits: 0x01 key on, 0x02 settings writes open (logged in or no admin\n"
@@ -136,7 +138,8 @@ const char* const kHelp =
 
 uint64_t nowNs() {
   using namespace std::chrono;
-  return static_cast<uint64_t>(duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
+  return static_cast<uint64_t>(
+      duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
 }
 uint64_t nowMs() { return nowNs() / 1000000ull; }
 
@@ -231,7 +234,7 @@ int parseOptions(int argc, char** argv, Options* o) {
       std::string t = sim::utf8ToCp866(s);
       std::string clean;
       for (char ch : t)
-        if (ch != '\0' && ch != 0x7F) clean += ch;   // either would end the text reply early
+        if (ch != '\0' && ch != 0x7F) clean += ch;  // either would end the text reply early
       if (o->boards.empty()) {
         o->defaultText = clean;
       } else {
@@ -241,7 +244,10 @@ int parseOptions(int argc, char** argv, Options* o) {
     } else if (a == "--listen" || a == "--connect" || a == "--pty" || a == "--image-out") {
       const char* s = need(i);
       if (!s || !*s) return usageError(a + " needs a value");
-      (a == "--listen" ? o->listen : a == "--connect" ? o->connect : a == "--pty" ? o->pty : o->imageOut) = s;
+      (a == "--listen"    ? o->listen
+       : a == "--connect" ? o->connect
+       : a == "--pty"     ? o->pty
+                          : o->imageOut) = s;
     } else if (a == "--admin-password" || a == "--calib-password") {
       if (!parseNumber(need(i), 0, 9999, &v)) return usageError(a + " must be 0..9999");
       (a == "--admin-password" ? adminPassword : calibPassword) = static_cast<int>(v);
@@ -264,7 +270,8 @@ int parseOptions(int argc, char** argv, Options* o) {
       if (!parseNumber(need(i), 0, 0xFFFFFFFFL, &v)) return usageError("--seed needs a number");
       o->seed = static_cast<uint32_t>(v);
     } else if (a == "--flow") {
-      if (!parseNumber(need(i), 1, 600, &v)) return usageError("--flow needs 1..600 litres a minute");
+      if (!parseNumber(need(i), 1, 600, &v))
+        return usageError("--flow needs 1..600 litres a minute");
       flow = static_cast<unsigned>(v * 100 / 60);
     } else if (a == "--cpu") {
       const char* s = need(i);
@@ -272,8 +279,9 @@ int parseOptions(int argc, char** argv, Options* o) {
       char extra;
       char p1[16], p2[16], p3[16], p4[16];
       if (!s || std::sscanf(s, "%15[^/]/%15[^/]/%15[^/]/%15s%c", p1, p2, p3, p4, &extra) != 4 ||
-          !parseNumber(p1, 0, 999, &part) || part % 100 > 15 || !parseNumber(p2, 16, 4080, &flash) ||
-          !parseNumber(p3, 0, 255 * 1024, &page) || page % 1024 != 0 || !parseNumber(p4, 0, 255, &flags))
+          !parseNumber(p1, 0, 999, &part) || part % 100 > 15 ||
+          !parseNumber(p2, 16, 4080, &flash) || !parseNumber(p3, 0, 255 * 1024, &page) ||
+          page % 1024 != 0 || !parseNumber(p4, 0, 255, &flags))
         return usageError("--cpu needs PART/FLASHK/PAGE/FLAGS, e.g. 103/128/2048/0x80");
       cpu.part = static_cast<unsigned>(part);
       cpu.flashKb = static_cast<unsigned>(flash);
@@ -318,12 +326,13 @@ int main(int argc, char** argv) {
   } else {
     const std::string& hp = opt.listen.empty() ? opt.connect : opt.listen;
     if (!sim::splitHostPort(hp, &host, &port)) return usageError("expected HOST:PORT, got " + hp);
-    transport = opt.listen.empty() ? sim::makeConnectTransport(host, port) : sim::makeListenTransport(host, port);
+    transport = opt.listen.empty() ? sim::makeConnectTransport(host, port)
+                                   : sim::makeListenTransport(host, port);
   }
 
   // SIGINT and SIGTERM are let through only while waiting, so a signal can never slip in
   // between the stop check and a wait without a time-out.
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = onSignal;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
@@ -367,7 +376,8 @@ int main(int argc, char** argv) {
     // Sleep exactly until the next byte is due on the line or the transport wants service.
     uint64_t dueNs = line.nextDueNs();
     const uint64_t serviceMs = transport->serviceDueMs();
-    if (serviceMs != sim::kNoServiceDueMs) dueNs = std::min<uint64_t>(dueNs, serviceMs * 1000000ull);
+    if (serviceMs != sim::kNoServiceDueMs)
+      dueNs = std::min<uint64_t>(dueNs, serviceMs * 1000000ull);
     timespec wait{};
     timespec* waitp = nullptr;
     if (dueNs != sim::kNeverNs) {
@@ -416,7 +426,8 @@ int main(int argc, char** argv) {
       // On a terminal, bytes sent at another rate than the board listens at are lost.
       const uint32_t peer = transport->peerBaud();
       if (opt.baud != 0 && peer != 0 && peer != line.baud()) {
-        logLine("rx lost: line at " + std::to_string(peer) + " baud, board at " + std::to_string(line.baud()));
+        logLine("rx lost: line at " + std::to_string(peer) + " baud, board at " +
+                std::to_string(line.baud()));
         continue;
       }
       line.receive(buf, static_cast<size_t>(n), nowNs());

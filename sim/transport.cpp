@@ -19,7 +19,7 @@ namespace sim {
 
 namespace {
 
-constexpr int kWriteWaitMs = 1000;   // longest wait for a full socket or terminal buffer
+constexpr int kWriteWaitMs = 1000;  // longest wait for a full socket or terminal buffer
 
 void setNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
@@ -75,8 +75,10 @@ class ListenTransport : public Transport {
     lfd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
     setsockopt(lfd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (lfd_ < 0 || ::bind(lfd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(lfd_, 5) != 0) {
-      *err = std::string("cannot listen on ") + host_ + ":" + std::to_string(port_) + ": " + std::strerror(errno);
+    if (lfd_ < 0 || ::bind(lfd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        ::listen(lfd_, 5) != 0) {
+      *err = std::string("cannot listen on ") + host_ + ":" + std::to_string(port_) + ": " +
+             std::strerror(errno);
       return false;
     }
     setNonBlocking(lfd_);
@@ -101,7 +103,9 @@ class ListenTransport : public Transport {
     *note = "connection accepted";
     return true;
   }
-  long readSome(uint8_t* buf, size_t cap) override { return cfd_ < 0 ? 0 : readFd(cfd_, buf, cap, true); }
+  long readSome(uint8_t* buf, size_t cap) override {
+    return cfd_ < 0 ? 0 : readFd(cfd_, buf, cap, true);
+  }
   bool writeAll(const uint8_t* d, size_t n) override { return cfd_ >= 0 && writeFully(cfd_, d, n); }
   void closeStream() override {
     if (cfd_ >= 0) ::close(cfd_);
@@ -149,7 +153,8 @@ class ConnectTransport : public Transport {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return false;
     setNonBlocking(fd);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&sa_), sizeof sa_) == 0) return adopt(fd, note);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&sa_), sizeof sa_) == 0)
+      return adopt(fd, note);
     if (errno != EINPROGRESS) {
       ::close(fd);
       return false;
@@ -158,7 +163,9 @@ class ConnectTransport : public Transport {
     giveUpMs_ = nowMs + kConnectTimeoutMs;
     return false;
   }
-  long readSome(uint8_t* buf, size_t cap) override { return fd_ < 0 ? 0 : readFd(fd_, buf, cap, true); }
+  long readSome(uint8_t* buf, size_t cap) override {
+    return fd_ < 0 ? 0 : readFd(fd_, buf, cap, true);
+  }
   bool writeAll(const uint8_t* d, size_t n) override { return fd_ >= 0 && writeFully(fd_, d, n); }
   void closeStream() override {
     if (fd_ >= 0) ::close(fd_);
@@ -183,7 +190,7 @@ class ConnectTransport : public Transport {
     }
     if (nowMs >= giveUpMs_) {
       dropAttempt();
-      nextTryMs_ = nowMs;   // try again at once: the give-up was the wait
+      nextTryMs_ = nowMs;  // try again at once: the give-up was the wait
     }
     return false;
   }
@@ -203,7 +210,7 @@ class ConnectTransport : public Transport {
   int port_;
   sockaddr_in sa_{};
   int fd_ = -1;
-  int pending_ = -1;        // socket of the connect in progress
+  int pending_ = -1;  // socket of the connect in progress
   uint64_t nextTryMs_ = 0;
   uint64_t giveUpMs_ = 0;
 };
@@ -269,16 +276,26 @@ class PtyTransport : public Transport {
     termios t{};
     if (tcgetattr(slave_, &t) != 0) return 0;
     switch (cfgetospeed(&t)) {
-      case B1200: return 1200;
-      case B2400: return 2400;
-      case B4800: return 4800;
-      case B9600: return 9600;
-      case B19200: return 19200;
-      case B38400: return 38400;
-      case B57600: return 57600;
-      case B115200: return 115200;
-      case B230400: return 230400;
-      default: return 0;
+      case B1200:
+        return 1200;
+      case B2400:
+        return 2400;
+      case B4800:
+        return 4800;
+      case B9600:
+        return 9600;
+      case B19200:
+        return 19200;
+      case B38400:
+        return 38400;
+      case B57600:
+        return 57600;
+      case B115200:
+        return 115200;
+      case B230400:
+        return 230400;
+      default:
+        return 0;
     }
   }
 

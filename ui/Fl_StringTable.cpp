@@ -7,8 +7,8 @@
 #include <FL/Fl_Window.H>
 #include <FL/fl_draw.H>
 
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -42,7 +42,8 @@ bool Fl_StringTable::resize_storage(int nrows, int ncols) {
     const int keepc = std::min(ocols, ncols);
     for (int r = 0; r < keepr; ++r)
       for (int c = 0; c < keepc; ++c)
-        cells[static_cast<size_t>(r) * ncols + c] = std::move(cells_[static_cast<size_t>(r) * ocols + c]);
+        cells[static_cast<size_t>(r) * ncols + c] =
+            std::move(cells_[static_cast<size_t>(r) * ocols + c]);
     std::vector<Text> rnames = row_names_;
     std::vector<Text> cnames = col_names_;
     rnames.resize(static_cast<size_t>(nrows));
@@ -94,12 +95,18 @@ const char* Fl_StringTable::get_cell(int col, int row) const {
 
 void Fl_StringTable::row_name(int row, const char* text) {
   if (row < 0 || static_cast<size_t>(row) >= row_names_.size()) return;
-  if (text) row_names_[row] = std::string(text); else row_names_[row].reset();
+  if (text)
+    row_names_[row] = std::string(text);
+  else
+    row_names_[row].reset();
 }
 
 void Fl_StringTable::col_name(int col, const char* text) {
   if (col < 0 || static_cast<size_t>(col) >= col_names_.size()) return;
-  if (text) col_names_[col] = std::string(text); else col_names_[col].reset();
+  if (text)
+    col_names_[col] = std::string(text);
+  else
+    col_names_[col].reset();
 }
 
 const char* Fl_StringTable::row_name(int row) const {

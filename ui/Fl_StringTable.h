@@ -2,9 +2,9 @@
 // Fl_Table, edited in place through a yellow Fl_Input laid over the cell. The widget owns
 // copies of every cell text and header name.
 #pragma once
+#include <FL/Enumerations.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Table.H>
-#include <FL/Enumerations.H>
 
 #include <optional>
 #include <string>
@@ -63,8 +63,8 @@ class Fl_StringTable : public Fl_Table {
   Fl_Align cell_align = FL_ALIGN_LEFT;
 
  protected:
-  void draw_cell(TableContext context, int row = 0, int col = 0, int x = 0, int y = 0,
-                 int w = 0, int h = 0) override;
+  void draw_cell(TableContext context, int row = 0, int col = 0, int x = 0, int y = 0, int w = 0,
+                 int h = 0) override;
 
  private:
   using Text = std::optional<std::string>;
@@ -76,7 +76,7 @@ class Fl_StringTable : public Fl_Table {
   static void commit_cb(Fl_Widget*, void* self);
   static const char* text_of(const Text& t) { return t ? t->c_str() : nullptr; }
 
-  std::vector<Text> cells_;     // rows x cols, row-major
+  std::vector<Text> cells_;  // rows x cols, row-major
   Fl_Input* editor_ = nullptr;
   int edit_row_ = 0;
   int edit_col_ = 0;

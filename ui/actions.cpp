@@ -28,7 +28,7 @@ constexpr int kSipEntries = 12;
 constexpr uint32_t kSipAddressRegister = 0x35;
 constexpr uint8_t kSipAddressBytes = 12;
 constexpr int kIoBitsUsed = 6;
-constexpr uint8_t kExtraNoLitresFlag = 0x10;   // extra record byte 8: counters without litres
+constexpr uint8_t kExtraNoLitresFlag = 0x10;  // extra record byte 8: counters without litres
 
 // The side monitor's timer as a toolkit timeout on the GUI thread. Arming drops a pending
 // one first, so there is never more than one.
@@ -56,7 +56,8 @@ int popcount6(uint8_t b) {
 
 // Two-decimal text of a 64-bit value in hundredths, at least 3 characters wide.
 std::string hundredths(uint64_t v) {
-  return strprintf("%3llu.%02u", static_cast<unsigned long long>(v / 100), static_cast<unsigned>(v % 100));
+  return strprintf("%3llu.%02u", static_cast<unsigned long long>(v / 100),
+                   static_cast<unsigned>(v % 100));
 }
 
 }  // namespace
@@ -158,8 +159,11 @@ void xMainForm::dispatch_action(Fl_Widget* w) {
   }
   if (w == disp_standard || w == disp_totals || w == disp_performance || w == disp_test ||
       w == disp_test09) {
-    const uint8_t mode = w == disp_standard ? 0 : w == disp_totals ? 3 : w == disp_performance ? 1
-                         : w == disp_test ? 2 : 11;
+    const uint8_t mode = w == disp_standard      ? 0
+                         : w == disp_totals      ? 3
+                         : w == disp_performance ? 1
+                         : w == disp_test        ? 2
+                                                 : 11;
     setDisplayMode(s, mode);
     return;
   }
@@ -238,15 +242,23 @@ void xMainForm::dispatch_action(Fl_Widget* w) {
 
 void xMainForm::on_coupled_control(Fl_Widget* w) {
   MainSettingsForm f = read_main_form();
-  if (w == immediate_start) onImmediateStartChosen(&f);
-  else if (w == start_20ml) onStart20mlChosen(&f);
-  else if (w == slow_start) onSlowStartEdited(&f);
-  else if (w == no_counting) onNoCountingChosen(&f);
-  else if (w == count_3s) onCount3SecondsChosen(&f);
-  else onOverfillBufferEdited(&f);
+  if (w == immediate_start)
+    onImmediateStartChosen(&f);
+  else if (w == start_20ml)
+    onStart20mlChosen(&f);
+  else if (w == slow_start)
+    onSlowStartEdited(&f);
+  else if (w == no_counting)
+    onNoCountingChosen(&f);
+  else if (w == count_3s)
+    onCount3SecondsChosen(&f);
+  else
+    onOverfillBufferEdited(&f);
   // Only the coupled partner is written back, so the field being typed in keeps its cursor.
-  if (w == immediate_start || w == start_20ml) slow_start->value(f.textOf(MainControl::SlowStart).c_str());
-  if (w == no_counting || w == count_3s) overfill_buffer->value(f.textOf(MainControl::OverfillBuffer).c_str());
+  if (w == immediate_start || w == start_20ml)
+    slow_start->value(f.textOf(MainControl::SlowStart).c_str());
+  if (w == no_counting || w == count_3s)
+    overfill_buffer->value(f.textOf(MainControl::OverfillBuffer).c_str());
   if (w == slow_start) {
     immediate_start->value(f.onOf(MainControl::ImmediateStart));
     start_20ml->value(f.onOf(MainControl::Start20ml));
@@ -295,18 +307,22 @@ void xMainForm::on_tab_changed() {
       // A failed read leaves the host copy as it was.
       ChannelRecord rec;
       const uint8_t* bytes = rec.data();
-      if (readBlockPolled(s, channelRecordAddress(side), kBankData, kChannelRecordSize, rec.data(), kCheckCrc) != 1)
+      if (readBlockPolled(s, channelRecordAddress(side), kBankData, kChannelRecordSize, rec.data(),
+                          kCheckCrc) != 1)
         continue;
       st.records.channels[side] = rec;
       if (s.kind == '$')
-        text += strprintf(tr("Side %d\n%s kg\n%s rub\n"), side + 1, hundredths(getU64(bytes + 63)).c_str(),
+        text += strprintf(tr("Side %d\n%s kg\n%s rub\n"), side + 1,
+                          hundredths(getU64(bytes + 63)).c_str(),
                           hundredths(getU64(bytes + 55)).c_str());
       else
         text += strprintf(tr("Side %d\n"), side + 1);
       if (!(st.extra.bytes[8] & kExtraNoLitresFlag)) {
-        const uint32_t whole = static_cast<uint32_t>(bytes[50]) | (static_cast<uint32_t>(bytes[51]) << 8) |
-                               (static_cast<uint32_t>(bytes[52]) << 16) | (static_cast<uint32_t>(bytes[53]) << 24);
-        text += strprintf(tr("%lu.%02u l\n"), static_cast<unsigned long>(whole), static_cast<unsigned>(bytes[54]));
+        const uint32_t whole =
+            static_cast<uint32_t>(bytes[50]) | (static_cast<uint32_t>(bytes[51]) << 8) |
+            (static_cast<uint32_t>(bytes[52]) << 16) | (static_cast<uint32_t>(bytes[53]) << 24);
+        text += strprintf(tr("%lu.%02u l\n"), static_cast<unsigned long>(whole),
+                          static_cast<unsigned>(bytes[54]));
       }
       text += "\n";
     }
@@ -328,19 +344,31 @@ void xMainForm::on_load_action(Fl_Widget* w) {
     mon.nozzle = static_cast<uint8_t>(load_nozzle->value() < 0 ? 1 : load_nozzle->value() + 1);
     return;
   }
-  auto value_of = [](Fl_Input* in) { return parseScaledDecimal(in->value() ? in->value() : "", 2); };
+  auto value_of = [](Fl_Input* in) {
+    return parseScaledDecimal(in->value() ? in->value() : "", 2);
+  };
   if (w == load_volume || w == load_amount || w == fulltank || w == finish || w == suspend ||
       w == continue_ || w == set_price) {
     wire_side_monitor();
     int code = kFuelLoadVolume;
     int64_t value = 0;
-    if (w == load_volume) value = value_of(volume_input);
-    else if (w == load_amount) { code = kFuelLoadAmount; value = value_of(amount_input); }
-    else if (w == fulltank) value = kFulltankValue;
-    else if (w == finish) code = kFuelFinish;
-    else if (w == suspend) code = kFuelSuspend;
-    else if (w == continue_) code = kFuelContinue;
-    else { code = kFuelSetPrice; value = value_of(price_input); }
+    if (w == load_volume)
+      value = value_of(volume_input);
+    else if (w == load_amount) {
+      code = kFuelLoadAmount;
+      value = value_of(amount_input);
+    } else if (w == fulltank)
+      value = kFulltankValue;
+    else if (w == finish)
+      code = kFuelFinish;
+    else if (w == suspend)
+      code = kFuelSuspend;
+    else if (w == continue_)
+      code = kFuelContinue;
+    else {
+      code = kFuelSetPrice;
+      value = value_of(price_input);
+    }
     sendFuellingCommand(mon, code, value, false, &op);
     return;
   }
@@ -348,7 +376,8 @@ void xMainForm::on_load_action(Fl_Widget* w) {
     wire_side_monitor();
     const int nozzles = static_cast<int>(app.settings.nozzleCount());
     if (nozzles == 0) return;
-    const uint8_t tabNozzle = static_cast<uint8_t>(load_nozzle->value() < 0 ? 1 : load_nozzle->value() + 1);
+    const uint8_t tabNozzle =
+        static_cast<uint8_t>(load_nozzle->value() < 0 ? 1 : load_nozzle->value() + 1);
     sendTestPrices(mon, nozzles, load_side_b->value() != 0, tabNozzle);
     return;
   }
@@ -359,7 +388,9 @@ void xMainForm::on_load_action(Fl_Widget* w) {
     const uint8_t keep = app.dev->address;
     app.dev->address = mon.monitorAddress;
     UTRKDevice& dev = *app.dev;
-    const int r = pollRequest(dev, [&] { return dev.readBlock(kSipDiagRegister, kBankService, kSipDiagBytes, block, kCheckNone, 0); });
+    const int r = pollRequest(dev, [&] {
+      return dev.readBlock(kSipDiagRegister, kBankService, kSipDiagBytes, block, kCheckNone, 0);
+    });
     app.dev->address = keep;
     if (r != 1) {
       sip_diag_text->value(tr("Read error"));
@@ -381,7 +412,8 @@ void xMainForm::on_load_action(Fl_Widget* w) {
   }
   if (w == sip_set_address) {
     wire_side_monitor();
-    op.alert(tr("Set the desired meter's switch to 'calibrate'.\nTake the corresponding nozzle out"));
+    op.alert(
+        tr("Set the desired meter's switch to 'calibrate'.\nTake the corresponding nozzle out"));
     if (popcount6(mon.ioBits[0]) + popcount6(mon.ioBits[1]) != 1) {
       op.alert(tr("No nozzles (or more than 1) were taken out"));
       return;
@@ -391,7 +423,10 @@ void xMainForm::on_load_action(Fl_Widget* w) {
     UTRKDevice& dev = *app.dev;
     const uint8_t keep = dev.address;
     dev.address = mon.monitorAddress;
-    int r = pollRequest(dev, [&] { return dev.readBlock(kSipAddressRegister, kBankService, kSipAddressBytes, block, kCheckNone, 0); });
+    int r = pollRequest(dev, [&] {
+      return dev.readBlock(kSipAddressRegister, kBankService, kSipAddressBytes, block, kCheckNone,
+                           0);
+    });
     dev.address = keep;
     if (r != 1) {
       op.alert(tr("Read error"));
@@ -402,7 +437,9 @@ void xMainForm::on_load_action(Fl_Widget* w) {
       return;
     }
     dev.address = mon.monitorAddress;
-    r = pollRequest(dev, [&] { return dev.writeBlock(kSipAddressRegister, kBankService, block, kSipAddressBytes); });
+    r = pollRequest(dev, [&] {
+      return dev.writeBlock(kSipAddressRegister, kBankService, block, kSipAddressBytes);
+    });
     dev.address = keep;
     if (r != 1) op.alert(tr("Meter does not reply. Address changing failed"));
   }
@@ -411,7 +448,8 @@ void xMainForm::on_load_action(Fl_Widget* w) {
 void xMainForm::run_firmware_update() {
   Operator& op = *app.op;
   std::string path;
-  const char* filter = app.session.kind == '$' ? "Binary\tpcb_m7_v5_*.bin\n" : "Binary\tpcb_m7_0*.bin\n";
+  const char* filter =
+      app.session.kind == '$' ? "Binary\tpcb_m7_v5_*.bin\n" : "Binary\tpcb_m7_0*.bin\n";
   if (!op.chooseFile(tr("Select a file"), filter, false, &path)) return;
   int mode = 0;
   if (own_op_ && app.op == own_op_.get()) {
@@ -460,14 +498,30 @@ void xMainForm::run_extended_firmware_update() {
   remember_update_target(target);
   const char* filter = nullptr;
   switch (kind) {
-    case 35: filter = "Binary\tpcb_m7_*.bin\n"; break;
-    case 36: filter = "Binary\tpcb_m7_v5_*.bin\n"; break;
-    case 22: filter = "Binary\tpcb_desk_*.bin\n"; break;
-    case 24: filter = "Binary\tkbd_desk_*.bin\n"; break;
-    case 37: filter = "Binary\tlnk_r9_v1_*.bin\n"; break;
-    case 39: filter = "Binary\tpcb_sim_*.bin\n"; break;
-    case 40: filter = "Binary\tkbd_touch_*.bin\n"; break;
-    case 41: filter = "Binary\tbus_recorder_*.bin\n"; break;
+    case 35:
+      filter = "Binary\tpcb_m7_*.bin\n";
+      break;
+    case 36:
+      filter = "Binary\tpcb_m7_v5_*.bin\n";
+      break;
+    case 22:
+      filter = "Binary\tpcb_desk_*.bin\n";
+      break;
+    case 24:
+      filter = "Binary\tkbd_desk_*.bin\n";
+      break;
+    case 37:
+      filter = "Binary\tlnk_r9_v1_*.bin\n";
+      break;
+    case 39:
+      filter = "Binary\tpcb_sim_*.bin\n";
+      break;
+    case 40:
+      filter = "Binary\tkbd_touch_*.bin\n";
+      break;
+    case 41:
+      filter = "Binary\tbus_recorder_*.bin\n";
+      break;
     default:
       op.alert(tr("Unsupported device"));
       return;

@@ -6,9 +6,9 @@
 #include "protocol/side_monitor.h"
 #include "protocol/utrk_device.h"
 #include "settings/channel_record.h"
+#include "settings/preferences.h"
 #include "settings/settings_records.h"
 #include "settings/settings_state.h"
-#include "settings/preferences.h"
 #include "util/operator.h"
 
 #include <FL/Fl_Text_Buffer.H>

@@ -19,8 +19,8 @@ namespace {
 constexpr int kLabelSize = 12;
 constexpr int kTextSize = 12;
 constexpr int kMinFittedTextSize = 10;
-constexpr int kChoiceArrowMaxW = 20;   // the toolkit's arrow box at the right of a choice
-constexpr int kChoiceTextIndent = 3;   // the shown item starts this far in
+constexpr int kChoiceArrowMaxW = 20;  // the toolkit's arrow box at the right of a choice
+constexpr int kChoiceTextIndent = 3;  // the shown item starts this far in
 
 template <class Input>
 Input* labelled_input(int x, int y, int w, int h, const char* label) {
@@ -131,13 +131,16 @@ xChanForm::xChanForm(int w, int h, const char* label) : Fl_Double_Window(w, h, l
 
 xChanForm::~xChanForm() = default;
 
-void xChanForm::attach(BoardSession* session, ChannelCopies* copies, std::function<int()> nozCount) {
+void xChanForm::attach(BoardSession* session, ChannelCopies* copies,
+                       std::function<int()> nozCount) {
   session_ = session;
   copies_ = copies;
   noz_count_ = std::move(nozCount);
 }
 
-void xChanForm::handler_cb(Fl_Widget* w, void* self) { static_cast<xChanForm*>(self)->on_widget(w); }
+void xChanForm::handler_cb(Fl_Widget* w, void* self) {
+  static_cast<xChanForm*>(self)->on_widget(w);
+}
 
 void xChanForm::on_widget(Fl_Widget* w) {
   if (w == selector || w == load_button)
@@ -167,7 +170,9 @@ void xChanForm::open() {
 
 void xChanForm::load_channel() {
   int i = channel();
-  if (!channelIndexValid(i) || session_ == nullptr || session_->dev == nullptr || copies_ == nullptr) return;
+  if (!channelIndexValid(i) || session_ == nullptr || session_->dev == nullptr ||
+      copies_ == nullptr)
+    return;
   if (claimBus && !claimBus()) return;
   int r = loadChannel(*session_->dev, *copies_, i);
   if (r == kResultDone) {
@@ -180,7 +185,9 @@ void xChanForm::load_channel() {
 
 void xChanForm::save_channel() {
   int i = channel();
-  if (!channelIndexValid(i) || session_ == nullptr || session_->dev == nullptr || copies_ == nullptr) return;
+  if (!channelIndexValid(i) || session_ == nullptr || session_->dev == nullptr ||
+      copies_ == nullptr)
+    return;
   if (claimBus && !claimBus()) return;
   channelFormToRecords(collect_form(), &copies_->channels[i], &copies_->meters[i]);
   int r = saveChannel(*session_, *copies_, i);

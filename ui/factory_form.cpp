@@ -102,14 +102,17 @@ xFactorySet::xFactorySet(int w, int h, const char* label) : Fl_Double_Window(w, 
   right_group->end();
   end();
 
-  for (Fl_Widget* w : {static_cast<Fl_Widget*>(pump_type), static_cast<Fl_Widget*>(side_count),
-                       static_cast<Fl_Widget*>(nozzle_count), static_cast<Fl_Widget*>(apply_button)})
+  for (Fl_Widget* w :
+       {static_cast<Fl_Widget*>(pump_type), static_cast<Fl_Widget*>(side_count),
+        static_cast<Fl_Widget*>(nozzle_count), static_cast<Fl_Widget*>(apply_button)})
     w->callback(widget_cb, this);
 }
 
 xFactorySet::~xFactorySet() = default;
 
-void xFactorySet::widget_cb(Fl_Widget* w, void* self) { static_cast<xFactorySet*>(self)->on_widget(w); }
+void xFactorySet::widget_cb(Fl_Widget* w, void* self) {
+  static_cast<xFactorySet*>(self)->on_widget(w);
+}
 
 void xFactorySet::on_widget(Fl_Widget* w) {
   if (w == pump_type)

@@ -16,9 +16,9 @@
 #include "link/port.h"
 #include "link/serial_discovery.h"
 #include "link/tick.h"
+#include "settings/service_actions.h"
 #include "settings/settings_records.h"
 #include "settings/settings_sequences.h"
-#include "settings/service_actions.h"
 #include "ui/catalog.h"
 #include "ui/fltk_operator.h"
 #include "ui/shortcuts.h"
@@ -29,10 +29,10 @@ void fl_open_display();
 namespace {
 
 constexpr int kLabelSize = 12;
-constexpr int kRowH = 22;          // height of a one-line input, choice or button
+constexpr int kRowH = 22;  // height of a one-line input, choice or button
 constexpr int kButtonH = 24;
-constexpr int kTabTop = 57;        // first free line inside a tab
-constexpr int kLabelLineH = 14;   // one line of a size-12 label
+constexpr int kTabTop = 57;      // first free line inside a tab
+constexpr int kLabelLineH = 14;  // one line of a size-12 label
 constexpr const char* kBaudItemsShown[] = {"4800", "9600", "19200", "38400"};
 
 // Menu labels treat '/', '&', '_' and '\' as markup; port and list names are literal.
@@ -203,7 +203,8 @@ void xMainForm::build_main_tab() {
   firmware_update = button<Fl_Button>(lx, 84, 160, kButtonH, "Firmware update");
   max_baud = above<Fl_Int_Input>(lx + 168, 84, 150, kButtonH, "Max baud rate");
   max_baud->value("38400");
-  leave_bootloader = button<Fl_Button>(lx + 326, 84, rx + cw - lx - 326, kButtonH, "Leave bootloader");
+  leave_bootloader =
+      button<Fl_Button>(lx + 326, 84, rx + cw - lx - 326, kButtonH, "Leave bootloader");
 
   ext_firmware_update = button<Fl_Button>(lx, 124, cw, kButtonH, "Extended firmware update");
   read_diagnostics = button<Fl_Button>(lx, 154, cw, kButtonH, "Read diagnostics");
@@ -264,8 +265,10 @@ void xMainForm::build_main_settings_tab() {
   static const char* const kSideItems[] = {"1", "2"};
   nozzle_count = choice_with(kLeftX, 212, kLeftW, "Nozzle count", kNozzleItems, 5);
   side_count = choice_with(kLeftX, 256, kLeftW, "Side count", kSideItems, 2);
-  display_a = choice_with(kLeftX, 300, kLeftW, "Display A", kDisplayTypeItems, 18, kDisplayTypeUntranslated);
-  display_b = choice_with(kLeftX, 344, kLeftW, "Display B", kDisplayTypeItems, 18, kDisplayTypeUntranslated);
+  display_a = choice_with(kLeftX, 300, kLeftW, "Display A", kDisplayTypeItems, 18,
+                          kDisplayTypeUntranslated);
+  display_b = choice_with(kLeftX, 344, kLeftW, "Display B", kDisplayTypeItems, 18,
+                          kDisplayTypeUntranslated);
   // Four channel lines and the empty line after the last one, where the cursor stays.
   satellite = above<Fl_Multiline_Input>(kLeftX, 388, kLeftW, 80, "Satellite channel");
   satellite->textsize(kLabelSize);
@@ -333,7 +336,8 @@ void xMainForm::build_main_settings_tab() {
   // Under the address grids; the volume dot first, as its caption reaches past the column
   // and the read/save buttons start lower.
   const int dotY = y + kLabelLineH + 32;
-  volume_dot = button<Fl_Check_Button>(kColX[0], dotY, kColW, kRowH, "Volume dot position XXXX.YYY");
+  volume_dot =
+      button<Fl_Check_Button>(kColX[0], dotY, kColW, kRowH, "Volume dot position XXXX.YYY");
   price_dot_group = plain_group(kColX[0], dotY + kRowH, kColW, 3 * kRowH);
   dot_xx_yy = radio(kColX[0], dotY + kRowH, kColW, "price dot position XX.YY");
   dot_xxx_y = radio(kColX[0], dotY + 2 * kRowH, kColW, "price dot position XXX.Y");
@@ -370,11 +374,12 @@ void xMainForm::build_main_settings_tab() {
   // "user 0" in Russian) so that the row fits the lists' width.
   constexpr int kBmuY = 474, kBmuW = 128, kBmuPitch = 148;
   bmu_group = framed_group(kListX, kBmuY, kListW, 600 - kBmuY, "BMU passwords");
-  bmu_admin = above<Fl_Int_Input>(kListX + 8 + kBmuPitch, kBmuY + 88, kBmuW, kRowH, "Admin password");
+  bmu_admin =
+      above<Fl_Int_Input>(kListX + 8 + kBmuPitch, kBmuY + 88, kBmuW, kRowH, "Admin password");
   bmu_admin->align(FL_ALIGN_TOP_LEFT | FL_ALIGN_WRAP);
   for (int u = 0; u < 4; ++u) {
-    static const char* const kUserLabels[] = {"User0 password", "User1 password",
-                                              "User2 password", "User3 password"};
+    static const char* const kUserLabels[] = {"User0 password", "User1 password", "User2 password",
+                                              "User3 password"};
     const int bx = kListX + 8 + (u < 3 ? u * kBmuPitch : 0);
     bmu_user[u] = above<Fl_Int_Input>(bx, kBmuY + (u < 3 ? 34 : 88), kBmuW, kRowH, kUserLabels[u]);
     bmu_user[u]->align(FL_ALIGN_TOP_LEFT | FL_ALIGN_WRAP);
@@ -533,12 +538,13 @@ void xMainForm::attach_callbacks() {
   wire(tab_sides, false);
   wire(tab_load, false);
 
-  for (Fl_Widget* w : {static_cast<Fl_Widget*>(disp_standard), static_cast<Fl_Widget*>(disp_totals),
-                       static_cast<Fl_Widget*>(disp_performance), static_cast<Fl_Widget*>(disp_test),
-                       static_cast<Fl_Widget*>(disp_test09), static_cast<Fl_Widget*>(immediate_start),
-                       static_cast<Fl_Widget*>(start_20ml), static_cast<Fl_Widget*>(no_counting),
-                       static_cast<Fl_Widget*>(count_3s), static_cast<Fl_Widget*>(sides[0].clear),
-                       static_cast<Fl_Widget*>(sides[1].clear), static_cast<Fl_Widget*>(tabs)})
+  for (Fl_Widget* w :
+       {static_cast<Fl_Widget*>(disp_standard), static_cast<Fl_Widget*>(disp_totals),
+        static_cast<Fl_Widget*>(disp_performance), static_cast<Fl_Widget*>(disp_test),
+        static_cast<Fl_Widget*>(disp_test09), static_cast<Fl_Widget*>(immediate_start),
+        static_cast<Fl_Widget*>(start_20ml), static_cast<Fl_Widget*>(no_counting),
+        static_cast<Fl_Widget*>(count_3s), static_cast<Fl_Widget*>(sides[0].clear),
+        static_cast<Fl_Widget*>(sides[1].clear), static_cast<Fl_Widget*>(tabs)})
     w->callback(&xMainForm::main_action_callback);
 
   slow_start->when(FL_WHEN_CHANGED);
@@ -656,7 +662,9 @@ void xMainForm::leave_bootloader_cb(Fl_Widget*, void* self) {
   static_cast<xMainForm*>(self)->on_leave_bootloader();
 }
 
-void xMainForm::modes2_cb(Fl_Widget*, void* self) { static_cast<xMainForm*>(self)->on_modes2_changed(); }
+void xMainForm::modes2_cb(Fl_Widget*, void* self) {
+  static_cast<xMainForm*>(self)->on_modes2_changed();
+}
 
 void xMainForm::on_modes2_changed() {
   std::array<bool, 11> m{};
@@ -803,9 +811,11 @@ void xMainForm::show_main_form(const MainSettingsForm& f) {
       case ControlKind::CheckList: {
         auto* b = static_cast<Fl_Check_Browser*>(w);
         if (id == MainControl::ModeList)
-          for (size_t i = 0; i < f.modes.size(); ++i) b->checked(static_cast<int>(i) + 1, f.modes[i]);
+          for (size_t i = 0; i < f.modes.size(); ++i)
+            b->checked(static_cast<int>(i) + 1, f.modes[i]);
         else
-          for (size_t i = 0; i < f.modes2.size(); ++i) b->checked(static_cast<int>(i) + 1, f.modes2[i]);
+          for (size_t i = 0; i < f.modes2.size(); ++i)
+            b->checked(static_cast<int>(i) + 1, f.modes2[i]);
         break;
       }
     }
@@ -843,9 +853,11 @@ MainSettingsForm xMainForm::read_main_form() const {
       case ControlKind::CheckList: {
         auto* b = static_cast<Fl_Check_Browser*>(w);
         if (id == MainControl::ModeList)
-          for (size_t i = 0; i < f.modes.size(); ++i) f.modes[i] = b->checked(static_cast<int>(i) + 1) != 0;
+          for (size_t i = 0; i < f.modes.size(); ++i)
+            f.modes[i] = b->checked(static_cast<int>(i) + 1) != 0;
         else
-          for (size_t i = 0; i < f.modes2.size(); ++i) f.modes2[i] = b->checked(static_cast<int>(i) + 1) != 0;
+          for (size_t i = 0; i < f.modes2.size(); ++i)
+            f.modes2[i] = b->checked(static_cast<int>(i) + 1) != 0;
         break;
       }
     }
@@ -856,9 +868,11 @@ MainSettingsForm xMainForm::read_main_form() const {
 void xMainForm::show_extra_form(const ExtraSettingsForm& f) {
   for (const ControlDesc& d : kExtraControls)
     if (d.kind == ControlKind::Input)
-      set_text(extra_control(static_cast<ExtraControl>(d.id)), f.textOf(static_cast<ExtraControl>(d.id)));
+      set_text(extra_control(static_cast<ExtraControl>(d.id)),
+               f.textOf(static_cast<ExtraControl>(d.id)));
   set_choice(massmeter_type, f.massmeterType);
-  for (size_t i = 0; i < f.massFlags.size(); ++i) mass_flags->checked(static_cast<int>(i) + 1, f.massFlags[i]);
+  for (size_t i = 0; i < f.massFlags.size(); ++i)
+    mass_flags->checked(static_cast<int>(i) + 1, f.massFlags[i]);
   tab_extra->redraw();
 }
 
@@ -866,9 +880,11 @@ ExtraSettingsForm xMainForm::read_extra_form() const {
   ExtraSettingsForm f;
   for (const ControlDesc& d : kExtraControls)
     if (d.kind == ControlKind::Input)
-      f.textOf(static_cast<ExtraControl>(d.id)) = text_of(extra_control(static_cast<ExtraControl>(d.id)));
+      f.textOf(static_cast<ExtraControl>(d.id)) =
+          text_of(extra_control(static_cast<ExtraControl>(d.id)));
   f.massmeterType = massmeter_type->value();
-  for (size_t i = 0; i < f.massFlags.size(); ++i) f.massFlags[i] = mass_flags->checked(static_cast<int>(i) + 1) != 0;
+  for (size_t i = 0; i < f.massFlags.size(); ++i)
+    f.massFlags[i] = mass_flags->checked(static_cast<int>(i) + 1) != 0;
   return f;
 }
 

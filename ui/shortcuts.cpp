@@ -26,14 +26,18 @@ void connect_shortcuts(xMainForm* main, xChanForm* chan) {
       main->set_pump_address(a);
       main->tabs->value(main->tab_main);
       main->tabs->redraw();
-      main->claim_bus();  // "Load" is no longer in front: the monitor stops before the identification
+      main->claim_bus();  // "Load" is no longer in front: the monitor stops before the
+                          // identification
     };
-    h.identify = [main](int a) { return identifyBoard(main->app.session, static_cast<uint8_t>(a), false); };
+    h.identify = [main](int a) {
+      return identifyBoard(main->app.session, static_cast<uint8_t>(a), false);
+    };
     h.bootMode = [main] { return main->app.bootMode(); };
     h.refresh = [main] { main->refresh_after_identification(); };
     h.claimBus = [main] { return main->claim_bus(); };
     h.openVariablesTable = [main] {
-      ChanVarTable::open_modal(main->app.dev.get(), &main->app.channels, [main] { return main->claim_bus(); });
+      ChanVarTable::open_modal(main->app.dev.get(), &main->app.channels,
+                               [main] { return main->claim_bus(); });
     };
   }
   if (chan) h.openChannelForm = [chan] { chan->open(); };

@@ -16,7 +16,10 @@ constexpr Fl_Color kSelectedCellColor = 50;  // light grey: blue would hide the 
 }  // namespace
 
 ChanVarTable::ChanVarTable(UTRKDevice* dev, ChannelCopies* copies, std::function<bool()> claimBus)
-    : Fl_Double_Window(359, 206, tr("Channel settings")), dev_(dev), copies_(copies), claim_bus_(std::move(claimBus)) {
+    : Fl_Double_Window(359, 206, tr("Channel settings")),
+      dev_(dev),
+      copies_(copies),
+      claim_bus_(std::move(claimBus)) {
   resize(259, 66, 911, 668);
   table = new Fl_StringTable(1, 1, 905, 630);
   table->row_header(1);
@@ -44,7 +47,8 @@ ChanVarTable::~ChanVarTable() {
   Fl::remove_timeout(tick_cb, this);
 }
 
-void ChanVarTable::open_modal(UTRKDevice* dev, ChannelCopies* copies, std::function<bool()> claimBus) {
+void ChanVarTable::open_modal(UTRKDevice* dev, ChannelCopies* copies,
+                              std::function<bool()> claimBus) {
   if (open_) return;
   open_ = true;
   ChanVarTable* w = new ChanVarTable(dev, copies, std::move(claimBus));
@@ -55,7 +59,9 @@ void ChanVarTable::open_modal(UTRKDevice* dev, ChannelCopies* copies, std::funct
   open_ = false;
 }
 
-void ChanVarTable::read_cb(Fl_Widget*, void* self) { static_cast<ChanVarTable*>(self)->read_once(); }
+void ChanVarTable::read_cb(Fl_Widget*, void* self) {
+  static_cast<ChanVarTable*>(self)->read_once();
+}
 
 void ChanVarTable::periodic_cb(Fl_Widget* w, void* self) {
   static_cast<ChanVarTable*>(self)->set_periodic(static_cast<Fl_Check_Button*>(w)->value() != 0);
@@ -70,7 +76,8 @@ void ChanVarTable::read_once() {
   table->cell_textcolor = r == kResultDone ? FL_BLACK : FL_RED;
   if (copies_) {
     std::vector<std::string> column = channelTableColumn(copies_->channels[c]);
-    for (int row = 0; row < static_cast<int>(column.size()); ++row) table->set_cell(c, row, column[row].c_str());
+    for (int row = 0; row < static_cast<int>(column.size()); ++row)
+      table->set_cell(c, row, column[row].c_str());
   }
   table->redraw();
   next_channel_ = (c + 1) % kChannelCount;

@@ -24,7 +24,8 @@ class ChanVarTable : public Fl_Double_Window {
 
   // Alt+F11: builds the window, runs it modally until it is closed, then destroys it.
   // Does nothing while a table window is already open.
-  static void open_modal(UTRKDevice* dev, ChannelCopies* copies, std::function<bool()> claimBus = {});
+  static void open_modal(UTRKDevice* dev, ChannelCopies* copies,
+                         std::function<bool()> claimBus = {});
   static bool is_open() { return open_; }
   // Channel that the next "Read" fills (0..9, kept for the whole run).
   static int next_channel() { return next_channel_; }

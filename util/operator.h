@@ -13,10 +13,12 @@ class Operator {
   // No/Yes question; true only for "Yes".
   virtual bool confirm(const std::string& question) = 0;
   // Text prompt with an initial value; false when cancelled.
-  virtual bool askText(const std::string& prompt, const std::string& initial, std::string* answer) = 0;
+  virtual bool askText(const std::string& prompt, const std::string& initial,
+                       std::string* answer) = 0;
   // Password prompt (input hidden); false when cancelled.
   virtual bool askPassword(const std::string& prompt, std::string* answer) = 0;
-  // File choice. filter is "Description\t*.ext" (one or more lines separated by '\n'); false when cancelled.
+  // File choice. filter is "Description\t*.ext" (one or more lines separated by '\n'); false when
+  // cancelled.
   virtual bool chooseFile(const std::string& title, const std::string& filter, bool forSave,
                           std::string* path) = 0;
 

@@ -28,7 +28,9 @@ struct ChanWindowTest : ::testing::Test {
     form->selector->value(entry);
     form->selector->do_callback();
   }
-  std::vector<uint8_t> channelOnBoard(int channel) { return sim.read(channelRecordAddress(channel), 72); }
+  std::vector<uint8_t> channelOnBoard(int channel) {
+    return sim.read(channelRecordAddress(channel), 72);
+  }
 
   SimBoard sim;
   ChannelCopies copies;
@@ -218,13 +220,16 @@ TEST(ChanTable, AltF11WhileOpenDoesNothing) {
     bool wasOpen = false;
   } probe;
   // While the modal loop runs: Alt+F11 again, count the windows, then close the table.
-  Fl::add_timeout(0.2, [](void* p) {
-    auto* pr = static_cast<Probe*>(p);
-    pr->wasOpen = ChanVarTable::is_open();
-    handle_shortcut_key(FL_F + 11, FL_ALT);
-    for (Fl_Window* w = Fl::first_window(); w; w = Fl::next_window(w)) ++pr->windows;
-    Fl::first_window()->hide();
-  }, &probe);
+  Fl::add_timeout(
+      0.2,
+      [](void* p) {
+        auto* pr = static_cast<Probe*>(p);
+        pr->wasOpen = ChanVarTable::is_open();
+        handle_shortcut_key(FL_F + 11, FL_ALT);
+        for (Fl_Window* w = Fl::first_window(); w; w = Fl::next_window(w)) ++pr->windows;
+        Fl::first_window()->hide();
+      },
+      &probe);
   EXPECT_EQ(1, handle_shortcut_key(FL_F + 11, FL_ALT));
   EXPECT_TRUE(probe.wasOpen);
   EXPECT_EQ(1, probe.windows);

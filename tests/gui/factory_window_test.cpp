@@ -14,7 +14,8 @@ using namespace guitest;
 
 Strings cells(Fl_StringTable* t) {
   Strings out;
-  for (int c = 0; c < t->cols(); ++c) out.emplace_back(t->get_cell(c, 0) ? t->get_cell(c, 0) : "<none>");
+  for (int c = 0; c < t->cols(); ++c)
+    out.emplace_back(t->get_cell(c, 0) ? t->get_cell(c, 0) : "<none>");
   return out;
 }
 
@@ -115,7 +116,8 @@ TEST_F(FactoryPresetTest, PresetsWriteTheirRecordsAfterTheControllerClear) {
   std::vector<uint32_t> after;
   for (size_t i = 1; i < writes.size(); ++i)
     if (writes[i].second != kRestartRegister) after.push_back(writes[i].second);
-  EXPECT_EQ((std::vector<uint32_t>{0x0000, 0x0010, 0x3101, 0x5000}), after);  // phases, types, main, extra
+  EXPECT_EQ((std::vector<uint32_t>{0x0000, 0x0010, 0x3101, 0x5000}),
+            after);  // phases, types, main, extra
   const MainSettings preset = presetMainSettings(w.preset_form());
   EXPECT_EQ(std::vector<uint8_t>(preset.data(), preset.data() + 68), sim.read(0x3101, 68));
   EXPECT_EQ(2u, st.readCopy.get(ms::noz_count));
@@ -143,7 +145,8 @@ TEST(AdminPassword, AWrongOneWritesNothingFromTheChannelOrFactoryWindowAndTheRig
   SimBoard sim({"--admin-password", "4321"});
   ASSERT_TRUE(sim.ready());
   sim.session.passwordStatus[0] = 1;  // the board has an admin password set
-  const std::vector<uint8_t> channelBefore = sim.read(0x2000, 72), mainBefore = sim.read(0x3101, 68);
+  const std::vector<uint8_t> channelBefore = sim.read(0x2000, 72),
+                             mainBefore = sim.read(0x3101, 68);
   SettingsState st;
   xFactorySet factory(707, 377, "Factory settings");
   factory.session = &sim.session;

@@ -2,8 +2,8 @@
 // operator answering, a korvane-sim board reached through the port table, and PNG screenshots
 // of a window when KORVANE_SHOTS names a folder.
 #pragma once
-#include "settings/settings_form.h"  // these two before FLTK's X11 headers, which define None
 #include <gtest/gtest.h>
+#include "settings/settings_form.h"  // these two before FLTK's X11 headers, which define None
 
 #include "ui/main_form.h"
 
@@ -34,7 +34,9 @@ constexpr int kNoBoardAddress = 9;  // nobody answers there: every request times
 
 using Strings = std::vector<std::string>;
 
-inline bool contains(const Strings& v, const std::string& s) { return std::find(v.begin(), v.end(), s) != v.end(); }
+inline bool contains(const Strings& v, const std::string& s) {
+  return std::find(v.begin(), v.end(), s) != v.end();
+}
 inline std::string listed(const Strings& v) {
   std::string r;
   for (const auto& s : v) r += "\n  " + s;
@@ -52,8 +54,8 @@ inline void screenshot(Fl_Window* w, const std::string& name) {
   const char* dir = std::getenv("KORVANE_SHOTS");
   if (!dir || !w->shown()) return;
   pump(0.3);
-  const std::string cmd = strprintf("import -window 0x%lx '%s/%s.png'", static_cast<unsigned long>(fl_xid(w)), dir,
-                                    name.c_str());
+  const std::string cmd = strprintf("import -window 0x%lx '%s/%s.png'",
+                                    static_cast<unsigned long>(fl_xid(w)), dir, name.c_str());
   EXPECT_EQ(0, std::system(cmd.c_str())) << cmd;
 }
 
@@ -79,7 +81,8 @@ class SimBoard {
 
   int write(uint32_t address, const std::vector<uint8_t>& bytes) {
     UTRKDevice& d = *dev_;
-    return pollRequest(d, [&] { return d.writeBlock(address, kBankData, bytes.data(), uint8_t(bytes.size())); });
+    return pollRequest(
+        d, [&] { return d.writeBlock(address, kBankData, bytes.data(), uint8_t(bytes.size())); });
   }
   template <class Record>
   int write(uint32_t address, const Record& r) {
@@ -88,7 +91,9 @@ class SimBoard {
   std::vector<uint8_t> read(uint32_t address, uint8_t count) {
     std::vector<uint8_t> out(count);
     UTRKDevice& d = *dev_;
-    if (pollRequest(d, [&] { return d.readBlock(address, kBankData, count, out.data(), kCheckCrc, 0); }) != kResultDone)
+    if (pollRequest(d, [&] {
+          return d.readBlock(address, kBankData, count, out.data(), kCheckCrc, 0);
+        }) != kResultDone)
       out.clear();
     return out;
   }

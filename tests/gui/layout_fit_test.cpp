@@ -36,13 +36,16 @@ struct Rect {
   bool overlaps(const Rect& o) const {
     return !empty() && !o.empty() && x < o.x + o.w && o.x < x + w && y < o.y + o.h && o.y < y + h;
   }
-  bool inside(const Rect& o) const { return x >= o.x && y >= o.y && x + w <= o.x + o.w && y + h <= o.y + o.h; }
+  bool inside(const Rect& o) const {
+    return x >= o.x && y >= o.y && x + w <= o.x + o.w && y + h <= o.y + o.h;
+  }
 };
 
 Rect rectOf(const Fl_Widget* w) { return {w->x(), w->y(), w->w(), w->h()}; }
 
 std::string nameOf(const Fl_Widget* w) {
-  return w->label() && w->label()[0] ? "\"" + std::string(w->label()) + "\"" : std::string("(unlabelled)");
+  return w->label() && w->label()[0] ? "\"" + std::string(w->label()) + "\""
+                                     : std::string("(unlabelled)");
 }
 
 // The place a label drawn outside its widget takes (empty for labels drawn inside).
@@ -52,7 +55,8 @@ Rect outsideLabel(const Fl_Widget* w) {
   // A wrapping label breaks at the widget's width.
   int lw = (a & FL_ALIGN_WRAP) ? w->w() : 0, lh = 0;
   w->measure_label(lw, lh);
-  if (a & FL_ALIGN_TOP) return {(a & FL_ALIGN_RIGHT) ? w->x() + w->w() - lw : w->x(), w->y() - lh, lw, lh};
+  if (a & FL_ALIGN_TOP)
+    return {(a & FL_ALIGN_RIGHT) ? w->x() + w->w() - lw : w->x(), w->y() - lh, lw, lh};
   if (a & FL_ALIGN_BOTTOM) return {w->x(), w->y() + w->h(), lw, lh};
   if (a & FL_ALIGN_LEFT) return {w->x() - lw, w->y() + (w->h() - lh) / 2, lw, lh};
   return {w->x() + w->w(), w->y() + (w->h() - lh) / 2, lw, lh};
@@ -63,7 +67,9 @@ bool hasInsideLabel(const Fl_Widget* w) {
 }
 
 // The check, radio or light mark drawn left of the label of those buttons.
-int markWidth(const Fl_Widget* w) { return dynamic_cast<const Fl_Light_Button*>(w) ? w->labelsize() + 8 : 0; }
+int markWidth(const Fl_Widget* w) {
+  return dynamic_cast<const Fl_Light_Button*>(w) ? w->labelsize() + 8 : 0;
+}
 
 // Where an inside label's text lands, with the mark before it; labels are not clipped, so
 // on a widget without a frame this is what the engineer sees.
@@ -115,10 +121,12 @@ class LayoutCheck {
   // input widths are ours to choose); a frame's or a small grid's caption may be wider.
   void labelsAboveWithinWidth() {
     for (const Leaf& l : leaves_)
-      if ((l.w->align() & FL_ALIGN_TOP) && !(l.w->align() & FL_ALIGN_INSIDE) && l.label.w > l.w->w() &&
-          (dynamic_cast<Fl_Input_*>(l.w) || dynamic_cast<Fl_Choice*>(l.w) || dynamic_cast<Fl_Input_Choice*>(l.w) ||
-           dynamic_cast<Fl_Browser_*>(l.w)))
-        report(l.w, "label " + std::to_string(l.label.w) + " px over a widget of " + std::to_string(l.w->w()));
+      if ((l.w->align() & FL_ALIGN_TOP) && !(l.w->align() & FL_ALIGN_INSIDE) &&
+          l.label.w > l.w->w() &&
+          (dynamic_cast<Fl_Input_*>(l.w) || dynamic_cast<Fl_Choice*>(l.w) ||
+           dynamic_cast<Fl_Input_Choice*>(l.w) || dynamic_cast<Fl_Browser_*>(l.w)))
+        report(l.w, "label " + std::to_string(l.label.w) + " px over a widget of " +
+                        std::to_string(l.w->w()));
   }
 
  private:
@@ -128,7 +136,9 @@ class LayoutCheck {
     Rect label;
   };
 
-  void report(const Fl_Widget* w, const std::string& what) { problems.push_back(where_ + ": " + nameOf(w) + " " + what); }
+  void report(const Fl_Widget* w, const std::string& what) {
+    problems.push_back(where_ + ": " + nameOf(w) + " " + what);
+  }
 
   void walk(Fl_Group* g, const Rect& area) {
     for (int i = 0; i < g->children(); ++i) {
@@ -175,7 +185,8 @@ class LayoutCheck {
     int lw = 0, lh = 0;
     c->measure_label(lw, lh);
     const int room = c->w() - Fl::box_dw(c->box()) - 6 - markWidth(c);
-    if (lw > room) report(c, "label needs " + std::to_string(lw) + " px, has " + std::to_string(room));
+    if (lw > room)
+      report(c, "label needs " + std::to_string(lw) + " px, has " + std::to_string(room));
     if (lh > c->h()) report(c, "label taller than the widget");
   }
 
@@ -190,8 +201,8 @@ class LayoutCheck {
         if (m[i].label()) {
           const int iw = textWidth(m[i].label(), ch->textfont(), ch->textsize());
           if (iw > room)
-            report(c, "item \"" + std::string(m[i].label()) + "\" needs " + std::to_string(iw) + " px, has " +
-                          std::to_string(room));
+            report(c, "item \"" + std::string(m[i].label()) + "\" needs " + std::to_string(iw) +
+                          " px, has " + std::to_string(room));
         }
     }
     if (auto* cb = dynamic_cast<Fl_Check_Browser*>(c)) {
@@ -207,15 +218,18 @@ class LayoutCheck {
         size_t end = text.find('\n', pos);
         if (end == std::string::npos) end = text.size();
         if (end > pos) lines = line + 1;
-        if (static_cast<size_t>(in->position()) >= pos && static_cast<size_t>(in->position()) <= end)
+        if (static_cast<size_t>(in->position()) >= pos &&
+            static_cast<size_t>(in->position()) <= end)
           lines = std::max(lines, line + 1);
-        widest = std::max(widest, textWidth(text.substr(pos, end - pos).c_str(), in->textfont(), in->textsize()));
+        widest = std::max(
+            widest, textWidth(text.substr(pos, end - pos).c_str(), in->textfont(), in->textsize()));
         pos = end + 1;
       }
       fl_font(in->textfont(), in->textsize());
       const int needH = lines * fl_height() + Fl::box_dh(in->box());
       if (needH > in->h())
-        report(c, "shows fewer than its " + std::to_string(lines) + " lines (" + std::to_string(needH) + " px needed)");
+        report(c, "shows fewer than its " + std::to_string(lines) + " lines (" +
+                      std::to_string(needH) + " px needed)");
       if (widest + Fl::box_dw(in->box()) + 4 > in->w()) report(c, "a line is wider than the input");
     }
   }
@@ -238,16 +252,19 @@ void collectTexts(Fl_Widget* w, Strings* out) {
   if (auto* m = dynamic_cast<Fl_Menu_*>(w)) collectMenu(m->menu(), out);
   if (auto* cb = dynamic_cast<Fl_Check_Browser*>(w))
     for (int i = 1; i <= cb->nitems(); ++i) out->push_back(cb->text(i));
-  if (auto* ic = dynamic_cast<Fl_Input_Choice*>(w)) return collectMenu(ic->menubutton()->menu(), out);
+  if (auto* ic = dynamic_cast<Fl_Input_Choice*>(w))
+    return collectMenu(ic->menubutton()->menu(), out);
   if (Fl_Group* g = w->as_group())
     for (int i = 0; i < g->children(); ++i) collectTexts(g->child(i), out);
 }
 
 bool hasAsciiLetter(const std::string& s) {
-  return std::any_of(s.begin(), s.end(), [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
+  return std::any_of(s.begin(), s.end(),
+                     [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
 }
 bool hasNonAscii(const std::string& s) {
-  return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  return std::any_of(s.begin(), s.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
 // Texts that rightly stay in Latin letters: those kept English on purpose and the catalog's own
@@ -339,7 +356,8 @@ TEST_P(LayoutFit, MainWindowTabsHoldTheirLongestTexts) {
   shown(&form);
   LayoutCheck check;
   const char* names[] = {"main", "main-settings", "extra-settings", "sides", "load"};
-  Fl_Group* tabs[] = {form.tab_main, form.tab_main_settings, form.tab_extra, form.tab_sides, form.tab_load};
+  Fl_Group* tabs[] = {form.tab_main, form.tab_main_settings, form.tab_extra, form.tab_sides,
+                      form.tab_load};
   for (int t = 0; t < 5; ++t) {
     form.tabs->value(tabs[t]);
     form.redraw();
@@ -364,7 +382,8 @@ TEST_P(LayoutFit, ChannelWindowAndVariablesTableHoldTheirTexts) {
   // The longest state text is the one to see in the list.
   int longest = 0, widest = 0;
   for (int i = 0; i < chan.state->size() - 1; ++i) {
-    const int w = textWidth(chan.state->menu()[i].label(), chan.state->textfont(), chan.state->textsize());
+    const int w =
+        textWidth(chan.state->menu()[i].label(), chan.state->textfont(), chan.state->textsize());
     if (w > widest) widest = w, longest = i;
   }
   chan.state->value(longest);
@@ -410,6 +429,8 @@ TEST_P(LayoutFit, FactoryWindowHoldsEveryPumpTypesTexts) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLanguages, LayoutFit, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Russian" : "English"; });
+                         [](const ::testing::TestParamInfo<bool>& i) {
+                           return i.param ? "Russian" : "English";
+                         });
 
 }  // namespace

@@ -50,7 +50,8 @@ TEST_F(MainActions, SerialNumberAndImitatorWriteTheirRecords) {
   op->confirmAnswers = {true};
   press(form->enter_serial);
   EXPECT_EQ("Writing cannot be reverted. Are you sure?", op->questions.back());
-  // Register 0x07, 14 bytes: the first in the parameter frame, the other thirteen in the data frame.
+  // Register 0x07, 14 bytes: the first in the parameter frame, the other thirteen in the data
+  // frame.
   EXPECT_TRUE(sentContains({0x07, 0x4E, 0x0E}));
   EXPECT_TRUE(sentContains({0x61, 0xBC, 0x00, 0x38, 0x4E, '1', '2', '3', '4', '5', '6', '7', '8'}));
   EXPECT_TRUE(logHas("Serial write result=1")) << op->log;
@@ -76,7 +77,8 @@ TEST_F(MainActions, SerialNumberAndImitatorWriteTheirRecords) {
     int address;
     const char* logged;
     int byteAfter, lightAfter;
-  } const steps[] = {{kNoBoardAddress, "Imit result=-6", 0x41, 1}, {kBoardAddress, "Imit result=1", 0x01, 0}};
+  } const steps[] = {{kNoBoardAddress, "Imit result=-6", 0x41, 1},
+                     {kBoardAddress, "Imit result=1", 0x01, 0}};
   for (const Step& s : steps) {
     SCOPED_TRACE(s.logged);
     form->set_pump_address(s.address);
@@ -122,13 +124,15 @@ TEST_F(MainActions, ServiceCommandsDiagnosticsAndTotals) {
   press(form->read_diagnostics);
   lines = op->logLines();
   ASSERT_EQ(4u + 6u + 12u, lines.size()) << op->log;
-  const std::pair<size_t, const char*> shapes[] = {{0, R"(\$02 val=\$[0-9A-F]{2} \(\d+\))"},
-                                                   {2, R"(\$34 val=\$[0-9A-F]{2} \(\d+\))"},
-                                                   {3, R"(\$35 val=\$[0-9A-F]{2} (\$[0-9A-F]{2} ){4})"},
-                                                   {4, R"(\$22 val=\$[0-9A-F]{2} \(\d+\))"},
-                                                   {9, R"(\$27 val=\$[0-9A-F]{2} \(\d+\))"},
-                                                   {21, R"(\[11\]: A= *\d+ B= *\d+ AB= *\d+)"}};
-  for (const auto& s : shapes) EXPECT_TRUE(std::regex_match(lines[s.first], std::regex(s.second))) << lines[s.first];
+  const std::pair<size_t, const char*> shapes[] = {
+      {0, R"(\$02 val=\$[0-9A-F]{2} \(\d+\))"},
+      {2, R"(\$34 val=\$[0-9A-F]{2} \(\d+\))"},
+      {3, R"(\$35 val=\$[0-9A-F]{2} (\$[0-9A-F]{2} ){4})"},
+      {4, R"(\$22 val=\$[0-9A-F]{2} \(\d+\))"},
+      {9, R"(\$27 val=\$[0-9A-F]{2} \(\d+\))"},
+      {21, R"(\[11\]: A= *\d+ B= *\d+ AB= *\d+)"}};
+  for (const auto& s : shapes)
+    EXPECT_TRUE(std::regex_match(lines[s.first], std::regex(s.second))) << lines[s.first];
   if (std::getenv("KORVANE_SHOTS")) form->show();
   screenshot(form.get(), "main_log_after_diagnostics");
   // At an empty address each group times out; the register is printed in decimal (0x34 is $52).
@@ -137,9 +141,10 @@ TEST_F(MainActions, ServiceCommandsDiagnosticsAndTotals) {
   press(form->read_diagnostics);
   lines = op->logLines();
   ASSERT_EQ(4u + 1u + 12u, lines.size()) << op->log;
-  EXPECT_EQ((Strings{"$02 read error res=-6", "$03 read error res=-6", "$52 read error res=-6",
-                     "$53 read error res=-6", "$22-$27 read error res=-6", "[0]: A=   0 B=   0 AB=   0"}),
-            Strings(lines.begin(), lines.begin() + 6));
+  EXPECT_EQ(
+      (Strings{"$02 read error res=-6", "$03 read error res=-6", "$52 read error res=-6",
+               "$53 read error res=-6", "$22-$27 read error res=-6", "[0]: A=   0 B=   0 AB=   0"}),
+      Strings(lines.begin(), lines.begin() + 6));
 
   // Get identifier identifies the board again and refreshes the tabs.
   form->set_pump_address(kBoardAddress);
@@ -156,7 +161,8 @@ void closeAlert(void* seen) {
   ++*static_cast<int*>(seen);
   if (const char* dir = std::getenv("KORVANE_SHOTS")) {
     Fl::flush();
-    EXPECT_EQ(0, std::system(strprintf("import -window root '%s/validation_alert.png'", dir).c_str()));
+    EXPECT_EQ(0,
+              std::system(strprintf("import -window root '%s/validation_alert.png'", dir).c_str()));
   }
   m->hide();
 }
@@ -205,7 +211,8 @@ TEST_F(MainActions, ValidationFocusesTheControlAtFaultThenAnEditIsSavedAndReadBa
   UTRKDevice& dev = *state->dev;
   uint8_t onBoard[kMainSettingsSize] = {};
   ASSERT_EQ(kResultDone, pollRequest(dev, [&] {
-              return dev.readBlock(kMainSettingsAddress, kBankData, kMainSettingsSize, onBoard, kCheckCrc, 0);
+              return dev.readBlock(kMainSettingsAddress, kBankData, kMainSettingsSize, onBoard,
+                                   kCheckCrc, 0);
             }));
   EXPECT_TRUE(std::equal(onBoard, onBoard + kMainSettingsSize, state->settings.readCopy.data()));
 }
@@ -215,7 +222,9 @@ Strings priceCommands(const std::vector<uint8_t>& sent) {
   Strings out;
   for (size_t i = 0; i + 12 <= sent.size(); ++i) {
     const uint8_t *h = &sent[i], *b = h + 4;
-    if (h[0] != 0x60 || (h[2] & 0xF0) != 0x50 || frameChecksum(h, 3) != h[3] || frameChecksum(b, 7) != b[7]) continue;
+    if (h[0] != 0x60 || (h[2] & 0xF0) != 0x50 || frameChecksum(h, 3) != h[3] ||
+        frameChecksum(b, 7) != b[7])
+      continue;
     out.push_back(strprintf("%d/%d:%02X%02X.%02X", h[1], h[2] & 0x0F, b[2], b[3], b[4]));
   }
   return out;
@@ -233,7 +242,8 @@ TEST_F(MainActions, TabsReadTheirRecordsAndTheLoadTabCommandsReachBothSides) {
   EXPECT_STRNE("Meter 1 type", form->meter_type[0]->label());  // relabelled with the side letter
 
   showTab(form->tab_load);
-  EXPECT_NE(std::string::npos, std::string(form->counters->value()).find("Side 1")) << form->counters->value();
+  EXPECT_NE(std::string::npos, std::string(form->counters->value()).find("Side 1"))
+      << form->counters->value();
   EXPECT_EQ(state->settings.readCopy.bytes[3], state->monitor.monitorAddress);  // follows side A
   for (int i = 0; i < 60 && !*form->state_field->value(); ++i) Fl::wait(0.02);
   EXPECT_STREQ("Free", form->state_field->value());
@@ -244,9 +254,10 @@ TEST_F(MainActions, TabsReadTheirRecordsAndTheLoadTabCommandsReachBothSides) {
   state->monitor.ioBits[1] = 0x04;
   op->alerts.clear();
   press(form->sip_set_address);
-  EXPECT_EQ((Strings{"Set the desired meter's switch to 'calibrate'.\nTake the corresponding nozzle out",
-                     "No nozzles (or more than 1) were taken out"}),
-            op->alerts);
+  EXPECT_EQ(
+      (Strings{"Set the desired meter's switch to 'calibrate'.\nTake the corresponding nozzle out",
+               "No nozzles (or more than 1) were taken out"}),
+      op->alerts);
   EXPECT_TRUE(sent.empty());
   press(form->sip_diag);
   const std::string diag = form->sip_diag_text->value();
@@ -266,7 +277,8 @@ TEST_F(MainActions, TabsReadTheirRecordsAndTheLoadTabCommandsReachBothSides) {
   sent.clear();
   op->alerts.clear();
   press(form->test_prices);
-  EXPECT_EQ((Strings{"3/1:0001.00", "3/2:0002.00", "3/3:0003.00", "9/1:0011.00", "9/2:0022.00", "9/3:0033.00"}),
+  EXPECT_EQ((Strings{"3/1:0001.00", "3/2:0002.00", "3/3:0003.00", "9/1:0011.00", "9/2:0022.00",
+                     "9/3:0033.00"}),
             priceCommands(sent));
   EXPECT_TRUE(op->alerts.empty()) << firstAlert();
   EXPECT_EQ(kBoardAddress, state->monitor.monitorAddress);
@@ -330,7 +342,8 @@ TEST_F(MainActions, DeliveryOnAMassBoardIsFollowedFromLoadToFinished) {
   form->show();
   showTab(form->tab_load);
   const std::string counters = form->counters->value();
-  EXPECT_TRUE(counters.find(" kg\n") != std::string::npos && counters.find(" rub\n") != std::string::npos)
+  EXPECT_TRUE(counters.find(" kg\n") != std::string::npos &&
+              counters.find(" rub\n") != std::string::npos)
       << counters;
   form->volume_input->value("5.00");
   op->alerts.clear();
@@ -390,7 +403,8 @@ TEST_F(MainActions, SearchPumpsKeepsTheBusAndTheWindowAlive) {
 TEST_F(MainActions, FirmwareUpdateFromTheWindowLogsItsProgress) {
   WatchingOperator& watch = useOperator<WatchingOperator>();
   const std::string outPath = testsupport::makeTempDir() + "/received.bin";
-  ASSERT_TRUE(startWithBoard({"--board", "3", "--text", "TRK boot loader", "--image-out", outPath}));
+  ASSERT_TRUE(
+      startWithBoard({"--board", "3", "--text", "TRK boot loader", "--image-out", outPath}));
   ASSERT_TRUE(state->session.bootMode);
   std::vector<uint8_t> image(3 * kImageRecordBytes);
   for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7);
@@ -444,8 +458,9 @@ TEST_F(MainActions, PasswordChangeButtonsSetTheBoardsPasswords) {
   ASSERT_TRUE(startWithBoard());
   // No password set yet: no log-in asked; the refresh shows the password as set. The
   // calibration password then logs in with the one just set, without a prompt.
-  const std::pair<Fl_Input*, Fl_Widget*> changes[] = {{form->admin_password, form->admin_password_change},
-                                                      {form->calib_password, form->calib_password_change}};
+  const std::pair<Fl_Input*, Fl_Widget*> changes[] = {
+      {form->admin_password, form->admin_password_change},
+      {form->calib_password, form->calib_password_change}};
   for (const auto& c : changes) {
     SCOPED_TRACE(c.second->label());
     c.first->value(c.first == form->admin_password ? "4321" : "1111");

@@ -11,7 +11,9 @@ using namespace guitest;
 
 class MainWindowTest : public WindowTest {
  protected:
-  std::string baudText() const { return form->baud_choice->value() ? form->baud_choice->value() : ""; }
+  std::string baudText() const {
+    return form->baud_choice->value() ? form->baud_choice->value() : "";
+  }
 };
 
 TEST_F(MainWindowTest, WithoutPreferencesThePortStaysClosedAndTheAddressPromptDecides) {
@@ -22,7 +24,8 @@ TEST_F(MainWindowTest, WithoutPreferencesThePortStaysClosedAndTheAddressPromptDe
   EXPECT_EQ("4800", baudText());
   EXPECT_STREQ("38400", form->max_baud->value());
   EXPECT_STREQ("Open port", form->port_button->label());
-  EXPECT_TRUE(form->port_choice->active() && form->baud_choice->active() && form->command_panel->active());
+  EXPECT_TRUE(form->port_choice->active() && form->baud_choice->active() &&
+              form->command_panel->active());
   EXPECT_TRUE(settingsTabsActive(false));
   EXPECT_FALSE(state->settingsEnabled);
   EXPECT_EQ(std::string("Korvane v3 ") + __DATE__, form->label());
@@ -52,7 +55,9 @@ TEST_F(MainWindowTest, FailuresToOpenThePortOrKeepThePreferencesAreExplainedInTh
   writePrefs("/nonexistent-dir/ttyUSB7 9600 8 N 1 38400");
   build();
   EXPECT_EQ(Strings{"Cannot open serial port"}, op->alerts);
-  EXPECT_NE(std::string::npos, op->log.find("Cannot open port \"/nonexistent-dir/ttyUSB7\": No such file or directory"))
+  EXPECT_NE(
+      std::string::npos,
+      op->log.find("Cannot open port \"/nonexistent-dir/ttyUSB7\": No such file or directory"))
       << op->log;
   // A folder stands where the preferences file would be replaced: the port still opens.
   ASSERT_EQ(0, unlink(kPreferencesFile));
@@ -60,7 +65,8 @@ TEST_F(MainWindowTest, FailuresToOpenThePortOrKeepThePreferencesAreExplainedInTh
   form->port_choice->value(form->port_choice->add("STUB"));
   press(form->port_button);
   EXPECT_NE(0, state->port);
-  EXPECT_NE(std::string::npos, op->log.find("Cannot save preferences to korvane_v3.ini: ")) << op->log;
+  EXPECT_NE(std::string::npos, op->log.find("Cannot save preferences to korvane_v3.ini: "))
+      << op->log;
 }
 
 TEST_F(MainWindowTest, StoredBaudRatesShowAndThePortButtonClosesAndReopens) {
@@ -140,7 +146,8 @@ TEST_F(MainWindowTest, CoupledStartAndOverfillControlsFollowEachOther) {
     EXPECT_EQ(t.on, t.button->value());
   }
   // ... and the button writes its value.
-  const std::pair<Fl_Button*, const char*> pressed[] = {{form->immediate_start, "25500"}, {form->start_20ml, "0"}};
+  const std::pair<Fl_Button*, const char*> pressed[] = {{form->immediate_start, "25500"},
+                                                        {form->start_20ml, "0"}};
   for (const auto& p : pressed) {
     press(p.first);
     EXPECT_STREQ(p.second, form->slow_start->value()) << p.first->label();
@@ -173,14 +180,16 @@ TEST_F(MainWindowTest, ListItemsTakeMenuMarkupLiterallyAndTabsShowTheirForms) {
   EXPECT_STREQ("TBL-11", form->display_b->menu()[17].label());
   EXPECT_STREQ("Phase 1+2", form->meter_phase[9]->menu()[1].label());
   EXPECT_STREQ("Meter 10 type", form->meter_type[9]->label());
-  const char* names[] = {"Main", "Main settings", "Extra settings", "Side and nozzle settings", "Load"};
+  const char* names[] = {"Main", "Main settings", "Extra settings", "Side and nozzle settings",
+                         "Load"};
   ASSERT_EQ(5, form->tabs->children());
   for (int i = 0; i < 5; ++i) EXPECT_STREQ(names[i], form->tabs->child(i)->label());
 
   // A record shown in the widgets and collected back from them.
   MainSettings rec;
-  const std::pair<int, uint8_t> bytes[] = {{0, 96}, {3, 5},   {4, 6},   {9, 2},    {10, 2},   {11, 10},
-                                           {12, 11}, {13, 12}, {14, 13}, {25, 255}, {30, 0x01}, {34, 6}};
+  const std::pair<int, uint8_t> bytes[] = {{0, 96},  {3, 5},    {4, 6},     {9, 2},
+                                           {10, 2},  {11, 10},  {12, 11},   {13, 12},
+                                           {14, 13}, {25, 255}, {30, 0x01}, {34, 6}};
   for (const auto& b : bytes) rec.bytes[b.first] = b.second;
   MainSettingsForm f;
   displayMainSettings(rec, &f);
@@ -204,7 +213,9 @@ TEST_F(MainWindowTest, ListItemsTakeMenuMarkupLiterallyAndTabsShowTheirForms) {
   ExtraSettingsForm ef;
   displayExtraSettings(ex, nullptr, &ef);
   form->show_extra_form(ef);
-  EXPECT_STREQ("0x1A2", static_cast<Fl_Input*>(form->extra_control(ExtraControl::PressureOffset4mA))->value());
+  EXPECT_STREQ(
+      "0x1A2",
+      static_cast<Fl_Input*>(form->extra_control(ExtraControl::PressureOffset4mA))->value());
   const ExtraSettings ex2 = collectExtraSettings(ex, form->read_extra_form());
   EXPECT_EQ(0xA2, ex2.bytes[22]);
   EXPECT_EQ(0x01, ex2.bytes[23]);
@@ -215,14 +226,17 @@ TEST_F(MainWindowTest, DiscoveredPortsFillThePortChoiceInOrder) {
   for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyACM0", "ttyS9"})
     ASSERT_EQ(0, system(("mkdir -p '" + root + "/" + name + "/device/driver'").c_str()));
   ASSERT_EQ(0, system(("mkdir -p '" + root + "/tty0'").c_str()));  // no device driver: no port
-  xMainForm::serial_sys_root = root.c_str();  // root outlives build()
+  xMainForm::serial_sys_root = root.c_str();                       // root outlives build()
   build();
   xMainForm::serial_sys_root = "/sys/class/tty";
   Strings names;
-  for (int i = 0; i < form->port_choice->size() - 1; ++i) names.push_back(form->port_choice->menu()[i].label());
+  for (int i = 0; i < form->port_choice->size() - 1; ++i)
+    names.push_back(form->port_choice->menu()[i].label());
   ASSERT_EQ(4u, names.size()) << listed(names);
   EXPECT_FALSE(contains(names, "tty0"));
-  const auto pos = [&](const char* n) { return std::find(names.begin(), names.end(), n) - names.begin(); };
+  const auto pos = [&](const char* n) {
+    return std::find(names.begin(), names.end(), n) - names.begin();
+  };
   EXPECT_LT(pos("ttyUSB2"), pos("ttyUSB10"));
 }
 

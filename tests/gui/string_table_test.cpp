@@ -58,7 +58,8 @@ TEST_F(StringTableTest, CellsAreAddressedColumnFirstAndKeptAcrossSizeChanges) {
   ASSERT_NE(nullptr, table->set_cell(3, 20, "x"));
   EXPECT_STREQ("x", table->get_cell(3, 20));
   EXPECT_EQ(nullptr, table->get_cell(20, 3));
-  for (const auto& cr : {std::make_pair(10, 0), std::make_pair(0, 21), std::make_pair(-1, 0), std::make_pair(0, -1)}) {
+  for (const auto& cr : {std::make_pair(10, 0), std::make_pair(0, 21), std::make_pair(-1, 0),
+                         std::make_pair(0, -1)}) {
     EXPECT_EQ(nullptr, table->set_cell(cr.first, cr.second, "x")) << cr.first << "," << cr.second;
     EXPECT_EQ(nullptr, table->get_cell(cr.first, cr.second)) << cr.first << "," << cr.second;
   }
@@ -149,7 +150,8 @@ TEST_F(StringTableTest, TypingEnterAndClicksOpenTheEditorAndCommitWritesBack) {
   for (auto ctx : {Fl_Table::CONTEXT_COL_HEADER, Fl_Table::CONTEXT_ROW_HEADER}) {
     cellEvent(FL_PUSH, 1, 4);
     table->editor()->value("b");
-    cellEvent(FL_PUSH, ctx == Fl_Table::CONTEXT_ROW_HEADER ? 1 : -1, ctx == Fl_Table::CONTEXT_COL_HEADER ? 1 : -1, ctx);
+    cellEvent(FL_PUSH, ctx == Fl_Table::CONTEXT_ROW_HEADER ? 1 : -1,
+              ctx == Fl_Table::CONTEXT_COL_HEADER ? 1 : -1, ctx);
     EXPECT_FALSE(table->editing());
     EXPECT_STREQ("b", table->get_cell(4, 1));
     table->set_cell(4, 1, nullptr);
@@ -183,7 +185,8 @@ int countPixels(Fl_Window* w, int x, int y, int cw, int ch, uchar r, uchar g, uc
   w->make_current();
   std::unique_ptr<uchar[]> img(fl_read_image(nullptr, x, y, cw, ch));
   int n = 0;
-  for (int i = 0; i < cw * ch; ++i) n += img[i * 3] == r && img[i * 3 + 1] == g && img[i * 3 + 2] == b;
+  for (int i = 0; i < cw * ch; ++i)
+    n += img[i * 3] == r && img[i * 3 + 1] == g && img[i * 3 + 2] == b;
   return n;
 }
 
@@ -200,7 +203,8 @@ TEST_F(StringTableTest, EmptyCellDrawsOnlyItsBox) {
   const int X = table->x() + 1, Y = table->y() + 1, W = 100, H = 24;
   EXPECT_GT(countPixels(win.get(), X, Y, W, H, 255, 0, 0), 20);
   EXPECT_EQ(0, countPixels(win.get(), X + W, Y, W, H, 255, 0, 0));
-  EXPECT_GT(countPixels(win.get(), X + W + 4, Y + 4, W - 8, H - 8, 255, 255, 255), (W - 8) * (H - 8) / 2);
+  EXPECT_GT(countPixels(win.get(), X + W + 4, Y + 4, W - 8, H - 8, 255, 255, 255),
+            (W - 8) * (H - 8) / 2);
 }
 
 }  // namespace

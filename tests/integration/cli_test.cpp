@@ -14,7 +14,9 @@ namespace {
 using namespace testsupport;
 using simtest::CliRun;
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 class Cli : public ::testing::Test {
  protected:
@@ -24,7 +26,9 @@ class Cli : public ::testing::Test {
     ASSERT_TRUE(sim.start(simArgs)) << sim.stderrText();
     port = "TCPC_127.0.0.1:" + std::to_string(sim.listenPort());
   }
-  CliRun run(const std::string& args) { return simtest::runCli(dir, "--port " + port + " " + args); }
+  CliRun run(const std::string& args) {
+    return simtest::runCli(dir, "--port " + port + " " + args);
+  }
   simtest::SimProcess sim;
   std::string dir, port;
 };
@@ -83,13 +87,15 @@ TEST_F(Cli, IdentifyReadWriteAndScanOnABusWithBoardsAtOneAndFive) {
     return n;
   };
   const int heard = heardFrames();
-  for (const char* bad : {"read 0 0x3101", "read 0 0x3101 249 --check 2", "read 9 0 1", "write 0 0x10 abc",
-                          "write 0 0x10 zz", "--address 256 identify", "frobnicate", "--bogus identify"})
+  for (const char* bad :
+       {"read 0 0x3101", "read 0 0x3101 249 --check 2", "read 9 0 1", "write 0 0x10 abc",
+        "write 0 0x10 zz", "--address 256 identify", "frobnicate", "--bogus identify"})
     EXPECT_EQ(run(bad).status, 2) << bad;
   EXPECT_EQ(heardFrames(), heard);
   r = simtest::runCli(dir, "--help");
   EXPECT_EQ(r.status, 0);
-  for (const char* usage : {"identify", "scan", "read BANK ADDR COUNT [--check 0|1|2]", "write BANK ADDR HEXBYTES"})
+  for (const char* usage :
+       {"identify", "scan", "read BANK ADDR COUNT [--check 0|1|2]", "write BANK ADDR HEXBYTES"})
     EXPECT_TRUE(has(r.out, std::string("  ") + usage + "\n")) << usage;
   std::remove((dir + "/korvane_v3.ini").c_str());
   r = simtest::runCli(dir, "identify");
@@ -171,7 +177,8 @@ TEST_F(Cli, FuelCommandsAndTheMonitorFollowADelivery) {
   EXPECT_NE(r.out.find("State: 0000.30 Finished\n"), std::string::npos) << r.out;
   EXPECT_TRUE(has(r.out, "Performance: mass flow ")) << r.out;
   EXPECT_EQ(run("fuel finish").status, 0);  // takes the finished delivery
-  for (const char* bad : {"fuel volume 1.234", "fuel volume -1", "fuel volume", "fuel finish --nozzle 6", "fuel pour 1"})
+  for (const char* bad : {"fuel volume 1.234", "fuel volume -1", "fuel volume",
+                          "fuel finish --nozzle 6", "fuel pour 1"})
     EXPECT_EQ(run(bad).status, 2) << bad;
   r = run("fuel finish --side B");  // the board serves one side: side B has no address
   EXPECT_EQ(r.status, 1);

@@ -47,7 +47,8 @@ class FirmwareSim : public ::testing::Test {
     portSetTrace(nullptr);
     if (port) portClose(port);
   }
-  // Writes an image of the given size; returns what the board should hold (last record padded with 0xFF).
+  // Writes an image of the given size; returns what the board should hold (last record padded with
+  // 0xFF).
   Bytes writeImage(size_t size, unsigned seed) {
     Bytes image = pattern(size, seed);
     writeBytes(req.imagePath, image);
@@ -95,7 +96,8 @@ TEST_F(FirmwareSim, PseudoTerminalUpdateAtARaisedRateArrivesWholeAndReturnsToThe
 }
 
 TEST_F(FirmwareSim, TcpUpdateUsesSequentialBlocksForLargePagesAndCountsTheReprogram) {
-  port = simtest::openSimPort(sim, {"--image-out", outPath, "--cpu", "407/1024/131072/0xC0", "--baud", "9600"});
+  port = simtest::openSimPort(
+      sim, {"--image-out", outPath, "--cpu", "407/1024/131072/0xC0", "--baud", "9600"});
   ASSERT_NE(port, 0) << sim.stderrText();
   const Bytes want = writeImage(6 * kImageRecordBytes + 100, 2);
   req.maxBaud = 115200;
@@ -115,13 +117,15 @@ TEST_F(FirmwareSim, TcpUpdateUsesSequentialBlocksForLargePagesAndCountsTheReprog
   UTRKDevice dev(port);
   dev.address = 1;
   uint8_t counters[4] = {};
-  ASSERT_EQ(pollRequest(dev, [&] { return dev.readBlock(0x04, kBankService, 4, counters, kCheckCrc, 0); }),
+  ASSERT_EQ(pollRequest(
+                dev, [&] { return dev.readBlock(0x04, kBankService, 4, counters, kCheckCrc, 0); }),
             kResultDone);
   EXPECT_EQ(counters[2], 1);  // reprogram count
 }
 
 TEST_F(FirmwareSim, BoardInItsBootLoaderAnswersOnlyBootCommandsAndIsReachedAtF0) {
-  port = simtest::openSimPort(sim, {"--board", "5", "--text", "TRK boot loader", "--image-out", outPath});
+  port = simtest::openSimPort(
+      sim, {"--board", "5", "--text", "TRK boot loader", "--image-out", outPath});
   ASSERT_NE(port, 0);
   UTRKDevice dev(port);
   dev.address = 5;
@@ -129,7 +133,10 @@ TEST_F(FirmwareSim, BoardInItsBootLoaderAnswersOnlyBootCommandsAndIsReachedAtF0)
   ASSERT_EQ(pollRequest(dev, [&] { return dev.readTextId(text); }), kResultDone);
   EXPECT_STREQ(text, "TRK boot loader");
   uint8_t main[68];
-  auto readMain = [&] { return pollRequest(dev, [&] { return dev.readBlock(0x3101, kBankData, 68, main, kCheckCrc, 0); }); };
+  auto readMain = [&] {
+    return pollRequest(dev,
+                       [&] { return dev.readBlock(0x3101, kBankData, 68, main, kCheckCrc, 0); });
+  };
   EXPECT_EQ(readMain(), kResultTimeout);
 
   const Bytes want = writeImage(3 * kImageRecordBytes, 3);
@@ -181,7 +188,8 @@ TEST_F(FirmwareSim, SilentBoardInterruptsTheUpdateThenLeaveAndLineRestore) {
   EXPECT_EQ(lines[lines.size() - 2], "Finished. Returning to a normal mode");
   EXPECT_EQ(lines.back(), "Error!");
   EXPECT_EQ(link.rates, (std::vector<uint32_t>{38400, 9600}));
-  EXPECT_EQ(link.leaveFrames, kBootHandshakeAttempts);  // every leave attempt although nobody answers
+  EXPECT_EQ(link.leaveFrames,
+            kBootHandshakeAttempts);  // every leave attempt although nobody answers
 }
 
 }  // namespace

@@ -18,7 +18,8 @@ using namespace testsupport;
 using Clock = std::chrono::steady_clock;
 
 long msSince(Clock::time_point t0) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
 }
 void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -94,8 +95,9 @@ TEST_F(SerialPortTest, LineSettingsAreAppliedAndStoredAndImpossibleOnesChangeNot
     bool twoStops;
   };
   // Rate 0 means 4800; stop code 0 keeps the two stop bits of the row before.
-  for (const Case& c : {Case{9600, 7, 'E', 2, B9600, true}, Case{0, 8, 'N', 0, B4800, true},
-                        Case{115200, 8, 'M', 1, B115200, false}, Case{19200, 8, 'N', 1, B19200, false}}) {
+  for (const Case& c :
+       {Case{9600, 7, 'E', 2, B9600, true}, Case{0, 8, 'N', 0, B4800, true},
+        Case{115200, 8, 'M', 1, B115200, false}, Case{19200, 8, 'N', 1, B19200, false}}) {
     ASSERT_EQ(portSetLine(port_, c.baud, c.bits, c.parity, c.stop), 0) << c.baud;
     const termios t = lineOf();
     EXPECT_EQ(cfgetospeed(&t), c.speed) << c.baud;
@@ -107,7 +109,8 @@ TEST_F(SerialPortTest, LineSettingsAreAppliedAndStoredAndImpossibleOnesChangeNot
     EXPECT_EQ(e->parity, c.parity);
   }
   const std::pair<uint32_t, uint8_t> refused[] = {{12345, 8}, {19201, 8}, {9600, 9}, {9600, 4}};
-  for (const auto& r : refused) EXPECT_EQ(portSetLine(port_, r.first, r.second, 'N', 1), EINVAL) << r.first;
+  for (const auto& r : refused)
+    EXPECT_EQ(portSetLine(port_, r.first, r.second, 'N', 1), EINVAL) << r.first;
   const termios kept = lineOf();
   EXPECT_EQ(cfgetospeed(&kept), B19200);
   EXPECT_EQ(portEntry(port_)->baud, 19200u);
@@ -186,7 +189,8 @@ TEST_F(SerialPortTest, WaitInputWakesOnBytesAndDoesNotSpinOnAHungUpLine) {
   master_ = -1;
   t0 = Clock::now();
   EXPECT_EQ(portWaitInput(port_, 100), 0);
-  EXPECT_GE(msSince(t0), 90);  // slept out the wait rather than returning at once to a spinning caller
+  EXPECT_GE(msSince(t0),
+            90);  // slept out the wait rather than returning at once to a spinning caller
   const uint8_t b = 1;
   EXPECT_EQ(portWrite(port_, &b, 1), 1);  // a serial write failure is not reported
   EXPECT_EQ(portAvailable(port_), 0);

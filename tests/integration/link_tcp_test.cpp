@@ -34,7 +34,8 @@ bool waitFor(const std::function<bool()>& done, uint16_t port = 0) {
 }
 
 long msSince(Clock::time_point t0) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
 }
 
 // True when the peer sees the connection closed by the port.
@@ -101,7 +102,8 @@ class TcpPortTest : public ::testing::Test {
   int serverWithPeer(uint16_t* port) {
     *port = openPort("TCPS_" + std::to_string(tcpPort_));
     int peer = keep(connectTo(tcpPort_));
-    EXPECT_TRUE(waitFor([&] { return portAvailable(*port) >= 0 && acceptedClients(*port) == 1; }, *port));
+    EXPECT_TRUE(
+        waitFor([&] { return portAvailable(*port) >= 0 && acceptedClients(*port) == 1; }, *port));
     return peer;
   }
   int tcpPort_ = 0;
@@ -202,7 +204,9 @@ TEST_F(TcpPortTest, ServerAcceptsSixteenPeersAndTheSeventeenthWaitsForAFreeSlot)
   for (int i = 0; i < kTcpServerClients; ++i) {
     peers.push_back(keep(connectTo(tcpPort_)));
     ASSERT_GE(peers.back(), 0);
-    ASSERT_TRUE(waitFor([&] { return portAvailable(port) == 0 && acceptedClients(port) == i + 1; }, port)) << i;
+    ASSERT_TRUE(
+        waitFor([&] { return portAvailable(port) == 0 && acceptedClients(port) == i + 1; }, port))
+        << i;
   }
   const int late = keep(connectTo(tcpPort_));  // completes in the kernel's backlog
   ASSERT_GE(late, 0);
@@ -251,7 +255,8 @@ TEST_F(TcpPortTest, ServerMergesPeersInSlotOrderSendsToEveryPeerAndReopensAtOnce
   uint16_t port = 0;
   const int first = serverWithPeer(&port);
   const int second = keep(connectTo(tcpPort_));
-  ASSERT_TRUE(waitFor([&] { return portAvailable(port) == 0 && acceptedClients(port) == 2; }, port));
+  ASSERT_TRUE(
+      waitFor([&] { return portAvailable(port) == 0 && acceptedClients(port) == 2; }, port));
   sendAll(second, {0xB1, 0xB2});
   sendAll(first, {0xA1, 0xA2, 0xA3});
   std::this_thread::sleep_for(std::chrono::milliseconds(30));  // both arrive before one pump
@@ -297,7 +302,7 @@ TEST_F(TcpPortTest, ShortReadsTimeOutsFlushDiscardAndTraceKeepTheStreamWhole) {
   sendAll(peer, {1, 2, 3});
   ASSERT_TRUE(waitFor([&] { return portAvailable(port) == 3; }, port));
   uint8_t got[5] = {};
-  EXPECT_EQ(portRead(port, got, 5), 0);  // a short read takes nothing
+  EXPECT_EQ(portRead(port, got, 5), 0);          // a short read takes nothing
   EXPECT_EQ(portReadWait(port, got, 5, 30), 0);  // a time-out takes nothing either
   EXPECT_EQ(portAvailable(port), 3);
   sendAll(peer, {4, 5});
@@ -365,7 +370,8 @@ TEST_F(TcpPortTest, RingWrapsFrom9999ToZeroAndAFullRingKeepsTheOldest) {
   while (got.size() < total) {
     ASSERT_TRUE(waitFor([&] { return portAvailable(port) > 0; }, port)) << got.size();
     ASSERT_LE(portAvailable(port), RX_RING_SIZE - 1);
-    const size_t n = std::min<size_t>({sizeof chunk, static_cast<size_t>(portAvailable(port)), total - got.size()});
+    const size_t n = std::min<size_t>(
+        {sizeof chunk, static_cast<size_t>(portAvailable(port)), total - got.size()});
     ASSERT_EQ(portRead(port, chunk, n), 1);
     got.insert(got.end(), chunk, chunk + n);
   }

@@ -7,10 +7,10 @@
 #include <map>
 #include <thread>
 
-#include "support/sim_process.h"
 #include "protocol/fuelling.h"
 #include "protocol/side_monitor.h"
 #include "support/scripted_operator.h"
+#include "support/sim_process.h"
 
 namespace {
 
@@ -220,7 +220,8 @@ Bytes command(uint8_t address, uint8_t cmd, Bytes body) {
 
 // Plays the board in a thread: for each answer reads one 12-byte command frame, then sends the
 // answer byte (-1: stays silent).
-std::vector<Bytes> answerCommands(Peer& peer, const std::vector<int>& answers, const std::function<void()>& act) {
+std::vector<Bytes> answerCommands(Peer& peer, const std::vector<int>& answers,
+                                  const std::function<void()>& act) {
   std::vector<Bytes> frames;
   std::thread board([&] {
     for (int a : answers) {
@@ -245,13 +246,39 @@ TEST_F(MonitorPeer, FuellingCommandsPrepareWhenNeededAndReportTheAnswer) {
     const char* alert;  // nullptr: nothing shown
   };
   const Case cases[] = {
-      {0x00, kFuelLoadVolume, 1250, false, {0x00, 0x00},
-       {command(3, 0x12, {2, 0x13, 0, 0, 0, 0, 0}), command(3, 0x12, {2, 0x01, 0x00, 0x00, 0x00, 0x12, 0x50})},
-       kResultDone, "Ok"},
-      {0x80, kFuelSetPrice, 4560, false, {0xFF}, {command(3, 0x52, {2, 0x00, 0x00, 0x45, 0x60, 0x01, 0x00})},
-       kResultStatus, "Operation failed"},
-      {0x80, kFuelFinish, 0, false, {-1}, {command(3, 0x12, {2, 0x0F, 0, 0, 0, 0, 0})}, kResultTimeout, "Timeout!"},
-      {0x80, kFuelSuspend, 0, true, {0x01}, {command(3, 0x12, {2, 0x0E, 0, 0, 0, 0, 0})}, kResultStatus, nullptr},
+      {0x00,
+       kFuelLoadVolume,
+       1250,
+       false,
+       {0x00, 0x00},
+       {command(3, 0x12, {2, 0x13, 0, 0, 0, 0, 0}),
+        command(3, 0x12, {2, 0x01, 0x00, 0x00, 0x00, 0x12, 0x50})},
+       kResultDone,
+       "Ok"},
+      {0x80,
+       kFuelSetPrice,
+       4560,
+       false,
+       {0xFF},
+       {command(3, 0x52, {2, 0x00, 0x00, 0x45, 0x60, 0x01, 0x00})},
+       kResultStatus,
+       "Operation failed"},
+      {0x80,
+       kFuelFinish,
+       0,
+       false,
+       {-1},
+       {command(3, 0x12, {2, 0x0F, 0, 0, 0, 0, 0})},
+       kResultTimeout,
+       "Timeout!"},
+      {0x80,
+       kFuelSuspend,
+       0,
+       true,
+       {0x01},
+       {command(3, 0x12, {2, 0x0E, 0, 0, 0, 0, 0})},
+       kResultStatus,
+       nullptr},
   };
   for (const Case& c : cases) {
     ScriptedOperator op;
@@ -262,7 +289,8 @@ TEST_F(MonitorPeer, FuellingCommandsPrepareWhenNeededAndReportTheAnswer) {
     });
     EXPECT_EQ(result, c.result) << c.button;
     EXPECT_EQ(frames, c.frames) << c.button;
-    EXPECT_EQ(op.alerts, c.alert ? std::vector<std::string>{c.alert} : std::vector<std::string>{}) << c.button;
+    EXPECT_EQ(op.alerts, c.alert ? std::vector<std::string>{c.alert} : std::vector<std::string>{})
+        << c.button;
     EXPECT_EQ(timer.pending, 1);  // the monitor runs again afterwards
   }
   // A value out of range sends nothing.
@@ -273,11 +301,13 @@ TEST_F(MonitorPeer, FuellingCommandsPrepareWhenNeededAndReportTheAnswer) {
 
 TEST_F(MonitorPeer, TestPricesGoToBothSidesThenTheTabSelectionReturns) {
   mon.nozzleFlags = 0x80;
-  const auto frames = answerCommands(peer, {0, 0, 0, 0}, [&] { EXPECT_EQ(sendTestPrices(mon, 2, true, 3), 4); });
-  EXPECT_EQ(frames, (std::vector<Bytes>{command(3, 0x51, {1, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00}),
-                                        command(3, 0x52, {2, 0x00, 0x00, 0x02, 0x00, 0x01, 0x00}),
-                                        command(4, 0x51, {1, 0x00, 0x00, 0x11, 0x00, 0x01, 0x00}),
-                                        command(4, 0x52, {2, 0x00, 0x00, 0x22, 0x00, 0x01, 0x00})}));
+  const auto frames =
+      answerCommands(peer, {0, 0, 0, 0}, [&] { EXPECT_EQ(sendTestPrices(mon, 2, true, 3), 4); });
+  EXPECT_EQ(frames,
+            (std::vector<Bytes>{command(3, 0x51, {1, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00}),
+                                command(3, 0x52, {2, 0x00, 0x00, 0x02, 0x00, 0x01, 0x00}),
+                                command(4, 0x51, {1, 0x00, 0x00, 0x11, 0x00, 0x01, 0x00}),
+                                command(4, 0x52, {2, 0x00, 0x00, 0x22, 0x00, 0x01, 0x00})}));
   EXPECT_EQ(mon.monitorAddress, 4);
   EXPECT_EQ(mon.nozzle, 3);
   EXPECT_EQ(sendTestPrices(mon, 0, false, 1), 0);

@@ -56,7 +56,9 @@ const ExtraSettings sampleExtra = [] {
   return x;
 }();
 
-TEST(ReliabilityFiles, ExportThatHitsAFullDiskLeavesThePreviousFileWholeAndNoTemporaryBehindAndSparesAFileNamedLikeIt) {
+TEST(
+    ReliabilityFiles,
+    ExportThatHitsAFullDiskLeavesThePreviousFileWholeAndNoTemporaryBehindAndSparesAFileNamedLikeIt) {
   const std::string dir = testsupport::makeTempDir();
   const std::string path = dir + "/board.json";
   const std::string good = "{\"main_setts\":{},\"mass_setts\":{}}\n";

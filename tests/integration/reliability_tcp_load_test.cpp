@@ -9,7 +9,7 @@
 TEST(ReliabilityTcpLoad, SixteenPeersWaitingSeventeenthFloodAndVanishingPeersKeepEveryByteInOrder) {
   tcpload::Config cfg;
   cfg.bytesPerPeer = 5000;
-  cfg.floodBytes = 150000;   // fifteen times the ring: the ring must fill and refill
+  cfg.floodBytes = 150000;  // fifteen times the ring: the ring must fill and refill
   cfg.vanishing = 32;
   const tcpload::Figures f = tcpload::run(cfg, testsupport::freeTcpPort());
   tcpload::printFigures(cfg, f, stdout);

@@ -35,12 +35,16 @@ class SettingsSim : public ::testing::Test {
   }
   MainSettings boardMain() {
     MainSettings m;
-    EXPECT_EQ(readBlockPolled(s, kMainSettingsAddress, kBankData, kMainSettingsSize, m.data(), kCheckCrc), 1);
+    EXPECT_EQ(
+        readBlockPolled(s, kMainSettingsAddress, kBankData, kMainSettingsSize, m.data(), kCheckCrc),
+        1);
     return m;
   }
   ExtraSettings boardExtra() {
     ExtraSettings e;
-    EXPECT_EQ(readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, e.data(), kCheckCrc), 1);
+    EXPECT_EQ(readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, e.data(),
+                              kCheckCrc),
+              1);
     return e;
   }
 
@@ -69,7 +73,7 @@ TEST_F(SettingsSim, MainSaveWithWrongThenRightAdminPassword) {
   EXPECT_EQ(op.alerts, std::vector<std::string>{"Write ok"});
   EXPECT_NE(op.log.find("Reset result=1"), std::string::npos);
   EXPECT_EQ(boardMain().get(ms::slow_load), 7u);
-  EXPECT_EQ(st.readCopy.get(ms::slow_load), 7u);   // read again after the restart
+  EXPECT_EQ(st.readCopy.get(ms::slow_load), 7u);  // read again after the restart
 
   // Saving what was just read changes nothing and asks nothing.
   op.alerts.clear();
@@ -165,7 +169,7 @@ TEST_F(SettingsSim, ExtraSaveThenExportImportRestoresTheBoard) {
   op.confirmAnswers = {false};
   EXPECT_EQ(importSettings(s, st, dir + "/board.json"), 0);
   EXPECT_EQ(op.questions, std::vector<std::string>{"Start writing?"});
-  EXPECT_EQ(boardExtra().get(es::mass_mult), 321u);   // "No": nothing written
+  EXPECT_EQ(boardExtra().get(es::mass_mult), 321u);  // "No": nothing written
 
   op.confirmAnswers = {true};
   EXPECT_EQ(importSettings(s, st, dir + "/board.json"), 1);
@@ -176,7 +180,8 @@ TEST_F(SettingsSim, ExtraSaveThenExportImportRestoresTheBoard) {
     EXPECT_EQ(mainAfter.get(kMainFields[i]), mainBefore.get(kMainFields[i])) << kMainFields[i].name;
   for (size_t i = 0; i < kExtraFieldCount; ++i) {
     if (kExtraFields[i].keyed) {
-      EXPECT_EQ(extraAfter.get(kExtraFields[i]), extraBefore.get(kExtraFields[i])) << kExtraFields[i].name;
+      EXPECT_EQ(extraAfter.get(kExtraFields[i]), extraBefore.get(kExtraFields[i]))
+          << kExtraFields[i].name;
     }
   }
 
@@ -192,7 +197,7 @@ TEST_F(SettingsSim, FactoryPresetC4000AndTheRefusalWithoutNozzleCount) {
   f.nozzleChoice = -1;
   EXPECT_EQ(applyPreset(s, st, f), 0);
   EXPECT_EQ(op.alerts, std::vector<std::string>{"Choose the nozzle count"});
-  EXPECT_TRUE(op.prompts.empty());   // refused before the log-in
+  EXPECT_TRUE(op.prompts.empty());  // refused before the log-in
 
   op.alerts.clear();
   f.nozzleChoice = 1;
@@ -203,7 +208,7 @@ TEST_F(SettingsSim, FactoryPresetC4000AndTheRefusalWithoutNozzleCount) {
   EXPECT_EQ(op.alerts, std::vector<std::string>{"All ok"});
   EXPECT_EQ(boardMain(), presetMainSettings(f));
   EXPECT_EQ(boardExtra(), presetExtraSettings());
-  EXPECT_EQ(st.readCopy, presetMainSettings(f));   // identified and read again
+  EXPECT_EQ(st.readCopy, presetMainSettings(f));  // identified and read again
   readSideNozzle(s, st);
   for (int ch = 0; ch < 4; ++ch) {
     EXPECT_EQ(st.records.meters[ch].typeWord(), 200u);
@@ -227,7 +232,8 @@ TEST_F(SettingsSim, MeterTypeAndPhaseWriteAndTheTotalRule) {
   f.rows[0].type = "123";
   EXPECT_EQ(writeSideNozzle(s, st, f), 0);
   EXPECT_EQ(op.alerts,
-            std::vector<std::string>{"Cannot change meter type 1A - run 'factory settings'/'controller clear'"});
+            std::vector<std::string>{
+                "Cannot change meter type 1A - run 'factory settings'/'controller clear'"});
   EXPECT_TRUE(op.prompts.empty());
 
   st.records.channels[0].set(ChannelField::f_count, 0);
@@ -236,10 +242,13 @@ TEST_F(SettingsSim, MeterTypeAndPhaseWriteAndTheTotalRule) {
   f.rows[0].phase = 2;
   op.textAnswers = {"1234"};
   EXPECT_EQ(writeSideNozzle(s, st, f), 1);
-  EXPECT_EQ(op.alerts, (std::vector<std::string>{"Meter 1A type changed - factory calibration will be set",
-                                                  "Write meter phase ok", "Write meter types ok"}));
+  EXPECT_EQ(op.alerts,
+            (std::vector<std::string>{"Meter 1A type changed - factory calibration will be set",
+                                      "Write meter phase ok", "Write meter types ok"}));
   MeterRecord m;
-  ASSERT_EQ(readBlockPolled(s, meterRecordAddress(0), kBankData, kMeterRecordSize, m.data(), kCheckCrc), 1);
+  ASSERT_EQ(
+      readBlockPolled(s, meterRecordAddress(0), kBankData, kMeterRecordSize, m.data(), kCheckCrc),
+      1);
   EXPECT_EQ(m.typeWord(), 1582u);
   EXPECT_EQ(m.phase(), 2u);
 

@@ -68,9 +68,13 @@ TEST(SimText, Utf8BecomesCodePage866AndWhatThePageLacksBecomesAQuestionMark) {
   const std::pair<const char*, const char*> cases[] = {
       {"TRK \xD0\x90\xD0\xAF\xD0\xB0\xD0\xBF\xD1\x80\xD1\x8F", "TRK \x80\x9F\xA0\xAF\xE0\xEF"},
       {"\xD0\x81\xD1\x91\xE2\x84\x96", "\xF0\xF1\xFC"},
-      {"a\xE2\x82\xAC" "b", "a?b"},  // euro sign: not in the page
-      {"x\xC3", "x?"},                 // cut sequence
-      {"\xFF" "ok", "?ok"},            // not UTF-8 at all
+      {"a\xE2\x82\xAC"
+       "b",
+       "a?b"},          // euro sign: not in the page
+      {"x\xC3", "x?"},  // cut sequence
+      {"\xFF"
+       "ok",
+       "?ok"},  // not UTF-8 at all
   };
   for (const auto& c : cases) EXPECT_EQ(sim::utf8ToCp866(c.first), c.second) << c.first;
 }
@@ -117,10 +121,10 @@ TEST(SimParser, ReadReplyCarriesDataCheckAndTrailer) {
 TEST(SimBus, SideBAddressIsAnsweredUnlessAnotherBoardOwnsIt) {
   Line line({board(1), board(3)});
   sim::Board& b = line.bus.board(0);
-  b.poke(0, sim::kMainSettingsAddress + 9, 2);   // two sides
+  b.poke(0, sim::kMainSettingsAddress + 9, 2);  // two sides
   b.poke(0, sim::kMainSettingsAddress + 4, 2);
   EXPECT_EQ(line.send(header(2, 0x21)), identifyReply(2, '#'));
-  b.poke(0, sim::kMainSettingsAddress + 4, 3);   // board 3's own address
+  b.poke(0, sim::kMainSettingsAddress + 4, 3);  // board 3's own address
   EXPECT_EQ(line.send(header(3, 0x21)), identifyReply(3, '#'));
   EXPECT_EQ(line.send(header(2, 0x21)), Bytes{});
 }
@@ -132,10 +136,11 @@ TEST(SimBus, RandomNoiseNeverBreaksTheBoardsForTheNextFrame) {
   for (int round = 0; round < 200; ++round) {
     Bytes noise(1 + rng() % 600);
     for (auto& b : noise) b = static_cast<uint8_t>(rng() % 3 == 0 ? 0x60 : rng());
-    line.send(noise, t);   // whatever it answers, it must not crash or overrun
+    line.send(noise, t);  // whatever it answers, it must not crash or overrun
     t += sim::kPartialFrameResetMs + 1;
     if (line.bus.board(0).inBootLoader()) line.send(header(1, 0xF1), t);
-    EXPECT_EQ(line.send(header(1, 0x21), t + 1), identifyReply(line.bus.board(0).address(), '#')) << round;
+    EXPECT_EQ(line.send(header(1, 0x21), t + 1), identifyReply(line.bus.board(0).address(), '#'))
+        << round;
     t += 10;
   }
 }
@@ -183,10 +188,10 @@ TEST(SimDelivery, QuantityFollowsTheClock) {
     return line.send(cat(header(1, 0x11), params(body)), t);
   };
   auto poll = [&](uint64_t t) { return line.send(header(1, 0x81), t); };
-  EXPECT_EQ(cmd(0x01, {0x00, 0x00, 0x01, 0x00}, 0), Bytes{0x00});   // 1.00 l
+  EXPECT_EQ(cmd(0x01, {0x00, 0x00, 0x01, 0x00}, 0), Bytes{0x00});  // 1.00 l
   EXPECT_EQ(poll(399)[6], 0x21);
   EXPECT_EQ(poll(400)[6], 0x30);
-  const Bytes half = poll(1400);   // one second of 0.50 l/s
+  const Bytes half = poll(1400);  // one second of 0.50 l/s
   EXPECT_EQ(Bytes(half.begin() + 3, half.begin() + 7), (Bytes{0x00, 0x00, 0x50, 0x30}));
   line.bus.advance(2400);
   const Bytes done = poll(2500);
@@ -196,7 +201,7 @@ TEST(SimDelivery, QuantityFollowsTheClock) {
 
 TEST(SimBootLoader, PagesMapToImagePositionsAndGapsReadAsErased) {
   sim::BoardConfig c = board(1);
-  c.cpu.pageBytes = 1024;   // first page 4, four blocks a page
+  c.cpu.pageBytes = 1024;  // first page 4, four blocks a page
   Line line({c});
   EXPECT_EQ(line.send(header(1, 0xFA)), Bytes{0x00});
   EXPECT_TRUE(line.bus.board(0).inBootLoader());
@@ -208,9 +213,9 @@ TEST(SimBootLoader, PagesMapToImagePositionsAndGapsReadAsErased) {
   };
   EXPECT_EQ(block(4, 0, 0x77, 0x80), Bytes{});  // a wrong checksum is not acknowledged
   EXPECT_EQ(block(4, 0, 0x10), Bytes{0x00});
-  EXPECT_EQ(block(5, 1, 0x51), Bytes{0x00});   // position 5; 1..4 never sent
-  EXPECT_EQ(block(4, 4, 0x99), Bytes{});       // index beyond a page: not acknowledged
-  EXPECT_EQ(block(3, 0, 0x99), Bytes{});       // before the first page: beyond the flash
+  EXPECT_EQ(block(5, 1, 0x51), Bytes{0x00});  // position 5; 1..4 never sent
+  EXPECT_EQ(block(4, 4, 0x99), Bytes{});      // index beyond a page: not acknowledged
+  EXPECT_EQ(block(3, 0, 0x99), Bytes{});      // before the first page: beyond the flash
   const Bytes img = line.bus.board(0).image();
   ASSERT_EQ(img.size(), 6u * sim::kRecordSize);
   EXPECT_EQ(img[0], 0x10);
@@ -238,11 +243,11 @@ TEST(SimLine, AFrameIsAnsweredOnlyAfterItsLastByteArrivedAndTheAnswerTakesLineTi
   Bus bus({board(1)}, {}, 1);
   sim::Line line(bus, 9600);
   const Bytes id = header(1, 0x21);
-  line.receive(id.data(), id.size(), 0);   // written at once, as a tool does
+  line.receive(id.data(), id.size(), 0);  // written at once, as a tool does
   const uint64_t frameEnd = 4 * kByteNsAt9600;
   EXPECT_EQ(line.nextDueNs(), kByteNsAt9600);
   EXPECT_EQ(runTo(line, frameEnd - 1), Bytes{});
-  EXPECT_EQ(line.bytesInFlight(), 1u);   // the last byte is still on its way
+  EXPECT_EQ(line.bytesInFlight(), 1u);  // the last byte is still on its way
   EXPECT_EQ(runTo(line, frameEnd), Bytes{});
   EXPECT_EQ(line.bytesInFlight(), 0u);
   // The first answer byte leaves one byte time after the frame, the rest follow at line rate.
@@ -296,9 +301,9 @@ TEST(SimLine, UnpacedLineAnswersAtOnceAndADelayCountsFromTheFrameEnd) {
 TEST(SimLine, RateFollowsSetBaudAfterTheAnswerAndTheBootLoaderRestoresIt) {
   Bus bus({board(1)}, {}, 1);
   sim::Line line(bus, 9600);
-  const Bytes setBaud = cat(header(1, 0x30), params({0x01}));   // 19200
+  const Bytes setBaud = cat(header(1, 0x30), params({0x01}));  // 19200
   line.receive(setBaud.data(), setBaud.size(), 0);
-  const uint64_t answered = 7 * kByteNsAt9600;   // 6 bytes in, one status byte out
+  const uint64_t answered = 7 * kByteNsAt9600;  // 6 bytes in, one status byte out
   EXPECT_EQ(runTo(line, answered), Bytes{0x00});
   EXPECT_EQ(line.baud(), 19200u);
   const uint64_t byteAt19200 = 10ull * 1000000000ull / 19200;
@@ -316,7 +321,7 @@ TEST(SimLine, RateFollowsSetBaudAfterTheAnswerAndTheBootLoaderRestoresIt) {
     return r;
   };
   EXPECT_EQ(exchange(header(1, 0xFA)), Bytes{0x00});
-  const Bytes f5 = cat(header(1, 0xF5), params({0x80, 0x01, 0x00}));   // 38400 / 100, low byte first
+  const Bytes f5 = cat(header(1, 0xF5), params({0x80, 0x01, 0x00}));  // 38400 / 100, low byte first
   EXPECT_EQ(exchange(f5), Bytes{});
   EXPECT_EQ(line.baud(), 38400u);
   EXPECT_EQ(exchange(header(1, 0xF1)), Bytes{0x00});
@@ -331,13 +336,14 @@ Bytes readService(Line& line, uint8_t address, uint8_t count, uint64_t t) {
 }
 
 uint32_t word(const Bytes& b, int k) {
-  return b[4 * k] | b[4 * k + 1] << 8 | b[4 * k + 2] << 16 | static_cast<uint32_t>(b[4 * k + 3]) << 24;
+  return b[4 * k] | b[4 * k + 1] << 8 | b[4 * k + 2] << 16 |
+         static_cast<uint32_t>(b[4 * k + 3]) << 24;
 }
 
 TEST(SimDiagnostics, CountersFollowDeliveriesCommandsAndBadFramesPerSide) {
   Line line({board(1)});
   sim::Board& b = line.bus.board(0);
-  b.poke(0, sim::kMainSettingsAddress + 9, 2);   // two sides, side B at address 2
+  b.poke(0, sim::kMainSettingsAddress + 9, 2);  // two sides, side B at address 2
   b.poke(0, sim::kMainSettingsAddress + 4, 2);
   auto fuel = [&](uint8_t address, uint8_t nozzle, uint8_t code, Bytes v, uint64_t t) {
     Bytes body{nozzle, code, 0x00};
@@ -346,18 +352,19 @@ TEST(SimDiagnostics, CountersFollowDeliveriesCommandsAndBadFramesPerSide) {
   };
   auto price = [&](uint8_t address, uint8_t nozzle, uint64_t t) {
     return line.send(cat(header(address, static_cast<uint8_t>(0x50 | nozzle)),
-                         params({nozzle, 0, 0x00, 0x45, 0x50, 0, 0})), t);
+                         params({nozzle, 0, 0x00, 0x45, 0x50, 0, 0})),
+                     t);
   };
   // Side A, nozzle 1: 1.50 l delivered to the end.
   EXPECT_EQ(fuel(1, 1, 0x01, {0x00, 0x00, 0x01, 0x50}, 0), Bytes{0x00});
-  EXPECT_EQ(price(1, 1, 10), Bytes{0xFF});   // no price change while delivering
+  EXPECT_EQ(price(1, 1, 10), Bytes{0xFF});  // no price change while delivering
   line.bus.advance(5000);
   EXPECT_EQ(price(1, 1, 5000), Bytes{0x00});
   // Side B, nozzle 2: suspended after a while, then finished by the tool.
   EXPECT_EQ(fuel(2, 2, 0x01, {0x00, 0x00, 0x05, 0x00}, 6000), Bytes{0x00});
-  EXPECT_EQ(fuel(2, 2, 0x0E, {0, 0, 0, 0}, 7400), Bytes{0x00});   // 0.50 l flowed
+  EXPECT_EQ(fuel(2, 2, 0x0E, {0, 0, 0, 0}, 7400), Bytes{0x00});  // 0.50 l flowed
   EXPECT_EQ(fuel(2, 2, 0x0F, {0, 0, 0, 0}, 7500), Bytes{0x00});
-  EXPECT_EQ(fuel(2, 2, 0x77, {0, 0, 0, 0}, 7600), Bytes{0xFE});   // unknown code
+  EXPECT_EQ(fuel(2, 2, 0x77, {0, 0, 0, 0}, 7600), Bytes{0xFE});  // unknown code
   Bytes bad = cat(header(2, 0x4A), params({0, 0, 0, 0, 0x2B, 0, 48}));
   bad.back() ^= 0x01;
   EXPECT_EQ(line.send(bad, 7700), Bytes{});
@@ -370,16 +377,19 @@ TEST(SimDiagnostics, CountersFollowDeliveriesCommandsAndBadFramesPerSide) {
   ASSERT_EQ(ab.size(), 48u);
   // Row: side A, side B. Side A delivered 1.50 l, side B 0.50 l; the reads count once answered.
   const std::vector<std::vector<uint32_t>> want = {
-      {sim::kDiagNozzleDeliveries, 1, 0}, {sim::kDiagNozzleDeliveries + 1, 0, 1}, {sim::kDiagPresets, 1, 1},
-      {sim::kDiagSuspends, 0, 1},         {sim::kDiagLitres, 1, 0},                {sim::kDiagPrices, 1, 0},
-      {sim::kDiagRefused, 1, 1},          {sim::kDiagBadFrames, 0, 1},             {sim::kDiagFramesAnswered, 3, 4}};
-  for (const auto& w : want) EXPECT_EQ((std::vector<uint32_t>{w[0], word(a, w[0]), word(bb, w[0])}), w);
+      {sim::kDiagNozzleDeliveries, 1, 0}, {sim::kDiagNozzleDeliveries + 1, 0, 1},
+      {sim::kDiagPresets, 1, 1},          {sim::kDiagSuspends, 0, 1},
+      {sim::kDiagLitres, 1, 0},           {sim::kDiagPrices, 1, 0},
+      {sim::kDiagRefused, 1, 1},          {sim::kDiagBadFrames, 0, 1},
+      {sim::kDiagFramesAnswered, 3, 4}};
+  for (const auto& w : want)
+    EXPECT_EQ((std::vector<uint32_t>{w[0], word(a, w[0]), word(bb, w[0])}), w);
   for (int row = 0; row < sim::kDiagRows; ++row) {
-    if (row == sim::kDiagFramesAnswered) continue;   // the reads themselves count in between
+    if (row == sim::kDiagFramesAnswered) continue;  // the reads themselves count in between
     EXPECT_EQ(word(ab, row), word(a, row) + word(bb, row)) << row;
   }
   // Whole litres keep the hundredths of every delivery: 0.50 l more on side B makes 1 l.
-  EXPECT_EQ(fuel(2, 2, 0x0F, {0, 0, 0, 0}, 9000), Bytes{0x00});   // takes the finished one
+  EXPECT_EQ(fuel(2, 2, 0x0F, {0, 0, 0, 0}, 9000), Bytes{0x00});  // takes the finished one
   EXPECT_EQ(fuel(2, 2, 0x01, {0x00, 0x00, 0x00, 0x50}, 9000), Bytes{0x00});
   line.bus.advance(12000);
   EXPECT_EQ(b.diagCounter(sim::kDiagLitres, 1), 1u);
@@ -405,19 +415,21 @@ TEST(SimDiagnostics, RegistersShowKeyLogInDeliveriesAndMeters) {
   EXPECT_EQ(line.send(restart, 30).size(), 2u);
   EXPECT_EQ(writeService(0x02, {0xD2, 0x04}, 40), 0x00);
   EXPECT_EQ(readService(line, 0x03, 1, 50), Bytes{sim::kDiagKeyOn | sim::kDiagLoggedIn});
-  EXPECT_EQ(readService(line, 0x22, 2, 50), (Bytes{1, 0}));   // one restart, entries cleared
+  EXPECT_EQ(readService(line, 0x22, 2, 50), (Bytes{1, 0}));  // one restart, entries cleared
 
   // One side with two nozzles (the default settings): two meters, then a delivery at nozzle 2.
   EXPECT_EQ(readService(line, 0x34, 1, 60), Bytes{2});
   const Bytes texts = readService(line, 0x34, 144, 60);
   ASSERT_EQ(texts.size(), 144u);
-  auto entry = [&](const Bytes& t, int i) { return std::string(t.begin() + 12 * i, t.begin() + 12 * i + 12); };
+  auto entry = [&](const Bytes& t, int i) {
+    return std::string(t.begin() + 12 * i, t.begin() + 12 * i + 12);
+  };
   EXPECT_EQ(entry(texts, 0), "A1 ok adr 01");
   EXPECT_EQ(entry(texts, 1), "B1 absent   ");
   EXPECT_EQ(entry(texts, 2), "A2 ok adr 03");
   EXPECT_EQ(entry(texts, 4), "A3 absent   ");
-  EXPECT_EQ(entry(texts, 10), "PA absent   ");   // no pressure sensors on a volume board
-  EXPECT_EQ(readService(line, 0x35, 12, 60), Bytes(12, 0));   // no nozzle out: no meter answers
+  EXPECT_EQ(entry(texts, 10), "PA absent   ");  // no pressure sensors on a volume board
+  EXPECT_EQ(readService(line, 0x35, 12, 60), Bytes(12, 0));  // no nozzle out: no meter answers
   EXPECT_EQ(writeService(0x35, Bytes(12, 1), 60), 0xFF);
 
   Bytes body{2, 0x01, 0x00, 0x00, 0x00, 0x10, 0x00};
@@ -427,7 +439,7 @@ TEST(SimDiagnostics, RegistersShowKeyLogInDeliveriesAndMeters) {
   EXPECT_EQ(readService(line, 0x35, 5, 200), (Bytes{2, 1, 2, 0x02, 0x00}));
   Bytes sip = readService(line, 0x35, 12, 200);
   EXPECT_EQ(sip, (Bytes{1, 3, 3, '0', '0', '4', '1', '0', '0', '0', '0', '2'}));
-  sip[1] = 7;   // as if the meter were to take address 7
+  sip[1] = 7;  // as if the meter were to take address 7
   EXPECT_EQ(writeService(0x35, sip, 210), 0x00);
   EXPECT_EQ(entry(readService(line, 0x34, 144, 220), 2), "A2 ok adr 07");
 }
@@ -460,7 +472,7 @@ TEST(SimTransport, ConnectNeverWaitsForAPeerThatDoesNotAnswer) {
   using clock = std::chrono::steady_clock;
   const auto t0 = clock::now();
   bool connected = t->service(0, &note);
-  EXPECT_LT(clock::now() - t0, std::chrono::milliseconds(100));   // a blocking connect waits ~1 s
+  EXPECT_LT(clock::now() - t0, std::chrono::milliseconds(100));  // a blocking connect waits ~1 s
   short events = 0;
   if (!connected) {
     EXPECT_GE(t->serviceFd(&events), 0);

@@ -28,7 +28,9 @@ class SimDevice : public ::testing::Test {
     dev = std::make_unique<UTRKDevice>(port);
     dev->address = 1;
   }
-  int identify(uint8_t address, uint8_t out[3]) { return pollRequest(*dev, [&] { return dev->identify(out, address); }); }
+  int identify(uint8_t address, uint8_t out[3]) {
+    return pollRequest(*dev, [&] { return dev->identify(out, address); });
+  }
   int identify(uint8_t address) {
     uint8_t out[3];
     return identify(address, out);
@@ -42,7 +44,9 @@ class SimDevice : public ::testing::Test {
     return out;
   }
   int write(uint32_t address, uint8_t bank, const Bytes& data) {
-    return pollRequest(*dev, [&] { return dev->writeBlock(address, bank, data.data(), static_cast<uint8_t>(data.size())); });
+    return pollRequest(*dev, [&] {
+      return dev->writeBlock(address, bank, data.data(), static_cast<uint8_t>(data.size()));
+    });
   }
   int restart() { return write(0x88FFFF, kBankData, {0x55}); }
   int lastError() {
@@ -102,7 +106,8 @@ TEST_F(SimDevice, RecordsAndServiceRegistersOfADefaultBoard) {
   for (size_t i = 0; i < rec.size(); ++i) rec[i] = static_cast<uint8_t>(i * 7 + 1);
   rec[3] = 4;  // side A address: where the board answers after a restart
   ASSERT_EQ(write(0x3101, kBankData, rec), kResultDone);
-  for (uint8_t check : {kCheckCrc, kCheckSum, kCheckNone}) EXPECT_EQ(read(0x3101, kBankData, 68, check), rec) << int(check);
+  for (uint8_t check : {kCheckCrc, kCheckSum, kCheckNone})
+    EXPECT_EQ(read(0x3101, kBankData, 68, check), rec) << int(check);
   Bytes ch(72, 0);
   ch[50] = 0x10;  // grand total 16
   ch[54] = 5;
@@ -257,7 +262,8 @@ TEST(SimPty, PacedSerialLineFollowsTheRateAndSurvivesAReopen) {
   SimProcess sim;
   uint16_t port = simtest::openSimPty(sim, link, {"--baud", "4800"}, 9600);
   ASSERT_NE(port, 0) << sim.readyLine << sim.stderrText();
-  EXPECT_EQ(sim.readyLine.rfind("korvane-sim: pty " + link + " -> /dev/pts/", 0), 0u) << sim.readyLine;
+  EXPECT_EQ(sim.readyLine.rfind("korvane-sim: pty " + link + " -> /dev/pts/", 0), 0u)
+      << sim.readyLine;
   UTRKDevice dev(port);
   dev.address = 1;
   uint8_t id[3] = {};
@@ -270,7 +276,9 @@ TEST(SimPty, PacedSerialLineFollowsTheRateAndSurvivesAReopen) {
   // 73 bytes of 10 bits at 4800 baud: about 152 ms on the line.
   uint8_t main[68];
   const uint32_t t0 = nowMs();
-  ASSERT_EQ(pollRequest(dev, [&] { return dev.readBlock(0x3101, kBankData, 68, main, kCheckCrc, 0); }), kResultDone);
+  ASSERT_EQ(
+      pollRequest(dev, [&] { return dev.readBlock(0x3101, kBankData, 68, main, kCheckCrc, 0); }),
+      kResultDone);
   EXPECT_GE(nowMs() - t0, 145u);
   EXPECT_EQ(main[3], 1);
 

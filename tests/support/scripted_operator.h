@@ -12,7 +12,7 @@ class ScriptedOperator : public Operator {
   std::vector<std::string> alerts;
   std::vector<std::string> questions;
   std::vector<std::string> prompts;
-  std::string log;            // the whole log text
+  std::string log;  // the whole log text
   int repaints = 0;
 
   std::deque<bool> confirmAnswers;          // empty: answer "No"

@@ -71,7 +71,9 @@ std::string readText(const std::string& path) {
   return s.str();
 }
 
-void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void writeText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
 
 int listenOn(int tcpPort, int backlog) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -213,7 +215,8 @@ std::string SimProcess::stderrText() {
 void SimProcess::drainErr() {
   char buf[4096];
   ssize_t r;
-  while (errFd_ >= 0 && (r = read(errFd_, buf, sizeof buf)) > 0) err_.append(buf, static_cast<size_t>(r));
+  while (errFd_ >= 0 && (r = read(errFd_, buf, sizeof buf)) > 0)
+    err_.append(buf, static_cast<size_t>(r));
 }
 
 uint16_t openSimPort(SimProcess& sim, const std::vector<std::string>& args) {
@@ -235,7 +238,8 @@ uint16_t openSimPort(SimProcess& sim, const std::vector<std::string>& args) {
   return 0;
 }
 
-uint16_t openSimPty(SimProcess& sim, const std::string& path, const std::vector<std::string>& args, uint32_t baud) {
+uint16_t openSimPty(SimProcess& sim, const std::string& path, const std::vector<std::string>& args,
+                    uint32_t baud) {
   std::vector<std::string> all{"--pty", path};
   all.insert(all.end(), args.begin(), args.end());
   if (!sim.start(all)) return 0;
@@ -248,8 +252,8 @@ uint16_t openSimPty(SimProcess& sim, const std::string& path, const std::vector<
 }
 
 CliRun runCli(const std::string& dir, const std::string& args) {
-  const std::string cmd = "cd '" + dir + "' && '" + testsupport::buildDir() + "/korvane-cli' " + args +
-                          " >out.txt 2>err.txt </dev/null";
+  const std::string cmd = "cd '" + dir + "' && '" + testsupport::buildDir() + "/korvane-cli' " +
+                          args + " >out.txt 2>err.txt </dev/null";
   const int rc = std::system(cmd.c_str());
   CliRun r;
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;

@@ -22,7 +22,9 @@ inline Bytes readBytes(const std::string& path) {
   const std::string t = readText(path);
   return Bytes(t.begin(), t.end());
 }
-inline void writeBytes(const std::string& path, const Bytes& b) { writeText(path, std::string(b.begin(), b.end())); }
+inline void writeBytes(const std::string& path, const Bytes& b) {
+  writeText(path, std::string(b.begin(), b.end()));
+}
 
 // Loopback sockets for playing the far end of a port. All return -1 / stop short on failure.
 int listenOn(int tcpPort, int backlog = 5);  // tcpPort 0: any free port

@@ -23,7 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Folders whose texts reach the engineer through tr(); the simulator is not translated.
-const char* const kTranslatedFolders[] = {"util", "link", "protocol", "settings", "firmware", "ui", "cli"};
+const char* const kTranslatedFolders[] = {"util",     "link", "protocol", "settings",
+                                          "firmware", "ui",   "cli"};
 
 // Undoes the escapes of a C++ string literal body (named, octal and hex).
 std::string unescape(const std::string& s) {
@@ -36,7 +37,8 @@ std::string unescape(const std::string& s) {
     const char c = s[++i];
     if (c >= '0' && c <= '7') {
       int v = 0;
-      for (int n = 0; n < 3 && i < s.size() && s[i] >= '0' && s[i] <= '7'; ++n) v = v * 8 + (s[i++] - '0');
+      for (int n = 0; n < 3 && i < s.size() && s[i] >= '0' && s[i] <= '7'; ++n)
+        v = v * 8 + (s[i++] - '0');
       --i;
       out += static_cast<char>(v);
     } else if (c == 'x') {
@@ -218,7 +220,8 @@ std::vector<std::string> sourceFiles() {
   std::vector<std::string> files;
   for (const char* folder : kTranslatedFolders) {
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(fs::path(testsupport::sourceDir()) / folder, ec)) {
+    for (const auto& entry :
+         fs::directory_iterator(fs::path(testsupport::sourceDir()) / folder, ec)) {
       const std::string ext = entry.path().extension().string();
       if (entry.is_regular_file() && (ext == ".cpp" || ext == ".h")) files.push_back(entry.path());
     }
@@ -250,8 +253,8 @@ Coverage measure(const std::vector<std::string>& texts, const std::set<std::stri
     }
     ++c.translated;
     if (conversions(text) != conversions(shown))
-      c.badFormats.push_back(text + " -> " + shown + "  [" + join(conversions(text)) + " vs " + join(conversions(shown)) +
-                             "]");
+      c.badFormats.push_back(text + " -> " + shown + "  [" + join(conversions(text)) + " vs " +
+                             join(conversions(shown)) + "]");
   }
   return c;
 }
@@ -260,7 +263,8 @@ std::string listed(const std::vector<std::string>& v) {
   std::string r;
   for (const auto& s : v) {
     r += "\n  \"";
-    for (char ch : s) r += ch == '\n' ? std::string("\\n") : ch == '\t' ? std::string("\\t") : std::string(1, ch);
+    for (char ch : s)
+      r += ch == '\n' ? std::string("\\n") : ch == '\t' ? std::string("\\t") : std::string(1, ch);
     r += "\"";
   }
   return r;
@@ -281,14 +285,16 @@ TEST_F(CatalogCoverage, EveryTextPassedToTrHasARussianTranslationWithTheSameConv
   ASSERT_GT(texts.size(), 20u);  // dozens of texts go through tr(): fewer means extraction broke
 
   const Coverage c = measure(texts, keptEnglish());
-  std::cout << "catalog coverage: " << c.translated << "/" << c.total << " texts translated (" << c.kept
-            << " shown as they are, " << files.size() << " source files)" << std::endl;
-  EXPECT_TRUE(c.missing.empty()) << c.missing.size() << " texts have no translation in po/ru.po:"
-                                 << listed(c.missing);
-  EXPECT_TRUE(c.badFormats.empty()) << "translations whose conversions differ:" << listed(c.badFormats);
+  std::cout << "catalog coverage: " << c.translated << "/" << c.total << " texts translated ("
+            << c.kept << " shown as they are, " << files.size() << " source files)" << std::endl;
+  EXPECT_TRUE(c.missing.empty()) << c.missing.size()
+                                 << " texts have no translation in po/ru.po:" << listed(c.missing);
+  EXPECT_TRUE(c.badFormats.empty())
+      << "translations whose conversions differ:" << listed(c.badFormats);
 }
 
-TEST_F(CatalogCoverage, TranslatedSatelliteLineStillReadsBackAsChannel15AndTheModelNameStaysEnglish) {
+TEST_F(CatalogCoverage,
+       TranslatedSatelliteLineStillReadsBackAsChannel15AndTheModelNameStaysEnglish) {
   ASSERT_EQ(catalog_load_path(compiledCatalog().c_str()), 1);
   const char* model = "TBL-11";  // the display list keeps this model name in English
   EXPECT_EQ(tr(model), model);
@@ -306,23 +312,25 @@ TEST_F(CatalogCoverage, TranslatedSatelliteLineStillReadsBackAsChannel15AndTheMo
 
 TEST_F(CatalogCoverage, ExtractionFindsTrAndN_TextsInEveryForm) {
   const std::string src = testsupport::makeTempDir() + "/sample.cpp";
-  std::ofstream(src) << "const char* tr(const char*);\n"
-                        "constexpr const char* N_(const char* t) { return t; }\n"
-                        "const char* const kTable[] = {N_(\"Free\"), N_(\"Loading\")};\n"
-                        "void f(bool ok, int n) {\n"
-                        "  tr(\"Read settings\");\n"
-                        "  tr(ok ? \"Pump %02d found\" : \"Pump %02d not found\");\n"
-                        "  tr(\"Write meter phase error\\n\"\n"
-                        "     \"(all fillings must be finished)\");\n"
-                        "  puts(\"not for the engineer\");\n"
-                        "  // tr(\"in a comment\")\n"
-                        "  strstr(\"text\", \"boot load\");\n"
-                        "  tr(lookup(\"key\"));\n"
-                        "  tr(n > 1 ? \"Side A\" /* side */ \" channel %d\" : \"Side B channel %d\");\n"
-                        "}\n";
+  std::ofstream(src)
+      << "const char* tr(const char*);\n"
+         "constexpr const char* N_(const char* t) { return t; }\n"
+         "const char* const kTable[] = {N_(\"Free\"), N_(\"Loading\")};\n"
+         "void f(bool ok, int n) {\n"
+         "  tr(\"Read settings\");\n"
+         "  tr(ok ? \"Pump %02d found\" : \"Pump %02d not found\");\n"
+         "  tr(\"Write meter phase error\\n\"\n"
+         "     \"(all fillings must be finished)\");\n"
+         "  puts(\"not for the engineer\");\n"
+         "  // tr(\"in a comment\")\n"
+         "  strstr(\"text\", \"boot load\");\n"
+         "  tr(lookup(\"key\"));\n"
+         "  tr(n > 1 ? \"Side A\" /* side */ \" channel %d\" : \"Side B channel %d\");\n"
+         "}\n";
   const std::vector<std::string> texts = extractTexts({src});
   EXPECT_EQ(std::set<std::string>(texts.begin(), texts.end()),
-            (std::set<std::string>{"Free", "Loading", "Read settings", "Pump %02d found", "Pump %02d not found",
+            (std::set<std::string>{"Free", "Loading", "Read settings", "Pump %02d found",
+                                   "Pump %02d not found",
                                    "Write meter phase error\n(all fillings must be finished)",
                                    "Side A channel %d", "Side B channel %d"}));
 }
@@ -330,17 +338,19 @@ TEST_F(CatalogCoverage, ExtractionFindsTrAndN_TextsInEveryForm) {
 TEST_F(CatalogCoverage, CheckerReportsMissingTranslationsAndChangedConversions) {
   const std::string work = testsupport::makeTempDir();
   const std::string po = work + "/t.po", mo = work + "/t.mo";
-  std::ofstream(po) << "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n\n"
-                       "msgid \"Restart\"\nmsgstr \"Перезапуск\"\n\n"
-                       "msgid \"MI-21\"\nmsgstr \"MI-21\"\n\n"
-                       // No c-format flag: msgfmt lets the swapped conversion through, the checker must not.
-                       "msgid \"Reset result=%d\"\nmsgstr \"Перезапуск, результат=%s\"\n\n"
-                       "msgid \"address %d, nozzle %d: %d.%02d\"\nmsgstr \"адрес %d, пистолет %d: %d.%02d\"\n";
+  std::ofstream(po)
+      << "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n\n"
+         "msgid \"Restart\"\nmsgstr \"Перезапуск\"\n\n"
+         "msgid \"MI-21\"\nmsgstr \"MI-21\"\n\n"
+         // No c-format flag: msgfmt lets the swapped conversion through, the checker must not.
+         "msgid \"Reset result=%d\"\nmsgstr \"Перезапуск, результат=%s\"\n\n"
+         "msgid \"address %d, nozzle %d: %d.%02d\"\nmsgstr \"адрес %d, пистолет %d: %d.%02d\"\n";
   ASSERT_EQ(std::system(("msgfmt -o '" + mo + "' '" + po + "'").c_str()), 0);
   ASSERT_EQ(catalog_load_path(mo.c_str()), 1);
-  const Coverage c = measure({"Restart", "MI-21", "Reset result=%d", "address %d, nozzle %d: %d.%02d",
-                              "Broadcast search", "4800", "%02X%02X.%02X ", "TBL-11"},
-                             {"TBL-11"});
+  const Coverage c =
+      measure({"Restart", "MI-21", "Reset result=%d", "address %d, nozzle %d: %d.%02d",
+               "Broadcast search", "4800", "%02X%02X.%02X ", "TBL-11"},
+              {"TBL-11"});
   EXPECT_EQ(c.translated, 4);  // a translation equal to its text counts: the catalog holds it
   EXPECT_EQ(c.total, 5);
   EXPECT_EQ(c.kept, 3);
@@ -358,7 +368,8 @@ TEST_F(CatalogCoverage, ConversionsAreComparedByArgumentNotBySpelling) {
   EXPECT_NE(conversions("%d%s"), conversions("%s%d"));
   EXPECT_EQ(conversions("50% off").size(), 1u);  // "% o" is a real (if odd) conversion
   EXPECT_EQ(conversions("bad %y").front(), "?y");
-  for (const char* none : {"4800", "%02X%02X.%02X ", "%lu.%02lu"}) EXPECT_FALSE(hasLetter(none)) << none;
+  for (const char* none : {"4800", "%02X%02X.%02X ", "%lu.%02lu"})
+    EXPECT_FALSE(hasLetter(none)) << none;
   for (const char* some : {"status=%02X", "%lu.%02u l\n"}) EXPECT_TRUE(hasLetter(some)) << some;
 }
 

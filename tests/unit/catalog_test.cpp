@@ -59,8 +59,8 @@ class CatalogTest : public ::testing::Test {
     ASSERT_FALSE(dir_.empty());
     writeFile(dir_ + "/test.po", Bytes(kPo, kPo + sizeof kPo - 1));
     for (const char* order : {"little", "big"}) {
-      std::string cmd = "msgfmt --check-format --endianness=" + std::string(order) + " -o " +
-                        dir_ + "/" + order + ".mo " + dir_ + "/test.po";
+      std::string cmd = "msgfmt --check-format --endianness=" + std::string(order) + " -o " + dir_ +
+                        "/" + order + ".mo " + dir_ + "/test.po";
       ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     }
     little_ = readFile(dir_ + "/little.mo");
@@ -98,23 +98,27 @@ TEST_F(CatalogTest, WithoutCatalogTextComesBackAsTheSamePointer) {
 
 TEST_F(CatalogTest, BothByteOrdersGiveTheSameTranslationsAndUnknownTextsComeBackAsThemselves) {
   const std::pair<const char*, const char*> pairs[] = {
-      {"Side A", "Сторона А"}, {"Side B", "Сторона Б"},   {"Save", "Сохранить"},
-      {"Set price", "Установить цену"}, {"Restart", "Перезапуск"}, {"Read settings", "Прочитать настройки"}};
+      {"Side A", "Сторона А"},   {"Side B", "Сторона Б"},
+      {"Save", "Сохранить"},     {"Set price", "Установить цену"},
+      {"Restart", "Перезапуск"}, {"Read settings", "Прочитать настройки"}};
   for (const char* name : {"little.mo", "big.mo"}) {
     SCOPED_TRACE(name);
-    ASSERT_EQ(catalog_load(name, dir_.c_str()), 1);  // the language is the folder, the file name second
+    ASSERT_EQ(catalog_load(name, dir_.c_str()),
+              1);  // the language is the folder, the file name second
     for (const auto& [text, translation] : pairs) EXPECT_STREQ(tr(text), translation);
     // Shares its first byte with three sources; starts no source; prefix of a source; empty
     // (which must not show the catalog's header entry).
-    for (const char* text : {"Side C", "Sid", "Save it", "Zero", "R", "\xff", ""}) EXPECT_EQ(tr(text), text) << text;
+    for (const char* text : {"Side C", "Sid", "Save it", "Zero", "R", "\xff", ""})
+      EXPECT_EQ(tr(text), text) << text;
   }
 }
 
 TEST_F(CatalogTest, LoadsFromTheLanguageFolderUnderTheWorkingDirectory) {
   std::string lang = dir_ + "/ru";
-  ASSERT_EQ(std::system(("mkdir -p " + lang + " && cp " + dir_ + "/big.mo " + lang +
-                         "/korvane_v3.mo").c_str()),
-            0);
+  ASSERT_EQ(
+      std::system(
+          ("mkdir -p " + lang + " && cp " + dir_ + "/big.mo " + lang + "/korvane_v3.mo").c_str()),
+      0);
   char old[4096];
   ASSERT_NE(getcwd(old, sizeof old), nullptr);
   ASSERT_EQ(chdir(dir_.c_str()), 0);
@@ -148,16 +152,23 @@ TEST_F(CatalogTest, DamagedFilesAreRefusedAndTheCatalogInForceKeepsAnswering) {
       {"truncated header", Bytes(little_.begin(), little_.begin() + 27), -2},
       {"bad magic", le([](Bytes& d) { d[0] ^= 0xFF; }), -3},
       {"count huge", le([](Bytes& d) { putLe(d, 8, 0xFFFFFFFFu); }), kCatalogMalformed},
-      {"count one past the tables", le([](Bytes& d) { putLe(d, 8, getLe(d, 8) + 1); }), kCatalogMalformed},
+      {"count one past the tables", le([](Bytes& d) { putLe(d, 8, getLe(d, 8) + 1); }),
+       kCatalogMalformed},
       {"source table past end", le([&](Bytes& d) { putLe(d, 12, size - 4); }), kCatalogMalformed},
-      {"translation table offset wraps", le([](Bytes& d) { putLe(d, 16, 0xFFFFFFF0u); }), kCatalogMalformed},
-      {"string offset past end", le([&](Bytes& d) { putLe(d, sourceEntry(2) + 4, size); }), kCatalogMalformed},
-      {"length past end", le([](Bytes& d) { putLe(d, translationEntry(3), 0xFFFFFFFFu); }), kCatalogMalformed},
+      {"translation table offset wraps", le([](Bytes& d) { putLe(d, 16, 0xFFFFFFF0u); }),
+       kCatalogMalformed},
+      {"string offset past end", le([&](Bytes& d) { putLe(d, sourceEntry(2) + 4, size); }),
+       kCatalogMalformed},
+      {"length past end", le([](Bytes& d) { putLe(d, translationEntry(3), 0xFFFFFFFFu); }),
+       kCatalogMalformed},
       {"no NUL where the length says",
-       le([](Bytes& d) { putLe(d, sourceEntry(1), getLe(d, sourceEntry(1)) - 1); }), kCatalogMalformed},
+       le([](Bytes& d) { putLe(d, sourceEntry(1), getLe(d, sourceEntry(1)) - 1); }),
+       kCatalogMalformed},
       {"last string cut off", le([](Bytes& d) { d.pop_back(); }), kCatalogMalformed},
-      {"count huge in the other byte order", le([](Bytes& d) { putBe(d, 8, 0x10000000u); }, big_), kCatalogMalformed},
-      {"larger than any catalog", le([](Bytes& d) { d.resize(static_cast<size_t>(kCatalogMaxBytes) + 1, 0); }),
+      {"count huge in the other byte order", le([](Bytes& d) { putBe(d, 8, 0x10000000u); }, big_),
+       kCatalogMalformed},
+      {"larger than any catalog",
+       le([](Bytes& d) { d.resize(static_cast<size_t>(kCatalogMaxBytes) + 1, 0); }),
        kCatalogTooLarge},
   };
   for (const Case& c : cases) {
@@ -202,8 +213,12 @@ Bytes scatteredCatalog(const std::vector<std::pair<std::string, std::string>>& p
 }
 
 TEST_F(CatalogTest, StringsAreFoundByTheirOffsetsEvenWhenScatteredAndUnsorted) {
-  Bytes d = scatteredCatalog({{"Side B", "Б"}, {"Stop", "Стоп"}, {"Close Port", ""}, {"Side A", "А"},
-                              {"Apply", "Применить"}, {"S", "С"}});
+  Bytes d = scatteredCatalog({{"Side B", "Б"},
+                              {"Stop", "Стоп"},
+                              {"Close Port", ""},
+                              {"Side A", "А"},
+                              {"Apply", "Применить"},
+                              {"S", "С"}});
   ASSERT_EQ(loadDamaged(d), 1);
   const std::pair<const char*, const char*> pairs[] = {
       {"Side A", "А"}, {"Side B", "Б"}, {"Stop", "Стоп"}, {"Apply", "Применить"}, {"S", "С"}};

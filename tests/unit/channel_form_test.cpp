@@ -23,12 +23,14 @@ TEST(ChannelFormState, CodesMapToEntriesAndBack) {
   f = channelFormFromRecords(ch, m);
   EXPECT_EQ(f.state, 17);
   EXPECT_STREQ(kStateTexts[f.state], "Error - paused");
-  for (const auto& [entry, code] : {std::pair<int, unsigned>{20, 46}, {-1, 0}}) {  // 20: "Continue, waiting nozzle"
+  for (const auto& [entry, code] :
+       {std::pair<int, unsigned>{20, 46}, {-1, 0}}) {  // 20: "Continue, waiting nozzle"
     f.state = entry;
     channelFormToRecords(f, &out, &mout);
     EXPECT_EQ(out.get(F::state), code) << entry;
   }
-  for (const auto& [code, entry] : {std::pair<int, int>{0, 0}, {16, 16}, {17, kUnknownStateEntry}, {255, kUnknownStateEntry}})
+  for (const auto& [code, entry] :
+       {std::pair<int, int>{0, 0}, {16, 16}, {17, kUnknownStateEntry}, {255, kUnknownStateEntry}})
     EXPECT_EQ(stateEntryForCode(code), entry) << code;
 }
 
@@ -79,15 +81,20 @@ TEST(ChannelFormNumbers, HundredthsAreCutNotRoundedKeepTheirWidthAndCompanionsAr
   f.loadVolLo = "0x";
   f.kVolLo = "0xDEADbeef";
   channelFormToRecords(f, &ch, &m);
-  const std::pair<F, uint32_t> stored[] = {{F::load_vol_hi, 1230}, {F::set_vol, 1234},       {F::price, 4560},
-                                           {F::vol_start, 70001u & 0xFFFF}, {F::s_count, 4294967295u},
-                                           {F::f_count, 1234},      {F::f_c_mil, 50},         {F::load_vol_lo, 0},
-                                           {F::k_vol_lo, 0xDEADBEEFu}};
-  for (const auto& [field, value] : stored) EXPECT_EQ(ch.get(field), value) << static_cast<int>(field);
+  const std::pair<F, uint32_t> stored[] = {
+      {F::load_vol_hi, 1230},    {F::set_vol, 1234},
+      {F::price, 4560},          {F::vol_start, 70001u & 0xFFFF},
+      {F::s_count, 4294967295u}, {F::f_count, 1234},
+      {F::f_c_mil, 50},          {F::load_vol_lo, 0},
+      {F::k_vol_lo, 0xDEADBEEFu}};
+  for (const auto& [field, value] : stored)
+    EXPECT_EQ(ch.get(field), value) << static_cast<int>(field);
   EXPECT_EQ(ch.bytes[46], 0);  // the neighbour d_count is not overwritten
   ChannelForm back = channelFormFromRecords(ch, m);
-  EXPECT_EQ((std::vector<std::string>{back.loadVol, back.setVol, back.sCount, back.volStart, back.loadVolLo, back.kVolLo}),
-            (std::vector<std::string>{"12.30", "12.34", "42949672.95", "44.65", "0x00000000", "0xDEADBEEF"}));
+  EXPECT_EQ((std::vector<std::string>{back.loadVol, back.setVol, back.sCount, back.volStart,
+                                      back.loadVolLo, back.kVolLo}),
+            (std::vector<std::string>{"12.30", "12.34", "42949672.95", "44.65", "0x00000000",
+                                      "0xDEADBEEF"}));
   EXPECT_EQ(readHexField("0x12zz"), 0x12u);
   EXPECT_EQ(readHexField(""), 0u);
   EXPECT_EQ(readHexField("ff"), 0xFFu);  // typed without the prefix: still hexadecimal
@@ -135,7 +142,9 @@ TEST(ChannelFormMeter, TypeIsDoubledAndWeightHasFortyBits) {
   EXPECT_EQ(channelFormFromRecords(ch, m).phase, -1);
   // Without "0x": two digits of byte 11, then the low word; "0X" and garbage read as expected.
   const std::pair<const char*, uint64_t> weights[] = {
-      {"123456789A", (uint64_t(0x12) << 32) | 0x3456789Au}, {"0X0100000002", (uint64_t(1) << 32) | 2u}, {"garbage", 0}};
+      {"123456789A", (uint64_t(0x12) << 32) | 0x3456789Au},
+      {"0X0100000002", (uint64_t(1) << 32) | 2u},
+      {"garbage", 0}};
   for (const auto& [text, weight] : weights) {
     f.impulseWeight = text;
     channelFormToRecords(f, &ch, &m);
@@ -163,7 +172,8 @@ TEST(ChannelFormMeter, TypeLeftAsShownKeepsItsOddWord) {
 
 TEST(ChannelSelector, EntriesAddressesAndColumnsForTheNozzleCount) {
   EXPECT_EQ(channelSelectorEntries(2),
-            (std::vector<std::string>{"Side A channel 1", "Side B channel 1", "Side A channel 2", "Side B channel 2"}));
+            (std::vector<std::string>{"Side A channel 1", "Side B channel 1", "Side A channel 2",
+                                      "Side B channel 2"}));
   EXPECT_EQ(channelRecordAddress(3), 0x2300u);
   EXPECT_EQ(meterRecordAddress(3), 0x1300u);
   EXPECT_EQ(channelColumnName(0), "1A");
@@ -181,15 +191,16 @@ TEST(ChannelSelector, EntriesAddressesAndColumnsForTheNozzleCount) {
 
 TEST(ChannelTable, ColumnTextsFollowTheVariableFormats) {
   ChannelRecord ch;
-  const std::pair<F, uint32_t> values[] = {{F::state, 43},       {F::bit_status, 0x0088}, {F::bit_status2, 0x3},
-                                           {F::load_vol_lo, 0xAB}, {F::load_vol_hi, 1205},  {F::vol_start, 150},
-                                           {F::f_count, 1234},   {F::f_c_mil, 5},         {F::m_count, 99}};
+  const std::pair<F, uint32_t> values[] = {
+      {F::state, 43},         {F::bit_status, 0x0088}, {F::bit_status2, 0x3},
+      {F::load_vol_lo, 0xAB}, {F::load_vol_hi, 1205},  {F::vol_start, 150},
+      {F::f_count, 1234},     {F::f_c_mil, 5},         {F::m_count, 99}};
   for (const auto& [field, value] : values) ch.set(field, value);
   const std::vector<std::string> c = channelTableColumn(ch);
   ASSERT_EQ(c.size(), size_t(kChannelFieldCount));
-  const std::pair<int, const char*> texts[] = {{0, "43"},       {1, "$0088"},     {2, "$0003"},  {3, "$000000AB"},
-                                               {4, "12.05"},    {5, "$00000000"}, {13, "1.50"},  {15, "1234"},
-                                               {16, "05"},      {20, "0.99"}};
+  const std::pair<int, const char*> texts[] = {
+      {0, "43"},        {1, "$0088"}, {2, "$0003"}, {3, "$000000AB"}, {4, "12.05"},
+      {5, "$00000000"}, {13, "1.50"}, {15, "1234"}, {16, "05"},       {20, "0.99"}};
   for (const auto& [row, text] : texts) EXPECT_EQ(c[row], text) << row;
 }
 

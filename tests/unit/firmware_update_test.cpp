@@ -101,7 +101,8 @@ class ScriptedBoard : public BootLink {
     if (command == kBootCmdCpuInfo && !cpuSilent) rx.insert(rx.end(), cpu.begin(), cpu.end());
     if (command == kBootCmdEnter) reply(enterReplies);
     if (command == kBootCmdLeave) reply(leaveReplies);
-    if ((command == kBootCmdWritePaged || command == kBootCmdWriteSequential) && acksBeforeSilence != 0) {
+    if ((command == kBootCmdWritePaged || command == kBootCmdWriteSequential) &&
+        acksBeforeSilence != 0) {
       rx.push_back(0x00);
       if (acksBeforeSilence > 0) --acksBeforeSilence;
     }
@@ -196,7 +197,8 @@ TEST_F(FirmwareUpdate, WholeUpdateLogsSendsFramesPadsTheLastRecordAndRestoresLin
     const auto& p = blocks[i]->payload;
     ASSERT_EQ(p.size(), 276u);
     EXPECT_EQ(p[275], sum(p, 0, 275));
-    std::vector<uint8_t> record(img.begin() + static_cast<long>(i * 272), img.begin() + std::min(img.size(), i * 272 + 272));
+    std::vector<uint8_t> record(img.begin() + static_cast<long>(i * 272),
+                                img.begin() + std::min(img.size(), i * 272 + 272));
     record.resize(272, 0xFF);
     EXPECT_EQ(std::vector<uint8_t>(p.begin() + 3, p.begin() + 275), record) << i;
   }
@@ -260,18 +262,48 @@ TEST_F(FirmwareUpdate, EachEarlyEndSendsOnlyItsFramesLogsItsTextAndLeavesTheLine
     std::vector<uint32_t> lineRates;
   };
   const Case cases[] = {
-      {"empty image", [](ScriptedBoard&) {}, 0, FirmwareResult::Finished, {0xF4, 0xFA, 0xFA, 0xF1},
-       cpu + "Writing data...\n\n" + finish, {9600}},
-      {"seven 0x01 answers", [](ScriptedBoard& b) { b.enterReplies.assign(7, 0x01); }, 272,
-       FirmwareResult::EnterFailed, {0xF4, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA}, cpu + "Error!\n\n", {}},
-      {"0xFF at once", [](ScriptedBoard& b) { b.enterReplies = {0xFF}; }, 272, FirmwareResult::EnterRefused,
-       {0xF4, 0xFA}, cpu + "Error!\n\nPlease finish pending\nfuel deliveries\n\n", {}},
-      {"no CPU information", [](ScriptedBoard& b) { b.cpuSilent = true; }, 272, FirmwareResult::NoCpuInfo, {0xF4},
-       "Error detecting CPU type\n", {}},
-      {"CPU information checksum", [](ScriptedBoard& b) { b.cpu[7] ^= 0x55; }, 272, FirmwareResult::CpuInfoCrc,
-       {0xF4}, "CRC error\n", {}},
-      {"page size 0", [](ScriptedBoard& b) { b.cpu = cpuReply(0x30, 4, 0, 0); }, 4 * 272, FirmwareResult::BadPageSize,
-       {0xF4, 0xFA, 0xFA, 0xF1}, "STM32F300, flash=64K, page=0 bytes\nWriting data...\nError!\n\n" + finish, {9600}},
+      {"empty image",
+       [](ScriptedBoard&) {},
+       0,
+       FirmwareResult::Finished,
+       {0xF4, 0xFA, 0xFA, 0xF1},
+       cpu + "Writing data...\n\n" + finish,
+       {9600}},
+      {"seven 0x01 answers",
+       [](ScriptedBoard& b) { b.enterReplies.assign(7, 0x01); },
+       272,
+       FirmwareResult::EnterFailed,
+       {0xF4, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA, 0xFA},
+       cpu + "Error!\n\n",
+       {}},
+      {"0xFF at once",
+       [](ScriptedBoard& b) { b.enterReplies = {0xFF}; },
+       272,
+       FirmwareResult::EnterRefused,
+       {0xF4, 0xFA},
+       cpu + "Error!\n\nPlease finish pending\nfuel deliveries\n\n",
+       {}},
+      {"no CPU information",
+       [](ScriptedBoard& b) { b.cpuSilent = true; },
+       272,
+       FirmwareResult::NoCpuInfo,
+       {0xF4},
+       "Error detecting CPU type\n",
+       {}},
+      {"CPU information checksum",
+       [](ScriptedBoard& b) { b.cpu[7] ^= 0x55; },
+       272,
+       FirmwareResult::CpuInfoCrc,
+       {0xF4},
+       "CRC error\n",
+       {}},
+      {"page size 0",
+       [](ScriptedBoard& b) { b.cpu = cpuReply(0x30, 4, 0, 0); },
+       4 * 272,
+       FirmwareResult::BadPageSize,
+       {0xF4, 0xFA, 0xFA, 0xF1},
+       "STM32F300, flash=64K, page=0 bytes\nWriting data...\nError!\n\n" + finish,
+       {9600}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

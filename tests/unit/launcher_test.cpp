@@ -61,8 +61,8 @@ class LauncherTest : public ::testing::Test {
   // Runs the launcher with the given environment assignments; returns its exit status.
   int launch(const std::string& env, const std::string& args = "") {
     const std::string cmd = "env -i PATH=/usr/bin:/bin KORVANE_TEST_REPORT='" + report() + "' " +
-                            env + " '" + prefix_ + "/bin/korvane_v3-launcher' " + args +
-                            " 2>'" + root_ + "/stderr.txt'";
+                            env + " '" + prefix_ + "/bin/korvane_v3-launcher' " + args + " 2>'" +
+                            root_ + "/stderr.txt'";
     int rc = std::system(cmd.c_str());
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   }
@@ -73,7 +73,8 @@ class LauncherTest : public ::testing::Test {
 TEST_F(LauncherTest, StartsTheProgramInTheUserFolderWithTheInstalledCatalog) {
   const std::string config = root_ + "/config";
   // The program's own exit status comes back through the launcher.
-  EXPECT_EQ(launch("HOME='" + home_ + "' XDG_CONFIG_HOME='" + config + "'", "-geometry 800x600"), 7);
+  EXPECT_EQ(launch("HOME='" + home_ + "' XDG_CONFIG_HOME='" + config + "'", "-geometry 800x600"),
+            7);
   const std::string work = config + "/korvane_v3";
   EXPECT_EQ(readAll(report()), work + "\n-geometry 800x600\n");
 

@@ -41,15 +41,16 @@ std::vector<std::string> names(const SerialPortList& l) {
 
 TEST(SerialDiscovery, ListsDeviceBackedTtysInNumberAwareOrder) {
   FakeSysfs fs;
-  for (const char* n : {"ttyUSB10", "ttyUSB2", "ttyACM0", "ttyUSB1", "rfcomm0", "ttyS4"}) fs.addPort(n);
+  for (const char* n : {"ttyUSB10", "ttyUSB2", "ttyACM0", "ttyUSB1", "rfcomm0", "ttyS4"})
+    fs.addPort(n);
   fs.addPort("ttyS0", 4);  // a fitted 16550A
   fs.addPort("ttyS1", 0);  // the 8250 driver's placeholder without a UART
   for (const char* n : {"tty0", "tty12", "console", "ptmx"}) fs.addVirtual(n);
   SerialPortList list;
   list.count = -1;
   discoverSerialPorts(&list, fs.root().c_str());
-  EXPECT_EQ(names(list), (std::vector<std::string>{"rfcomm0", "ttyACM0", "ttyS0", "ttyS4", "ttyUSB1", "ttyUSB2",
-                                                   "ttyUSB10"}));
+  EXPECT_EQ(names(list), (std::vector<std::string>{"rfcomm0", "ttyACM0", "ttyS0", "ttyS4",
+                                                   "ttyUSB1", "ttyUSB2", "ttyUSB10"}));
 }
 
 TEST(SerialDiscovery, OrderComparesNumbersOnlyBehindTheSameLetters) {
@@ -76,7 +77,8 @@ TEST(SerialDiscovery, KeepsTheFirstSixteenInOrderAndSkipsNamesTooLongForTheList)
   SerialPortList list;
   discoverSerialPorts(&list, fs.root().c_str());
   ASSERT_EQ(list.count, kSerialPortListSize);
-  for (int i = 0; i < kSerialPortListSize; ++i) EXPECT_EQ(std::string(list.names[i]), "ttyUSB" + std::to_string(i));
+  for (int i = 0; i < kSerialPortListSize; ++i)
+    EXPECT_EQ(std::string(list.names[i]), "ttyUSB" + std::to_string(i));
 }
 
 TEST(SerialDiscovery, MissingFolderGivesAnEmptyList) {

@@ -57,12 +57,17 @@ TEST_F(PortTableTest, NamesThatOpenNoPortAreRefusedWithoutTakingARow) {
   // Only exact "STUB" is the stub port; other names are serial device names (99 characters
   // still fit), and a path that exists but is no terminal gives the OS reason.
   std::vector<std::pair<std::string, int>> cases = {
-      {"", kPortOpenEmptyName},   {"TCPC_" + std::string(kPortNameSize, 'x'), kPortOpenBadName},
-      {longest, ENOENT},          {std::string(5000, 'S'), kPortOpenBadName},
-      {"stub", ENOENT},           {"STUB1", ENOENT},
-      {"/no/such/dir/tty", ENOENT}, {"/dev/null", ENOTTY}};
-  for (const char* bad : {"TCPC_127.0.0.1", "TCPC_", "TCPC_127.0.0.1:", "TCPC_127.0.0.1:http", "TCPC_127.0.0.1:70000",
-                          "TCPC_localhost:5000", "TCPC_1.2.3:5000", "TCPC_127.0.0.1:0", "TCPS_", "TCPS_12ab", "TCPS_99999"})
+      {"", kPortOpenEmptyName},
+      {"TCPC_" + std::string(kPortNameSize, 'x'), kPortOpenBadName},
+      {longest, ENOENT},
+      {std::string(5000, 'S'), kPortOpenBadName},
+      {"stub", ENOENT},
+      {"STUB1", ENOENT},
+      {"/no/such/dir/tty", ENOENT},
+      {"/dev/null", ENOTTY}};
+  for (const char* bad : {"TCPC_127.0.0.1", "TCPC_", "TCPC_127.0.0.1:", "TCPC_127.0.0.1:http",
+                          "TCPC_127.0.0.1:70000", "TCPC_localhost:5000", "TCPC_1.2.3:5000",
+                          "TCPC_127.0.0.1:0", "TCPS_", "TCPS_12ab", "TCPS_99999"})
     cases.push_back({bad, kPortOpenBadName});
   for (const auto& [name, code] : cases) {
     uint16_t port = 9;
@@ -107,7 +112,8 @@ TEST_F(PortTableTest, PortNumbersThatNameNoOpenRowDoNothing) {
   tickSetFake(0);
   uint8_t buf[4] = {0xAA, 0xAA, 0xAA, 0xAA};
   const uint8_t data[] = {1, 2, 3};
-  for (uint16_t p : {uint16_t(0), uint16_t(2), uint16_t(32), uint16_t(33), uint16_t(100), uint16_t(0xFFFF)}) {
+  for (uint16_t p :
+       {uint16_t(0), uint16_t(2), uint16_t(32), uint16_t(33), uint16_t(100), uint16_t(0xFFFF)}) {
     SCOPED_TRACE(p);
     EXPECT_EQ(portSetLine(p, 9600, 8, 'N', 1), 2);
     EXPECT_EQ(portWrite(p, data, sizeof data), 0);

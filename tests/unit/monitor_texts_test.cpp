@@ -37,13 +37,32 @@ std::vector<uint8_t> body(int code, int64_t value, uint8_t nozzle) {
 
 TEST(MonitorTexts, EveryKnownStatusCodeHasItsText) {
   const std::vector<std::pair<uint8_t, const char*>> table = {
-      {0x00, "Free"}, {0x10, "Nozzle On"}, {0x20, "Nozzle wait"}, {0x21, "Load start"}, {0x30, "Loading"},
-      {0x40, "Finished"}, {0x41, "Overfill"}, {0x45, "Timeout"}, {0x46, "PC suspend"}, {0x47, "Nozzle suspend"},
-      {0x48, "PC timeout"}, {0x49, "No external module"}, {0x4A, "Meter error stop"}, {0x4B, "Valve power loss"},
-      {0x4C, "Performance stop"}, {0x4D, "Mechanical counters stop"}, {0x4E, "Temperature meter stop"},
-      {0x4F, "Power loss stop"}, {0x50, "Mechanical counters overflow"}, {0x51, "Performance too high"},
-      {0x52, "Pressure too high"}, {0x53, "Pressure fall"}, {0x54, "Full tank (pressure metered)"},
-      {0x55, "Pressure meter error"}, {0x56, "SIP error"}, {0x57, "POS error"}};
+      {0x00, "Free"},
+      {0x10, "Nozzle On"},
+      {0x20, "Nozzle wait"},
+      {0x21, "Load start"},
+      {0x30, "Loading"},
+      {0x40, "Finished"},
+      {0x41, "Overfill"},
+      {0x45, "Timeout"},
+      {0x46, "PC suspend"},
+      {0x47, "Nozzle suspend"},
+      {0x48, "PC timeout"},
+      {0x49, "No external module"},
+      {0x4A, "Meter error stop"},
+      {0x4B, "Valve power loss"},
+      {0x4C, "Performance stop"},
+      {0x4D, "Mechanical counters stop"},
+      {0x4E, "Temperature meter stop"},
+      {0x4F, "Power loss stop"},
+      {0x50, "Mechanical counters overflow"},
+      {0x51, "Performance too high"},
+      {0x52, "Pressure too high"},
+      {0x53, "Pressure fall"},
+      {0x54, "Full tank (pressure metered)"},
+      {0x55, "Pressure meter error"},
+      {0x56, "SIP error"},
+      {0x57, "POS error"}};
   for (auto& [code, text] : table) EXPECT_EQ(nozzleStatusText(code), text) << int(code);
   EXPECT_EQ(nozzleStatusText(0x11), "status=11");
   EXPECT_EQ(nozzleStatusText(0x58), "status=58");
@@ -70,13 +89,21 @@ TEST(FuellingBodies, EveryButtonBuildsItsBodyAndValuesTheDigitsCannotHoldAreRefu
   } cases[] = {
       {"Load Volume 12.50", kFuelLoadVolume, 1250, 2, {2, 0x01, 0x00, 0x00, 0x00, 0x12, 0x50}},
       {"Load Amount 1234.56", kFuelLoadAmount, 123456, 1, {1, 0x11, 0x00, 0x00, 0x12, 0x34, 0x56}},
-      {"Fulltank: a volume preset of 999.99", kFuelLoadVolume, kFulltankValue, 1, {1, 0x01, 0x00, 0x00, 0x09, 0x99, 0x99}},
+      {"Fulltank: a volume preset of 999.99",
+       kFuelLoadVolume,
+       kFulltankValue,
+       1,
+       {1, 0x01, 0x00, 0x00, 0x09, 0x99, 0x99}},
       {"Finish", kFuelFinish, 0, 4, {4, 0x0F, 0, 0, 0, 0, 0}},
       {"Suspend", kFuelSuspend, 0, 4, {4, 0x0E, 0, 0, 0, 0, 0}},
       {"Continue", kFuelContinue, 0, 4, {4, 0x0A, 0, 0, 0, 0, 0}},
       {"Set price 45.60", kFuelSetPrice, 4560, 1, {1, 0x00, 0x00, 0x45, 0x60, 0x01, 0x00}},
       {"Set price 1234.56", kFuelSetPrice, 123456, 5, {5, 0x00, 0x12, 0x34, 0x56, 0x01, 0x00}},
-      {"the largest eight-digit value", kFuelLoadVolume, 99999999, 1, {1, 0x01, 0x00, 0x99, 0x99, 0x99, 0x99}},
+      {"the largest eight-digit value",
+       kFuelLoadVolume,
+       99999999,
+       1,
+       {1, 0x01, 0x00, 0x99, 0x99, 0x99, 0x99}},
   };
   for (const auto& c : cases) EXPECT_EQ(body(c.code, c.value, c.nozzle), withSum(c.body)) << c.what;
   const FuelBody prep = preparatoryBody(3);

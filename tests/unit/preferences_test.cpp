@@ -25,8 +25,8 @@ std::string readText(const std::string& path) {
 
 // The values after the port name as one line, the way the file holds them.
 std::string afterName(const Preferences& p) {
-  return std::to_string(p.baud) + " " + std::to_string(p.dataBits) + " " + p.parity + " " + std::to_string(p.stopBits) +
-         " " + std::to_string(p.maxBaud);
+  return std::to_string(p.baud) + " " + std::to_string(p.dataBits) + " " + p.parity + " " +
+         std::to_string(p.stopBits) + " " + std::to_string(p.maxBaud);
 }
 const char kDefaults[] = "4800 8 N 1 38400";
 
@@ -75,7 +75,8 @@ TEST_F(PreferencesTest, FirstLineIsReadInTableOrderUpToTheFirstMismatch) {
     std::string text, name, values;
   } cases[] = {
       {"COM3 9600 8 N 1 38400", "COM3", "9600 8 N 1 38400"},
-      {"/dev/ttyUSB0 57600 7 E 2 115200\nsecond line ignored 1 2 3\n", "/dev/ttyUSB0", "57600 7 E 2 115200"},
+      {"/dev/ttyUSB0 57600 7 E 2 115200\nsecond line ignored 1 2 3\n", "/dev/ttyUSB0",
+       "57600 7 E 2 115200"},
       {"TCPC_127.0.0.1:5000 19200 8 N 1 9600\r\n", "TCPC_127.0.0.1:5000", "19200 8 N 1 9600"},
       // Values after the first mismatch keep their defaults.
       {"COM3", "COM3", kDefaults},
@@ -86,7 +87,8 @@ TEST_F(PreferencesTest, FirstLineIsReadInTableOrderUpToTheFirstMismatch) {
       {std::string("\0\x01\xff\n", 4), "", kDefaults},
       {"   \n COM7 9600 8 N 1 1", "", kDefaults},
       {std::string(5000, '7'), "", kDefaults},
-      // A cut name would open some other port, so an over-long one is a mismatch of the first value.
+      // A cut name would open some other port, so an over-long one is a mismatch of the first
+      // value.
       {std::string(300, 'A') + " 9600 8 N 1 38400", "", kDefaults},
       {std::string(100, 'B') + " 9600", "", kDefaults},
       {longest + " 9600 8 N 1 19200", longest, "9600 8 N 1 19200"},
@@ -150,8 +152,8 @@ TEST_F(PreferencesTest, UnwritableFolderGivesMinusOneAndKeepsTheOldFile) {
 TEST_F(PreferencesTest, NameThatWouldNotReadBackIsNotSaved) {
   writeText(path_, "COM3 9600 8 N 1 38400");
   Preferences p;
-  for (const std::string& name : {std::string(), std::string("My Port"),
-                                  std::string(kPreferencesPortNameMax + 1, 'D')}) {
+  for (const std::string& name :
+       {std::string(), std::string("My Port"), std::string(kPreferencesPortNameMax + 1, 'D')}) {
     p.portName = name;
     EXPECT_EQ(savePreferences(p, path_.c_str()), -1) << name;
     EXPECT_EQ(readText(path_), "COM3 9600 8 N 1 38400");

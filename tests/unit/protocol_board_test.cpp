@@ -147,11 +147,13 @@ TEST_F(BoardProcedures, WrongPasswordIsDroppedThenTheRightOneIsCachedForTheBoard
 
   EXPECT_EQ(enterAdminPassword(session, false), 1);
   EXPECT_EQ(enterAdminPassword(session, false), 1);  // cached: no third prompt
-  EXPECT_EQ(op.prompts, (std::vector<std::string>{"Please enter admin password", "Please enter admin password"}));
+  EXPECT_EQ(op.prompts, (std::vector<std::string>{"Please enter admin password",
+                                                  "Please enter admin password"}));
   const auto reqs = peer.requests();
   ASSERT_GE(reqs.size(), 3u);
   // 4321 = 0x10E1, low byte first: E1 in the parameter group, 10 in the data group.
-  EXPECT_EQ(reqs[2], (Bytes{0x60, 0x01, 0x42, 0x7C, 0x00, 0x00, 0x00, 0x00, 0x02, 0xE1, 0x02, 0x6C, 0x10, 0xDF}));
+  EXPECT_EQ(reqs[2], (Bytes{0x60, 0x01, 0x42, 0x7C, 0x00, 0x00, 0x00, 0x00, 0x02, 0xE1, 0x02, 0x6C,
+                            0x10, 0xDF}));
 }
 
 TEST_F(BoardProcedures, LastErrorCodesTheirMessagesAndTheDisplayModeSwitch) {
@@ -168,12 +170,14 @@ TEST_F(BoardProcedures, LastErrorCodesTheirMessagesAndTheDisplayModeSwitch) {
 
   EXPECT_EQ(setDisplayMode(session, 3), 1);
   EXPECT_EQ(op.logLines(), std::vector<std::string>{"Display mode result=1"});
-  EXPECT_EQ(peer.requests().back(), (Bytes{0x60, 0x01, 0x42, 0x7C, 0x00, 0x00, 0x00, 0x00, 0x25, 0x03, 0x01, 0xD8}));
+  EXPECT_EQ(peer.requests().back(),
+            (Bytes{0x60, 0x01, 0x42, 0x7C, 0x00, 0x00, 0x00, 0x00, 0x25, 0x03, 0x01, 0xD8}));
 
   dev.address = 2;  // nobody answers there
   const auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(readLastStatus(session), 0);
-  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+  const auto waited =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
   EXPECT_GE(waited.count(), 290);
   EXPECT_LT(waited.count(), 1000);
   EXPECT_EQ(setDisplayMode(session, 3), -6);

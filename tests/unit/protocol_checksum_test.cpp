@@ -11,14 +11,19 @@
 
 TEST(FrameChecksumAndCrc32Stm, KnownVectors) {
   // 0xFF ^ 0x01 = 0xFE, rotated left = 0xFD: the carried-out top bit comes back at bit 0.
-  const std::pair<std::vector<uint8_t>, uint8_t> sums[] = {{{0x60, 0x01, 0x21}, 0xBA}, {{}, 0xFF}, {{0x00}, 0xFF}, {{0x01}, 0xFD}};
-  for (const auto& [bytes, sum] : sums) EXPECT_EQ(frameChecksum(bytes.data(), bytes.size()), sum) << bytes.size();
+  const std::pair<std::vector<uint8_t>, uint8_t> sums[] = {
+      {{0x60, 0x01, 0x21}, 0xBA}, {{}, 0xFF}, {{0x00}, 0xFF}, {{0x01}, 0xFD}};
+  for (const auto& [bytes, sum] : sums)
+    EXPECT_EQ(frameChecksum(bytes.data(), bytes.size()), sum) << bytes.size();
   const uint8_t ab[] = {0x12, 0x34}, ba[] = {0x34, 0x12};
   EXPECT_NE(frameChecksum(ab, 2), frameChecksum(ba, 2));
   // The board's CRC unit over little-endian words.
-  const std::pair<std::vector<uint8_t>, uint32_t> crcs[] = {
-      {{0x01, 0x02, 0x03, 0x04}, 0x1DABE74Fu}, {{0x01, 0x02, 0x03}, 0x615EAB4Au}, {{0, 0, 0, 0}, 0xC704DD7Bu}, {{}, 0xFFFFFFFFu}};
-  for (const auto& [bytes, crc] : crcs) EXPECT_EQ(crc32Stm(bytes.data(), bytes.size()), crc) << bytes.size();
+  const std::pair<std::vector<uint8_t>, uint32_t> crcs[] = {{{0x01, 0x02, 0x03, 0x04}, 0x1DABE74Fu},
+                                                            {{0x01, 0x02, 0x03}, 0x615EAB4Au},
+                                                            {{0, 0, 0, 0}, 0xC704DD7Bu},
+                                                            {{}, 0xFFFFFFFFu}};
+  for (const auto& [bytes, crc] : crcs)
+    EXPECT_EQ(crc32Stm(bytes.data(), bytes.size()), crc) << bytes.size();
 }
 
 TEST(Crc32Stm, ShortTailIsPaddedToOneWordOnly) {
@@ -32,7 +37,8 @@ TEST(Crc32Stm, ShortTailIsPaddedToOneWordOnly) {
   for (size_t i = 0; i < rec.size(); ++i) rec[i] = static_cast<uint8_t>(i * 37 + 5);
   uint32_t crc = 0xFFFFFFFFu;
   for (size_t i = 0; i < rec.size(); i += 4) {
-    uint32_t w = rec[i] | (rec[i + 1] << 8) | (rec[i + 2] << 16) | (static_cast<uint32_t>(rec[i + 3]) << 24);
+    uint32_t w =
+        rec[i] | (rec[i + 1] << 8) | (rec[i + 2] << 16) | (static_cast<uint32_t>(rec[i + 3]) << 24);
     crc ^= w;
     for (int b = 0; b < 32; ++b) crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
   }
@@ -51,7 +57,8 @@ TEST(Crc32Stm, LengthCountsModulo65536LikeTheBoard) {
 }
 
 TEST(Bcd, PacksTwoDigitsAndBack) {
-  for (const auto& [value, bcd] : {std::pair<unsigned, uint8_t>{0, 0x00}, {7, 0x07}, {59, 0x59}, {99, 0x99}})
+  for (const auto& [value, bcd] :
+       {std::pair<unsigned, uint8_t>{0, 0x00}, {7, 0x07}, {59, 0x59}, {99, 0x99}})
     EXPECT_EQ(toBcd(value), bcd) << value;
   EXPECT_EQ(toBcd(123), 0x23);  // no two-digit form: last two digits
   EXPECT_EQ(fromBcd(0x10), 10u);

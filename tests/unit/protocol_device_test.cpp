@@ -91,13 +91,15 @@ TEST_F(DeviceOverTcp, EveryRequestFrameAndHowItsReplyIsJudged) {
   auto identify5 = [&] { return dev->identify(id, 5); };
   auto write4 = [&] { return dev->writeBlock(0x3101, 0, data, 4); };
   auto readClock = [&] { return dev->readClock(&clock); };
-  const Bytes write4Frame{0x60, 0x01, 0x40, 0x78, 0x00, 0x00, 0x31, 0x00, 0x01, 0xAA, 0x04, 0x73, 0xBB, 0xCC, 0xDD, 0xAA};
+  const Bytes write4Frame{0x60, 0x01, 0x40, 0x78, 0x00, 0x00, 0x31, 0x00,
+                          0x01, 0xAA, 0x04, 0x73, 0xBB, 0xCC, 0xDD, 0xAA};
   struct Case {
     const char* what;
     Call call;
     Bytes frame, reply;
     int result;
   };
+  // clang-format off
   const Case cases[] = {
       {"identify: bad checksum", identify5, {0x60, 0x05, 0x21, 0xAA}, {0x05, 0x23, 0x07, 0x56}, -4},
       {"identify: reply from address 7", identify5, {0x60, 0x05, 0x21, 0xAA}, {0x07, 0x23, 0x07, 0x45}, -4},
@@ -132,6 +134,7 @@ TEST_F(DeviceOverTcp, EveryRequestFrameAndHowItsReplyIsJudged) {
       {"long write, status FE", write4, write4Frame, {0xFE}, -11},
       {"long write, any other status fails", write4, write4Frame, {0x42}, -1},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     dev->address = c.frame[1] == 0x05 ? 3 : 1;
@@ -146,13 +149,16 @@ TEST_F(DeviceOverTcp, EveryRequestFrameAndHowItsReplyIsJudged) {
   EXPECT_EQ(Bytes(regs0, regs0 + 6), (Bytes{9, 8, 7, 6, 5, 4}));
   EXPECT_EQ(Bytes(regs1, regs1 + 6), (Bytes{1, 2, 3, 4, 5, 6}));
   EXPECT_EQ(Bytes(regs3, regs3 + 6), (Bytes{1, 1, 1, 1, 1, 1}));
-  EXPECT_EQ((std::vector<int>{clock.hour, clock.minute, clock.second, clock.weekday, clock.day, clock.month, clock.year}),
+  EXPECT_EQ((std::vector<int>{clock.hour, clock.minute, clock.second, clock.weekday, clock.day,
+                              clock.month, clock.year}),
             (std::vector<int>{12, 34, 56, 3, 15, 6, 2025}));
 }
 
 TEST_F(DeviceOverTcp, IdentifyAtAddressZeroAsksEveryBoardAndAdoptsTheReplyAddress) {
   uint8_t out[3] = {};
-  EXPECT_EQ(exchange([&] { return dev->identify(out, 0); }, {0x60, 0xF0, 0x21, 0x7D}, {0x05, 0x23, 0x07, 0x55}), 1);
+  EXPECT_EQ(exchange([&] { return dev->identify(out, 0); }, {0x60, 0xF0, 0x21, 0x7D},
+                     {0x05, 0x23, 0x07, 0x55}),
+            1);
   EXPECT_EQ(Bytes(out, out + 3), (Bytes{5, '#', 7}));
   EXPECT_EQ(dev->address, 5);
   EXPECT_EQ(dev->identExtra, 7u);
@@ -314,7 +320,8 @@ TEST_F(DeviceOverTcp, LongWriteGoesOutAsTwelveBytesPauseAndTheRest) {
   EXPECT_EQ(write(), 0);
   EXPECT_EQ(nowMs(), 10000u + 50u);  // the pause sat between the two parts
   ASSERT_EQ(sentChunks.size(), 2u);
-  EXPECT_EQ(sentChunks[0], (Bytes{0x60, 0x01, 0x42, 0x7C, 0x00, 0x00, 0x00, 0x00, 0x02, 0xE1, 0x02, 0x6C}));
+  EXPECT_EQ(sentChunks[0],
+            (Bytes{0x60, 0x01, 0x42, 0x7C, 0x00, 0x00, 0x00, 0x00, 0x02, 0xE1, 0x02, 0x6C}));
   EXPECT_EQ(sentChunks[1], (Bytes{0x10, 0xDF}));
   EXPECT_EQ(peer.receive(14).size(), 14u);
   peer.send({0x00});
@@ -322,10 +329,15 @@ TEST_F(DeviceOverTcp, LongWriteGoesOutAsTwelveBytesPauseAndTheRest) {
 }
 
 TEST_F(DeviceOverTcp, SetAddressMovesTheHandleOnlyWhenTheBoardAgrees) {
-  EXPECT_EQ(exchange([&] { return dev->setAddress(7); }, {0x60, 0x01, 0x20, 0xB8, 0x07, 0xF1}, {0x00}), 1);
+  EXPECT_EQ(
+      exchange([&] { return dev->setAddress(7); }, {0x60, 0x01, 0x20, 0xB8, 0x07, 0xF1}, {0x00}),
+      1);
   EXPECT_EQ(dev->address, 7);
-  for (const auto& [status, expected] : {std::pair<uint8_t, int>{0xFF, -3}, {0xFE, -11}, {0x42, -1}}) {
-    EXPECT_EQ(exchange([&] { return dev->setAddress(9); }, {0x60, 0x07, 0x20, 0xA0, 0x09, 0xED}, {status}), expected);
+  for (const auto& [status, expected] :
+       {std::pair<uint8_t, int>{0xFF, -3}, {0xFE, -11}, {0x42, -1}}) {
+    EXPECT_EQ(exchange([&] { return dev->setAddress(9); }, {0x60, 0x07, 0x20, 0xA0, 0x09, 0xED},
+                       {status}),
+              expected);
     EXPECT_EQ(dev->address, 7);
   }
 }
@@ -340,7 +352,10 @@ TEST_F(DeviceOverTcp, WriteClockWaitsHalfASecondOnItsTimerBeforeSending) {
   EXPECT_EQ(write(), 0);
   EXPECT_TRUE(sentChunks.empty());
   tickSetFake(2500);
-  EXPECT_EQ(exchange(write, {0x60, 0x01, 0x61, 0x3A, 0x12, 0x34, 0x56, 0x03, 0x15, 0x06, 0x25, 0xFB}, {0x00}), 1);
+  EXPECT_EQ(
+      exchange(write, {0x60, 0x01, 0x61, 0x3A, 0x12, 0x34, 0x56, 0x03, 0x15, 0x06, 0x25, 0xFB},
+               {0x00}),
+      1);
   EXPECT_FALSE(dev->isBusy());
 }
 

@@ -50,7 +50,8 @@ class BoardPeer {
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listenFd_, 4) == 0 &&
+    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        listen(listenFd_, 4) == 0 &&
         getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
       tcpPort_ = ntohs(a.sin_port);
   }
@@ -80,8 +81,10 @@ class BoardPeer {
     Bytes out;
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (out.size() < n) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || !receiveSome(&out, n - out.size(), static_cast<int>(left.count()))) break;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          until - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !receiveSome(&out, n - out.size(), static_cast<int>(left.count())))
+        break;
     }
     return out;
   }
@@ -202,11 +205,13 @@ struct ScriptedBoard {
       return r;
     }
     const uint8_t bank = cmd & 0x07, count = f[10];
-    const uint32_t addr = f[8] | (static_cast<uint32_t>(f[6]) << 8) | (static_cast<uint32_t>(f[7]) << 16);
+    const uint32_t addr =
+        f[8] | (static_cast<uint32_t>(f[6]) << 8) | (static_cast<uint32_t>(f[7]) << 16);
     if ((cmd & 0xF8) == 0x48) {
       Bytes r(count, 0);
       auto it = memory.find({bank, addr});
-      if (it != memory.end()) std::copy_n(it->second.begin(), std::min<size_t>(count, it->second.size()), r.begin());
+      if (it != memory.end())
+        std::copy_n(it->second.begin(), std::min<size_t>(count, it->second.size()), r.begin());
       if ((f[4] & 3) == 1) r.push_back(frameChecksum(r.data(), count));
       if ((f[4] & 3) == 2) {
         const uint32_t crc = crc32Stm(r.data(), count);
@@ -221,7 +226,8 @@ struct ScriptedBoard {
     if (count >= 2) data.insert(data.end(), f.begin() + 12, f.begin() + 12 + count - 1);
     writes.emplace_back((static_cast<uint32_t>(bank) << 24) | addr, data);
     if (count < 2) return {0x00, 0x00};
-    if (bank == 2 && addr == 0x02 && adminPassword >= 0 && (data[0] | (data[1] << 8)) != adminPassword) {
+    if (bank == 2 && addr == 0x02 && adminPassword >= 0 &&
+        (data[0] | (data[1] << 8)) != adminPassword) {
       lastError = '[';
       return {0xFF};
     }

@@ -67,7 +67,8 @@ TEST(SettingsRecords, SizesFieldTablesLittleEndianFieldsAndPasswordStates) {
   ChannelRecord c;
   c.set(ChannelField::f_count, 1234);
   c.set(ChannelField::f_c_mil, 5);
-  EXPECT_EQ((std::vector<uint8_t>{c.bytes[50], c.bytes[51], c.bytes[54]}), (std::vector<uint8_t>{0xD2, 0x04, 5}));
+  EXPECT_EQ((std::vector<uint8_t>{c.bytes[50], c.bytes[51], c.bytes[54]}),
+            (std::vector<uint8_t>{0xD2, 0x04, 5}));
   MeterRecord mr;
   mr.setImpulseWeight(0x0100000001ull);
   EXPECT_EQ(mr.bytes[11], 1);
@@ -83,14 +84,18 @@ TEST(SettingsRecords, SizesFieldTablesLittleEndianFieldsAndPasswordStates) {
     const char* text;
     int colour;
   };
-  for (const Case& k : {Case{0x03, 0x07, false, "Locked", kColourLocked}, Case{0x03, 0x07, true, "****", kColourNormal},
-                        Case{0x00, 0x07, false, "Not set", kColourLocked}, Case{0x00, 0x38, true, "Not set", kColourLocked},
-                        Case{0x00, 0x38, false, "Not set", kColourNormal}, Case{0x02, 0x38, true, "Locked", kColourLocked},
+  for (const Case& k : {Case{0x03, 0x07, false, "Locked", kColourLocked},
+                        Case{0x03, 0x07, true, "****", kColourNormal},
+                        Case{0x00, 0x07, false, "Not set", kColourLocked},
+                        Case{0x00, 0x38, true, "Not set", kColourLocked},
+                        Case{0x00, 0x38, false, "Not set", kColourNormal},
+                        Case{0x02, 0x38, true, "Locked", kColourLocked},
                         Case{0x02, 0x18, true, "****", kColourNormal}}) {
     PasswordStatus ps;
     ps.bytes[0] = k.set;
     ps.bytes[1] = k.locks;
-    SCOPED_TRACE(testing::Message() << int(k.set) << "/" << int(k.locks) << " calibration " << k.calibration);
+    SCOPED_TRACE(testing::Message()
+                 << int(k.set) << "/" << int(k.locks) << " calibration " << k.calibration);
     EXPECT_STREQ(passwordView(ps, k.calibration).text, k.text);
     EXPECT_EQ(passwordView(ps, k.calibration).colour, k.colour);
   }
@@ -104,39 +109,58 @@ TEST(MainSettingsCollect, EachFailingCheckNamesItsMessageAndFocus) {
     MC focus;
   };
   auto sides = [](const char* a, const char* b) {
-    return [=](MainSettingsForm& f) { f.textOf(MC::SideAAddress) = a, f.textOf(MC::SideBAddress) = b; };
+    return [=](MainSettingsForm& f) {
+      f.textOf(MC::SideAAddress) = a, f.textOf(MC::SideBAddress) = b;
+    };
   };
   const Case cases[] = {
       {"equal sides", sides("3", "3"), "Side addresses must not be the same", MC::SideBAddress},
       {"one side: empty side A counts as 0 like side B",
-       [](MainSettingsForm& f) { f.choiceOf(MC::SideCount) = 0, f.textOf(MC::SideAAddress) = "", f.textOf(MC::SideBAddress) = "9"; },
+       [](MainSettingsForm& f) {
+         f.choiceOf(MC::SideCount) = 0, f.textOf(MC::SideAAddress) = "",
+         f.textOf(MC::SideBAddress) = "9";
+       },
        "Side addresses must not be the same", MC::SideBAddress},
       {"side A 0x21", sides("33", "2"), "Side addresses must be 1..0x20", MC::SideAAddress},
       {"side B 0", sides("2", "0"), "Side addresses must be 1..0x20", MC::SideBAddress},
       {"one side: side A still checked",
-       [](MainSettingsForm& f) { f.choiceOf(MC::SideCount) = 0, f.textOf(MC::SideAAddress) = "33"; },
+       [](MainSettingsForm& f) {
+         f.choiceOf(MC::SideCount) = 0, f.textOf(MC::SideAAddress) = "33";
+       },
        "Side addresses must be 1..0x20", MC::SideAAddress},
       {"no side choice checks side B like two sides",
-       [](MainSettingsForm& f) { f.choiceOf(MC::SideCount) = -1, f.textOf(MC::SideBAddress) = "1"; },
+       [](MainSettingsForm& f) {
+         f.choiceOf(MC::SideCount) = -1, f.textOf(MC::SideBAddress) = "1";
+       },
        "Side addresses must not be the same", MC::SideBAddress},
-      {"AZT A 211", [](MainSettingsForm& f) { f.aztA[1] = "211"; }, "AZT addresses must be 1..210", MC::AztSideA},
-      {"AZT B 0", [](MainSettingsForm& f) { f.aztB[0] = "0"; }, "AZT addresses must be 1..210", MC::AztSideB},
-      {"65535 only marks side B", [](MainSettingsForm& f) { f.aztA[0] = "65535"; }, "AZT addresses must be 1..210",
+      {"AZT A 211", [](MainSettingsForm& f) { f.aztA[1] = "211"; }, "AZT addresses must be 1..210",
        MC::AztSideA},
-      {"255 only marks side B", [](MainSettingsForm& f) { f.aztA[0] = "255"; }, "AZT addresses must be 1..210",
-       MC::AztSideA},
-      {"AZT overlap across sides", [](MainSettingsForm& f) { f.aztA = {"10", "11"}, f.aztB = {"12", "10"}; },
+      {"AZT B 0", [](MainSettingsForm& f) { f.aztB[0] = "0"; }, "AZT addresses must be 1..210",
+       MC::AztSideB},
+      {"65535 only marks side B", [](MainSettingsForm& f) { f.aztA[0] = "65535"; },
+       "AZT addresses must be 1..210", MC::AztSideA},
+      {"255 only marks side B", [](MainSettingsForm& f) { f.aztA[0] = "255"; },
+       "AZT addresses must be 1..210", MC::AztSideA},
+      {"AZT overlap across sides",
+       [](MainSettingsForm& f) {
+         f.aztA = {"10", "11"}, f.aztB = {"12", "10"};
+       },
        "AZT addresses overlap", MC::NoControl},
-      {"range checked before overlap", [](MainSettingsForm& f) { f.aztA = {"7", "8"}, f.aztB = {"7", "211"}; },
+      {"range checked before overlap",
+       [](MainSettingsForm& f) {
+         f.aztA = {"7", "8"}, f.aztB = {"7", "211"};
+       },
        "AZT addresses must be 1..210", MC::AztSideB},
       {"satellite overlap", [](MainSettingsForm& f) { f.textOf(MC::Satellite) = "1\n1\n15\n15\n"; },
        "Satellite channels overlap", MC::Satellite},
-      {"satellite entries 3 and 4 both 0", [](MainSettingsForm& f) { f.textOf(MC::Satellite) = "1\n2"; },
-       "Satellite channels overlap", MC::Satellite},
+      {"satellite entries 3 and 4 both 0",
+       [](MainSettingsForm& f) { f.textOf(MC::Satellite) = "1\n2"; }, "Satellite channels overlap",
+       MC::Satellite},
       // An entry above 15 would spill into its neighbour's nibble: refused, never packed.
       {"satellite 16", [](MainSettingsForm& f) { f.textOf(MC::Satellite) = "16\n2\n3\n4\n"; },
        "Satellite channels must be 0..15", MC::Satellite},
-      {"satellite huge", [](MainSettingsForm& f) { f.textOf(MC::Satellite) = "1\n2\n3\n99999999999999999999\n"; },
+      {"satellite huge",
+       [](MainSettingsForm& f) { f.textOf(MC::Satellite) = "1\n2\n3\n99999999999999999999\n"; },
        "Satellite channels must be 0..15", MC::Satellite},
   };
   for (const Case& k : cases) {
@@ -164,7 +188,8 @@ TEST(MainSettingsCollect, SideAddressesAztEntriesAndTheNoAddressMarker) {
   EXPECT_EQ(r.get(ms::side_addr0), 5u);
   EXPECT_EQ(r.get(ms::side_addr1), 0u);
   EXPECT_EQ(r.get(ms::rec_tag), 0x22u);
-  EXPECT_EQ((std::vector<uint8_t>{r.bytes[11], r.bytes[12], r.bytes[17]}), (std::vector<uint8_t>{1, 0, 4}));
+  EXPECT_EQ((std::vector<uint8_t>{r.bytes[11], r.bytes[12], r.bytes[17]}),
+            (std::vector<uint8_t>{1, 0, 4}));
 
   // 65535 on side B is stored as 0xFF; two of them are not an overlap.
   r = collectChanged([](MainSettingsForm& f) { f.aztB = {"65535", "65535", "", "", ""}; });
@@ -182,7 +207,9 @@ TEST(MainSettingsCollect, SideAddressesAztEntriesAndTheNoAddressMarker) {
   EXPECT_EQ(again, r);
 
   // No nozzle choice: nothing read or checked; the record carries noz_count 0.
-  r = collectChanged([](MainSettingsForm& f) { f.choiceOf(MC::NozzleCount) = -1, f.aztA = {"0", "0"}; });
+  r = collectChanged([](MainSettingsForm& f) {
+    f.choiceOf(MC::NozzleCount) = -1, f.aztA = {"0", "0"};
+  });
   EXPECT_EQ(r.get(ms::noz_count), 0u);
 }
 
@@ -195,10 +222,13 @@ TEST(MainSettingsCollect, SatellitePacking) {
       {"3x9\n4\n5\n6", 0x6543u},     // the last line without a newline still counts
   };
   for (const auto& c : cases)
-    EXPECT_EQ(collectChanged([&](MainSettingsForm& f) { f.textOf(MC::Satellite) = c.first; }).get(ms::sat_channel),
+    EXPECT_EQ(collectChanged([&](MainSettingsForm& f) {
+                f.textOf(MC::Satellite) = c.first;
+              }).get(ms::sat_channel),
               c.second)
         << c.first;
-  EXPECT_EQ(satelliteText(0xFF21, "15 - not assigned\n"), "1\n2\n15 - not assigned\n15 - not assigned\n");
+  EXPECT_EQ(satelliteText(0xFF21, "15 - not assigned\n"),
+            "1\n2\n15 - not assigned\n15 - not assigned\n");
 }
 
 TEST(MainSettingsCollect, TokheimRules) {
@@ -245,12 +275,20 @@ TEST(MainSettingsCodec, DivisorsChoicesAndDotFlags) {
   f.modes[15] = f.modes[0] = true;
   MainSettings r;
   ASSERT_TRUE(collect(f, &r).ok);
-  const std::pair<FieldRef, uint32_t> stored[] = {
-      {ms::slow_start, 255},  {ms::hydro_hit, 254},   {ms::nozzle_fat, 30},
-      {ms::min_vol, 1},       {ms::met_timeout, 44},  {ms::bmuUser(2), 4000000000u},
-      {ms::pc_baud, 384},     {ms::per_baud, 0},      {ms::tbl_type0, 17},
-      {ms::tbl_type1, 0xFF},  {ms::tbl_dot_flags, (5u << 3) | 0x4u | 0x40u}, {ms::trk_modes, 0x8001}};
-  for (const auto& [field, value] : stored) EXPECT_EQ(r.get(field), value) << "offset " << field.offset;
+  const std::pair<FieldRef, uint32_t> stored[] = {{ms::slow_start, 255},
+                                                  {ms::hydro_hit, 254},
+                                                  {ms::nozzle_fat, 30},
+                                                  {ms::min_vol, 1},
+                                                  {ms::met_timeout, 44},
+                                                  {ms::bmuUser(2), 4000000000u},
+                                                  {ms::pc_baud, 384},
+                                                  {ms::per_baud, 0},
+                                                  {ms::tbl_type0, 17},
+                                                  {ms::tbl_type1, 0xFF},
+                                                  {ms::tbl_dot_flags, (5u << 3) | 0x4u | 0x40u},
+                                                  {ms::trk_modes, 0x8001}};
+  for (const auto& [field, value] : stored)
+    EXPECT_EQ(r.get(field), value) << "offset " << field.offset;
 
   MainSettingsForm shown;
   shown.choiceOf(MC::Peripherals) = 2;
@@ -310,7 +348,9 @@ TEST(MainSettingsCodec, CoupledControls) {
   EXPECT_EQ(f.textOf(MC::OverfillBuffer), "2540");
   EXPECT_TRUE(f.onOf(MC::Count3Seconds));
   EXPECT_FALSE(f.onOf(MC::NoCounting));
-  EXPECT_EQ(collectChanged([](MainSettingsForm& v) { v.textOf(MC::OverfillBuffer) = "2540"; }).get(ms::hydro_hit),
+  EXPECT_EQ(collectChanged([](MainSettingsForm& v) {
+              v.textOf(MC::OverfillBuffer) = "2540";
+            }).get(ms::hydro_hit),
             254u);
 
   // Typed values move the radios: {slow start, immediate, 20 ml} and {overfill, none, 3 s}.
@@ -320,15 +360,18 @@ TEST(MainSettingsCodec, CoupledControls) {
     const char* text;
     bool firstOn, secondOn;
   };
-  for (const Typed& t : {Typed{MC::SlowStart, MC::ImmediateStart, MC::Start20ml, onSlowStartEdited, "100", false, false},
-                         Typed{MC::SlowStart, MC::ImmediateStart, MC::Start20ml, onSlowStartEdited, "0", false, true},
-                         Typed{MC::SlowStart, MC::ImmediateStart, MC::Start20ml, onSlowStartEdited, "25500", true, false},
-                         Typed{MC::OverfillBuffer, MC::NoCounting, MC::Count3Seconds, onOverfillBufferEdited, "2550",
-                               true, false},
-                         Typed{MC::OverfillBuffer, MC::NoCounting, MC::Count3Seconds, onOverfillBufferEdited, "12",
-                               false, false},
-                         Typed{MC::OverfillBuffer, MC::NoCounting, MC::Count3Seconds, onOverfillBufferEdited, "2540",
-                               false, true}}) {
+  for (const Typed& t : {Typed{MC::SlowStart, MC::ImmediateStart, MC::Start20ml, onSlowStartEdited,
+                               "100", false, false},
+                         Typed{MC::SlowStart, MC::ImmediateStart, MC::Start20ml, onSlowStartEdited,
+                               "0", false, true},
+                         Typed{MC::SlowStart, MC::ImmediateStart, MC::Start20ml, onSlowStartEdited,
+                               "25500", true, false},
+                         Typed{MC::OverfillBuffer, MC::NoCounting, MC::Count3Seconds,
+                               onOverfillBufferEdited, "2550", true, false},
+                         Typed{MC::OverfillBuffer, MC::NoCounting, MC::Count3Seconds,
+                               onOverfillBufferEdited, "12", false, false},
+                         Typed{MC::OverfillBuffer, MC::NoCounting, MC::Count3Seconds,
+                               onOverfillBufferEdited, "2540", false, true}}) {
     f.textOf(t.input) = t.text;
     t.edited(&f);
     EXPECT_EQ(f.onOf(t.first), t.firstOn) << t.text;
@@ -343,7 +386,7 @@ TEST(ExtraSettingsCodec, TenthsHexDensityHeaterAndAddresses) {
   f.textOf(EC::ManualDensity) = "0.7500";
   f.textOf(EC::HeaterOnTemp) = "-5.5";
   f.textOf(EC::HeaterOffTemp) = "12.34";
-  f.textOf(EC::FailPressure) = "2.3";         // exact: 23, not 22
+  f.textOf(EC::FailPressure) = "2.3";        // exact: 23, not 22
   f.textOf(EC::Line1MinFlowTimeout) = "30";  // 300 -> low 8 bits
   f.textOf(EC::TcpIp) = "192.168.0.300";
   f.textOf(EC::TcpSubnet) = "255.255";
@@ -375,8 +418,9 @@ TEST(ExtraSettingsCodec, TenthsHexDensityHeaterAndAddresses) {
   const uint16_t raw[2] = {0x1234, 0xFFF0};
   displayExtraSettings(r, raw, &shown);
   const std::pair<EC, const char*> texts[] = {
-      {EC::PressureOffset4mA, "0x1A2"}, {EC::ManualDensity, "0.7500"}, {EC::HeaterOnTemp, "-5.5"},
-      {EC::FailPressure, "2.3"},        {EC::TcpIp, "192.168.0.44"},   {EC::PressureDebug, "0x123, 0xFFF"}};
+      {EC::PressureOffset4mA, "0x1A2"}, {EC::ManualDensity, "0.7500"},
+      {EC::HeaterOnTemp, "-5.5"},       {EC::FailPressure, "2.3"},
+      {EC::TcpIp, "192.168.0.44"},      {EC::PressureDebug, "0x123, 0xFFF"}};
   for (const auto& [control, text] : texts) EXPECT_EQ(shown.textOf(control), text);
   EXPECT_EQ(shown.massmeterType, 2);  // 7 leaves the choice unchanged
   EXPECT_TRUE(shown.massFlags[7]);
@@ -398,8 +442,8 @@ TEST(ExtraSettingsCodec, TenthsHexDensityHeaterAndAddresses) {
 }
 
 TEST(NumberReaders, NeverReadPastTheTextAndSaturate) {
-  const std::pair<const char*, uint32_t> hex[] = {{"", 0},       {"0x", 0},         {"0xfFz1", 0xFF}, {"1A2", 0x1A2},
-                                                  {"0X1a2", 0x1A2}, {"0", 0}, {"zz", 0}};
+  const std::pair<const char*, uint32_t> hex[] = {
+      {"", 0}, {"0x", 0}, {"0xfFz1", 0xFF}, {"1A2", 0x1A2}, {"0X1a2", 0x1A2}, {"0", 0}, {"zz", 0}};
   for (const auto& [text, value] : hex) EXPECT_EQ(parseHexAfterPrefix(text), value) << text;
   EXPECT_EQ(parseLeadingInt("  -12abc"), -12);
   EXPECT_EQ(parseLeadingInt("abc"), 0);

@@ -12,7 +12,9 @@
 
 namespace {
 
-void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void writeText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
 
 // Records with a distinct value in every byte.
 MainSettings patternMain() {
@@ -36,8 +38,12 @@ TEST(SettingsFile, ExactTextOfTheFile) {
   ExtraSettings e;
   e.set(es::w_port, 502);
   const std::string t = settingsFileText(m, e);
-  EXPECT_EQ(t.rfind("{\"main_setts\":{\"sat_channel\":\"65535\"\n,\"side_count\":\"2\"\n,\"noz_count\":\"0\"\n", 0), 0u);
-  EXPECT_NE(t.find(",\"tbl_dot_flags\":\"2\"\n},\"mass_setts\":{\"dens_mult\":\"0\"\n,\"mass_mult\":\"0\"\n"),
+  EXPECT_EQ(t.rfind("{\"main_setts\":{\"sat_channel\":\"65535\"\n,\"side_count\":\"2\"\n,\"noz_"
+                    "count\":\"0\"\n",
+                    0),
+            0u);
+  EXPECT_NE(t.find(",\"tbl_dot_flags\":\"2\"\n},\"mass_setts\":{\"dens_mult\":\"0\"\n,\"mass_"
+                   "mult\":\"0\"\n"),
             std::string::npos);
   const std::string tail = ",\"w_gw[3]\":\"0\"\n,\"w_port\":\"502\"\n}}\n";
   ASSERT_GE(t.size(), tail.size());
@@ -55,7 +61,7 @@ TEST(SettingsFile, RoundTripRestoresEveryKeyedField) {
   const MainSettings m = patternMain();
   const ExtraSettings e = patternExtra();
   ASSERT_EQ(saveSettingsFile(dir + "/s.json", m, e), kJsonOk);
-  EXPECT_FALSE(std::ifstream(dir + "/s.json.tmp").good());   // the temporary is gone
+  EXPECT_FALSE(std::ifstream(dir + "/s.json.tmp").good());  // the temporary is gone
 
   MainSettings m2;
   m2.bytes.fill(0xEE);
@@ -93,11 +99,13 @@ TEST(SettingsFile, LoadRules) {
   m.set(ms::side_count, 2);
   m.set(ms::min_vol, 9);
   m.set(ms::pb_timeout, 8);
-  ASSERT_EQ(loadSettingsText("{\"main_setts\":{\"noz_count\":4,\"side_count\":\"x\",\"min_vol\":\"-1\","
-                             "\"pb_timeout\":\"99999999999\"},\"mass_setts\":{}}",
-                             &m, &e, &skipped),
-            kJsonOk);
-  EXPECT_EQ((std::vector<uint32_t>{m.get(ms::noz_count), m.get(ms::side_count), m.get(ms::min_vol), m.get(ms::pb_timeout)}),
+  ASSERT_EQ(
+      loadSettingsText("{\"main_setts\":{\"noz_count\":4,\"side_count\":\"x\",\"min_vol\":\"-1\","
+                       "\"pb_timeout\":\"99999999999\"},\"mass_setts\":{}}",
+                       &m, &e, &skipped),
+      kJsonOk);
+  EXPECT_EQ((std::vector<uint32_t>{m.get(ms::noz_count), m.get(ms::side_count), m.get(ms::min_vol),
+                                   m.get(ms::pb_timeout)}),
             (std::vector<uint32_t>{3, 2, 9, 8}));
   EXPECT_EQ(skipped, (std::vector<std::string>{"main_setts.side_count", "main_setts.noz_count",
                                                "main_setts.min_vol", "main_setts.pb_timeout"}));
@@ -133,8 +141,9 @@ TEST(FactoryPresets, MainRecordsPerPumpType) {
   f.aztA = {"1", "2", "", "", ""};
   f.aztB = {"3", "4", "", "", ""};
   MainSettings expect;
-  const uint8_t shelf[68] = {48, 0, 0x22, 1, 2, 0xFF, 0xFF, 48, 0, 2, 2, 1, 3, 2, 4, 0, 0, 0, 0, 0, 0, 0, 0,
-                             0, 0, 1, 3, 30, 30, 0, 5, 0, 0, 0, 6, 6, 0, 0, 0, 0, 4, 0, 0, 0, 45};
+  const uint8_t shelf[68] = {48, 0, 0x22, 1, 2, 0xFF, 0xFF, 48, 0, 2, 2, 1, 3,  2,  4,
+                             0,  0, 0,    0, 0, 0,    0,    0,  0, 0, 1, 3, 30, 30, 0,
+                             5,  0, 0,    0, 6, 6,    0,    0,  0, 0, 4, 0, 0,  0,  45};
   std::copy(shelf, shelf + 68, expect.bytes.begin());
   EXPECT_EQ(presetMainSettings(f), expect);
 
@@ -154,27 +163,34 @@ TEST(FactoryPresets, MainRecordsPerPumpType) {
     uint16_t word;
   };
   const Row rows[] = {
-      {kPumpShelf, 30, 6, 0, 0, 0, 5, 0, 0, 200},         {kPumpGeneral, 30, 7, 0, 0, 0, 5, 0, 1, 160},
-      {kPumpC4000, 30, 13, 0, 0, 0, 1, 0, 1, 200},        {kPumpAstra, 15, 13, 3, 5, 255, 7, 1, 0, 1583},
-      {kPumpTokheim, 15, 9, 0, 0, 5, 0x304, 1, 0, 200},   {-1, 30, 6, 0, 0, 0, 5, 0, 1, 200},
+      {kPumpShelf, 30, 6, 0, 0, 0, 5, 0, 0, 200},
+      {kPumpGeneral, 30, 7, 0, 0, 0, 5, 0, 1, 160},
+      {kPumpC4000, 30, 13, 0, 0, 0, 1, 0, 1, 200},
+      {kPumpAstra, 15, 13, 3, 5, 255, 7, 1, 0, 1583},
+      {kPumpTokheim, 15, 9, 0, 0, 5, 0x304, 1, 0, 200},
+      {-1, 30, 6, 0, 0, 0, 5, 0, 1, 200},
   };
   for (const Row& r : rows) {
     f.pumpType = r.type;
     const MainSettings m = presetMainSettings(f);
-    EXPECT_EQ((std::vector<uint32_t>{m.get(ms::nozzle_fat), m.get(ms::tbl_type0), m.get(ms::tbl_type1), m.get(ms::min_speed),
-                                     m.get(ms::min_sp_time), m.get(ms::hydro_hit), m.get(ms::trk_modes), m.get(ms::trk_modes2),
-                                     presetPhase(r.type), presetTypeWord(r.type)}),
-              (std::vector<uint32_t>{r.fat, r.display, r.display, r.minSpeed, r.minTime, r.hydro, r.modes, r.modes2, r.phase,
-                                     r.word}))
+    EXPECT_EQ(
+        (std::vector<uint32_t>{m.get(ms::nozzle_fat), m.get(ms::tbl_type0), m.get(ms::tbl_type1),
+                               m.get(ms::min_speed), m.get(ms::min_sp_time), m.get(ms::hydro_hit),
+                               m.get(ms::trk_modes), m.get(ms::trk_modes2), presetPhase(r.type),
+                               presetTypeWord(r.type)}),
+        (std::vector<uint32_t>{r.fat, r.display, r.display, r.minSpeed, r.minTime, r.hydro, r.modes,
+                               r.modes2, r.phase, r.word}))
         << r.type;
   }
 }
 
 TEST(FactoryPresets, C4000ExtraRecordAndWindowRules) {
   const ExtraSettings e = presetExtraSettings();
-  const uint8_t expect[60] = {0x10, 0x27, 0, 0, 100, 0, 10, 0, 1, 0, 0xE7, 0x03, 50, 0, 0, 60, 0, 0, 210, 0,
-                              100, 0, 0x94, 0x02, 0xB2, 0x0C, 0, 0, 0, 0, 0, 0, 1, 0, 5, 3, 2, 50, 50, 50,
-                              192, 168, 0, 100, 255, 255, 255, 0, 192, 168, 0, 1, 0xE8, 0x03, 0, 0, 0, 0, 0, 0};
+  const uint8_t expect[60] = {0x10, 0x27, 0,  0,  100,  0,    10,  0,   1,   0,   0xE7, 0x03,
+                              50,   0,    0,  60, 0,    0,    210, 0,   100, 0,   0x94, 0x02,
+                              0xB2, 0x0C, 0,  0,  0,    0,    0,   0,   1,   0,   5,    3,
+                              2,    50,   50, 50, 192,  168,  0,   100, 255, 255, 255,  0,
+                              192,  168,  0,  1,  0xE8, 0x03, 0,   0,   0,   0,   0,    0};
   EXPECT_TRUE(std::equal(e.bytes.begin(), e.bytes.end(), expect));
 
   PresetForm f;
@@ -186,10 +202,11 @@ TEST(FactoryPresets, C4000ExtraRecordAndWindowRules) {
   EXPECT_EQ(f.aztB[2], "6");
   EXPECT_EQ(f.aztA[3], "");
   f.pumpType = kPumpAstra;
-  EXPECT_STREQ(describePumpType(&f), "Astron pump\nLPG dispenser\nInverted nozzle\nDisplay type: MI-21 i2c ");
+  EXPECT_STREQ(describePumpType(&f),
+               "Astron pump\nLPG dispenser\nInverted nozzle\nDisplay type: MI-21 i2c ");
   EXPECT_EQ(f.sideChoice, 0);
   EXPECT_EQ(f.nozzleChoice, 0);
-  EXPECT_EQ(f.columns, 3);   // the tables are left as they were
+  EXPECT_EQ(f.columns, 3);  // the tables are left as they were
   f.pumpType = -1;
   EXPECT_STREQ(describePumpType(&f), "");
 }
@@ -197,8 +214,10 @@ TEST(FactoryPresets, C4000ExtraRecordAndWindowRules) {
 TEST(SerialNumber, RecordAndRefusals) {
   std::array<uint8_t, kSerialRecordSize> r;
   ASSERT_TRUE(buildSerialRecord("12345678", &r));
-  const uint8_t expect[14] = {0x4E, 0x61, 0xBC, 0x00, 0x38, 0x4E, '1', '2', '3', '4', '5', '6', '7', '8'};
+  const uint8_t expect[14] = {0x4E, 0x61, 0xBC, 0x00, 0x38, 0x4E, '1',
+                              '2',  '3',  '4',  '5',  '6',  '7',  '8'};
   EXPECT_TRUE(std::equal(r.begin(), r.end(), expect));
   // 7 characters, below 1000, not digits, empty.
-  for (const char* refused : {"0001234", "00000999", "1234567a", ""}) EXPECT_FALSE(buildSerialRecord(refused, &r)) << refused;
+  for (const char* refused : {"0001234", "00000999", "1234567a", ""})
+    EXPECT_FALSE(buildSerialRecord(refused, &r)) << refused;
 }

@@ -17,7 +17,7 @@ TEST(SettingsImport, BytesWithoutAFileKeyComeFromTheBoardAndKeyedBytesFromTheFil
   keepUnkeyedExtraBytes(board, &loaded);
 
   for (size_t i = 0; i < 52; ++i) EXPECT_EQ(0, loaded.bytes[i]) << "byte " << i;
-  EXPECT_EQ(0xF6, loaded.bytes[52]);   // 502 little-endian
+  EXPECT_EQ(0xF6, loaded.bytes[52]);  // 502 little-endian
   EXPECT_EQ(0x01, loaded.bytes[53]);
   // Reserved word (54-55), heater on (56-57) and off (58-59) temperatures: the board's.
   for (size_t i = 54; i < 60; ++i) EXPECT_EQ(board.bytes[i], loaded.bytes[i]) << "byte " << i;

@@ -25,11 +25,21 @@ TEST(ParseFixed, ScalesByDecimalsWithEitherSeparatorTruncatesAndWrapsAt32Bits) {
     const char* text;
     uint8_t decimals;
     int32_t value;
-  } cases[] = {{"12.34", 2, 1234},       {"12,5", 2, 1250},  {"12", 2, 1200},     {".5", 2, 50},
-               {"-1.5", 2, -150},        {"1.239", 2, 123},  {"", 2, 0},          {"17.9", 0, 17},
-               {"-0,07", 3, -70},        {"4294967296", 0, 0}, {"2147483648", 0, INT32_MIN},
-               {"-2147483648", 0, INT32_MIN}, {"1", 32, 0}};  // 10^32 is a multiple of 2^32
-  for (const auto& c : cases) EXPECT_EQ(parseFixed(c.text, c.decimals), c.value) << c.text << " " << int(c.decimals);
+  } cases[] = {{"12.34", 2, 1234},
+               {"12,5", 2, 1250},
+               {"12", 2, 1200},
+               {".5", 2, 50},
+               {"-1.5", 2, -150},
+               {"1.239", 2, 123},
+               {"", 2, 0},
+               {"17.9", 0, 17},
+               {"-0,07", 3, -70},
+               {"4294967296", 0, 0},
+               {"2147483648", 0, INT32_MIN},
+               {"-2147483648", 0, INT32_MIN},
+               {"1", 32, 0}};  // 10^32 is a multiple of 2^32
+  for (const auto& c : cases)
+    EXPECT_EQ(parseFixed(c.text, c.decimals), c.value) << c.text << " " << int(c.decimals);
   EXPECT_EQ(parseFixed(nullptr, 2), 0);
   (void)parseFixed("99999999999999999999.9999", 255);  // 255 decimals just wrap, without trapping
 }
@@ -49,7 +59,8 @@ TEST(IntToText, WritesDigitsInBaseUpTo64BitExtremes) {
                {INT64_MIN, 2, "-1" + std::string(63, '0')}};
   char buf[80];
   for (const auto& c : cases) {
-    EXPECT_EQ(intToText(buf, sizeof buf, c.value, c.base), static_cast<int>(c.text.size())) << c.text;
+    EXPECT_EQ(intToText(buf, sizeof buf, c.value, c.base), static_cast<int>(c.text.size()))
+        << c.text;
     EXPECT_EQ(std::string(buf), c.text);
   }
   for (int base = 2; base <= 16; ++base) {
@@ -113,7 +124,8 @@ TEST(CodePage866, CapacityStopsBeforeACharacterThatWouldNotFit) {
   const struct {
     size_t capacity, length;
     const char* bytes;
-  } cases[] = {{5, 4, "D0 90 D0 91 00 23 "}, {4, 2, "D0 90 00 23 23 23 "}, {1, 0, "00 23 23 23 23 23 "}};
+  } cases[] = {
+      {5, 4, "D0 90 D0 91 00 23 "}, {4, 2, "D0 90 00 23 23 23 "}, {1, 0, "00 23 23 23 23 23 "}};
   for (const auto& c : cases) {
     memset(out, '#', sizeof out);
     EXPECT_EQ(codePageToUtf8(in, 3, out, c.capacity, 866), c.length);
@@ -127,10 +139,12 @@ TEST(CodePage866, CapacityStopsBeforeACharacterThatWouldNotFit) {
 TEST(Utf16ToUtf8, EncodesEachLengthPairsSurrogatesAndReplacesUnpairedOnes) {
   char out[32];
   const uint16_t lengths[] = {0x41, 0x7FF, 0x800, 0xFFFF, 0xD83D, 0xDE00};
-  EXPECT_EQ(hexOf(out, utf16ToUtf8(lengths, 6, out, sizeof out)), "41 DF BF E0 A0 80 EF BF BF F0 9F 98 80 ");
+  EXPECT_EQ(hexOf(out, utf16ToUtf8(lengths, 6, out, sizeof out)),
+            "41 DF BF E0 A0 80 EF BF BF F0 9F 98 80 ");
   // A lone low, a high followed by a non-surrogate, and a high at the very end.
   const uint16_t unpaired[] = {0xDC00, 0xD800, 0x41, 0xDBFF};
-  EXPECT_EQ(hexOf(out, utf16ToUtf8(unpaired, 4, out, sizeof out)), "EF BF BD EF BF BD 41 EF BF BD ");
+  EXPECT_EQ(hexOf(out, utf16ToUtf8(unpaired, 4, out, sizeof out)),
+            "EF BF BD EF BF BD 41 EF BF BD ");
   // A four-byte character is left out whole when it does not fit.
   const uint16_t wide[] = {0x41, 0xD83D, 0xDE00, 0x42};
   memset(out, '#', sizeof out);
