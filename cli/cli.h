@@ -38,7 +38,8 @@ struct CliCommand {
   const char* name;
   const char* usage;  // one line for --help, e.g. "read BANK ADDR COUNT [--check 0|1|2]"
   CliCommandFn fn;
-  bool needsPort;  // false: runs without opening the bus (e.g. offline checks)
+  bool needsPort;                 // false: runs without opening the bus (e.g. offline checks)
+  const char* summary = nullptr;  // what the command does, for --help and the manual page
 };
 
 void cliRegister(const CliCommand& cmd);

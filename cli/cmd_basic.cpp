@@ -134,9 +134,15 @@ int cmdWrite(CliContext& ctx, const std::vector<std::string>& args) {
   return kCliOk;
 }
 
-CliRegistrar regIdentify({"identify", "identify", cmdIdentify, true});
-CliRegistrar regScan({"scan", "scan", cmdScan, true});
-CliRegistrar regRead({"read", kReadUsage, cmdRead, true});
-CliRegistrar regWrite({"write", kWriteUsage, cmdWrite, true});
+CliRegistrar regIdentify({"identify", "identify", cmdIdentify, true,
+                          "print the text identifier of the board at --address"});
+CliRegistrar regScan({"scan", "scan", cmdScan, true,
+                      "identify bus addresses 1..32 in turn and print which boards answer"});
+CliRegistrar regRead({"read", kReadUsage, cmdRead, true,
+                      "read COUNT bytes at ADDR of memory bank BANK and print them in hex; --check "
+                      "1 or 2 asks for a checksum or a CRC-32 with the reply"});
+CliRegistrar regWrite({"write", kWriteUsage, cmdWrite, true,
+                       "write the bytes HEXBYTES at ADDR of memory bank BANK (logging in first "
+                       "when --password is given)"});
 
 }  // namespace

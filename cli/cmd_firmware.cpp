@@ -92,7 +92,11 @@ int cmdLeaveBoot(CliContext& ctx, const std::vector<std::string>& args) {
   return kCliOk;
 }
 
-const CliRegistrar kFirmware({"firmware", kFirmwareUsage, cmdFirmware, true});
-const CliRegistrar kLeave({"leave-boot", kLeaveUsage, cmdLeaveBoot, true});
+const CliRegistrar kFirmware({"firmware", kFirmwareUsage, cmdFirmware, true,
+                              "replace the board's firmware with the image file IMAGE through its "
+                              "boot loader; --f0 talks to a board left in its boot loader (address "
+                              "0xF0), --max-baud raises the line rate during the update up to N"});
+const CliRegistrar kLeave({"leave-boot", kLeaveUsage, cmdLeaveBoot, true,
+                           "bring a board that waits in its boot loader back to normal work"});
 
 }  // namespace

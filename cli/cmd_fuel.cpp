@@ -230,7 +230,11 @@ int cmdMonitor(CliContext& ctx, const std::vector<std::string>& argsIn) {
   return kCliOk;
 }
 
-const CliRegistrar kFuel({"fuel", kFuelUsage, cmdFuel, true});
-const CliRegistrar kMonitor({"monitor", kMonitorUsage, cmdMonitor, true});
+const CliRegistrar kFuel({"fuel", kFuelUsage, cmdFuel, true,
+                          "send a fuelling command to a side and nozzle: load a volume or an "
+                          "amount, full tank, finish, suspend, continue, or set the price"});
+const CliRegistrar kMonitor(
+    {"monitor", kMonitorUsage, cmdMonitor, true,
+     "follow a side and print the nozzle's state and delivery as they change"});
 
 }  // namespace

@@ -235,17 +235,32 @@ int cmdPasswd(CliContext& ctx, const std::vector<std::string>& args) {
   return status(changePassword(*ctx.session, st, args[0] == "calibration", args[1]));
 }
 
-const CliRegistrar kRegDiag({"diag", kDiagUsage, cmdDiag, true});
-const CliRegistrar kRegTotals({"totals", kTotalsUsage, cmdTotals, true});
-const CliRegistrar kRegRestart({"restart", kRestartUsage, cmdRestart, true});
-const CliRegistrar kRegClear({"clear", kClearUsage, cmdClear, true});
-const CliRegistrar kRegDisplay({"display-mode", kDisplayUsage, cmdDisplayMode, true});
-const CliRegistrar kRegImitator({"imitator", kImitatorUsage, cmdImitator, true});
-const CliRegistrar kRegSerial({"serial", kSerialUsage, cmdSerial, true});
-const CliRegistrar kRegExport({"export", kExportUsage, cmdExport, true});
-const CliRegistrar kRegImport({"import", kImportUsage, cmdImport, true});
-const CliRegistrar kRegPreset({"preset", kPresetUsage, cmdPreset, true});
-const CliRegistrar kRegMeters({"meters", kMetersUsage, cmdMeters, true});
-const CliRegistrar kRegPasswd({"passwd", kPasswdUsage, cmdPasswd, true});
+const CliRegistrar kRegDiag({"diag", kDiagUsage, cmdDiag, true,
+                             "read the board's diagnostic registers and counters"});
+const CliRegistrar kRegTotals({"totals", kTotalsUsage, cmdTotals, true,
+                               "read and print the totals of every nozzle"});
+const CliRegistrar kRegRestart({"restart", kRestartUsage, cmdRestart, true,
+                                "restart the controller"});
+const CliRegistrar kRegClear(
+    {"clear", kClearUsage, cmdClear, true,
+     "set every pump total to 0 and restart the controller (asks first unless --yes)"});
+const CliRegistrar kRegDisplay({"display-mode", kDisplayUsage, cmdDisplayMode, true,
+                                "switch what the pump's displays show"});
+const CliRegistrar kRegImitator({"imitator", kImitatorUsage, cmdImitator, true,
+                                 "switch the board's imitation mode on or off"});
+const CliRegistrar kRegSerial({"serial", kSerialUsage, cmdSerial, true,
+                               "write the board's serial number"});
+const CliRegistrar kRegExport({"export", kExportUsage, cmdExport, true,
+                               "save the board's settings records to a JSON settings file"});
+const CliRegistrar kRegImport({"import", kImportUsage, cmdImport, true,
+                               "write the settings of a JSON settings file to the board"});
+const CliRegistrar kRegPreset(
+    {"preset", kPresetUsage, cmdPreset, true,
+     "write the factory settings of a pump type, with its sides, nozzles and addresses"});
+const CliRegistrar kRegMeters(
+    {"meters", kMetersUsage, cmdMeters, true,
+     "print the side and nozzle settings, or set meter types and phases"});
+const CliRegistrar kRegPasswd({"passwd", kPasswdUsage, cmdPasswd, true,
+                               "set the board's admin or calibration password"});
 
 }  // namespace

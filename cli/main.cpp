@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -15,6 +16,7 @@
 #include "link/tick.h"
 #include "settings/preferences.h"
 #include "ui/catalog.h"
+#include "util/version.h"
 
 namespace {
 
@@ -127,22 +129,76 @@ class CliOperator : public Operator {
   bool atLineStart_ = true;
 };
 
+// Text filled into lines of at most 80 columns, each indented by 24.
+void printIndented(FILE* f, const char* text) {
+  constexpr size_t kIndent = 24, kWidth = 80;
+  std::string line;
+  const std::string words = text;
+  size_t at = 0;
+  while (at < words.size()) {
+    size_t end = words.find(' ', at);
+    if (end == std::string::npos) end = words.size();
+    const std::string word = words.substr(at, end - at);
+    if (!line.empty() && kIndent + line.size() + 1 + word.size() > kWidth) {
+      std::fprintf(f, "%*s%s\n", static_cast<int>(kIndent), "", line.c_str());
+      line.clear();
+    }
+    if (!word.empty()) line += (line.empty() ? "" : " ") + word;
+    at = end + 1;
+  }
+  if (!line.empty()) std::fprintf(f, "%*s%s\n", static_cast<int>(kIndent), "", line.c_str());
+}
+
 void printUsage(FILE* f) {
-  std::fprintf(
-      f,
-      "usage: korvane-cli [--port NAME] [--baud N] [--address A] [--password P] [--yes] [--trace]\n"
-      "                   COMMAND [ARGS]\n"
-      "  --port NAME    serial device, TCPC_<ipv4>:<port>, TCPS_<port> or STUB\n"
-      "                 (default: the port of %s)\n"
-      "  --baud N       line speed (default: from %s)\n"
-      "  --address A    bus address of the board, decimal or 0x-hex (default 1)\n"
-      "  --password P   admin password for protected writes\n"
-      "  --yes          answer every question with Yes\n"
-      "  --trace        every frame sent and received to standard error\n"
-      "commands:\n",
-      kPreferencesFile, kPreferencesFile);
-  for (const CliCommand& c : cliCommands()) std::fprintf(f, "  %s\n", c.usage);
-  std::fprintf(f, "exit status: 0 success, 1 the operation failed, 2 bad usage\n");
+  std::fprintf(f,
+               "Usage: korvane-cli [OPTION]... COMMAND [ARG]...\n"
+               "  or:  korvane-cli --help | --version\n"
+               "Command-line service tool for the controller boards of fuel dispensers: runs one\n"
+               "command against one board on the RS-485 service bus (through a serial adapter, a\n"
+               "TCP gateway or korvane-sim), with the same core as the korvane_v3 program, for\n"
+               "batch work and scripted checks. The log goes to standard output, messages and\n"
+               "--trace to standard error.\n"
+               "\n"
+               "Options (before or after the command):\n"
+               "  --port NAME    serial device, TCPC_<ipv4>:<port>, TCPS_<port> or STUB\n"
+               "                 (default: the port of %s)\n"
+               "  --baud N       line speed (default: from %s)\n"
+               "  --address A    bus address of the board, decimal or 0x-hex (default 1)\n"
+               "  --password P   admin password for protected writes\n"
+               "  --yes          answer every question with Yes\n"
+               "  --trace        every frame sent and received to standard error\n"
+               "  -h, --help     print this help and exit\n"
+               "  --version      print the version and exit\n"
+               "\n"
+               "Commands:\n",
+               kPreferencesFile, kPreferencesFile);
+  // The usage line, then what the command does indented below it (help2man makes each
+  // pair an entry of the manual page). A note that a usage carries after three spaces or on
+  // a line of its own ("display-mode N   (0 standard, ...)") goes with the description.
+  for (const CliCommand& c : cliCommands()) {
+    std::string syntax = c.usage, note;
+    size_t cut = std::min(syntax.find("   "), syntax.find('\n'));
+    if (cut != std::string::npos) {
+      note = syntax.substr(cut);
+      syntax.erase(cut);
+      for (char& ch : note)
+        if (ch == '\n') ch = ' ';
+      note.erase(0, note.find_first_not_of(' '));
+    }
+    std::fprintf(f, "  %s\n", syntax.c_str());
+    std::string text = c.summary ? c.summary : "";
+    if (!note.empty()) text += (text.empty() ? "" : (note[0] == '(' ? " " : "; ")) + note;
+    if (!text.empty()) printIndented(f, text.c_str());
+  }
+  std::fprintf(f,
+               "\n"
+               "Files:\n"
+               "  %-22s the port and its line settings, in the working folder\n"
+               "                         (as korvane_v3 keeps them)\n"
+               "  ru/korvane_v3.mo       the Russian catalog, in the working folder\n"
+               "\n"
+               "Exit status: 0 success, 1 the operation failed, 2 bad usage.\n",
+               kPreferencesFile);
 }
 
 int usageError(const std::string& why) {
@@ -241,6 +297,9 @@ int main(int argc, char** argv) {
     };
     if (a == "--help" || a == "-h") {
       printUsage(stdout);
+      return kCliOk;
+    } else if (a == "--version") {
+      std::fputs(korvane_version_text("korvane-cli").c_str(), stdout);
       return kCliOk;
     } else if (a == "--port") {
       if (!value(&opt.port)) return usageError("--port needs a name");

@@ -7,12 +7,18 @@
 #include "ui/app_state.h"
 #include "ui/catalog.h"
 #include "ui/chan_form.h"
+#include "ui/command_line.h"
 #include "ui/factory_form.h"
 #include "ui/main_form.h"
 #include "ui/program_icon.h"
 #include "ui/window_links.h"
+#include "util/version.h"
 
 int main(int argc, char** argv) {
+  // --help and --version are answered before the catalog or the display is touched.
+  const int early =
+      gui_command_line(argc, argv, korvane_version_text("korvane_v3"), stdout, stderr);
+  if (early >= 0) return early;
   catalog_load("korvane_v3.mo", "ru");
 
   auto* mainForm = new xMainForm(kMainWindowW, kMainWindowH);
