@@ -3,7 +3,7 @@
 set -euo pipefail
 PKGS="cmake g++ make pkg-config libfltk1.3-dev libcjson-dev gettext libgtest-dev libgmock-dev
       libbenchmark-dev xvfb xauth x11-apps x11-utils xdotool imagemagick fonts-dejavu-core
-      clang libclang-rt-14-dev clang-format valgrind"
+      clang libclang-rt-14-dev clang-format valgrind help2man lintian desktop-file-utils"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
