@@ -115,7 +115,7 @@ TEST_F(ProgramInfo, EveryProgramPrintsItsHelpWithoutADisplay) {
     if (end == std::string::npos) break;
     pos = end + 1;
   }
-  EXPECT_EQ(entries, 20);
+  EXPECT_GE(entries, 20);  // the twenty commands of today, and any added later
 }
 
 TEST_F(ProgramInfo, TheGuiKeepsTheToolkitOptionsAndRefusesAnythingElse) {
