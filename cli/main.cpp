@@ -361,8 +361,18 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s: %s (%d)\n", tr("Cannot open serial port"), opt.port.c_str(), rc);
       return kCliFailed;
     }
-    portSetLine(port, opt.baud, static_cast<uint8_t>(prefs.dataBits), prefs.parity,
-                static_cast<uint8_t>(prefs.stopBits));
+    // A rate the line does not run at would make every request fail as "No connection"
+    // (or reach the board at the wrong rate): stop before anything is sent.
+    rc = portSetLine(port, opt.baud, static_cast<uint8_t>(prefs.dataBits), prefs.parity,
+                     static_cast<uint8_t>(prefs.stopBits));
+    if (rc != 0) {
+      std::fprintf(stderr, "%s\n",
+                   strprintf(tr("Cannot set %d baud on port \"%s\": %s"),
+                             static_cast<int>(opt.baud), opt.port.c_str(), portErrorText(rc))
+                       .c_str());
+      portClose(port);
+      return kCliFailed;
+    }
     waitForLink(port);
     ctx.port = port;
   }

@@ -41,11 +41,18 @@ constexpr int kPortOpenTableFull = 1;
 constexpr int kPortOpenEmptyName = 3;
 constexpr int kPortOpenNotInitialised = 9;
 constexpr int kPortOpenBadName = -1;  // also a name of 100 characters or more
+// Results of portSetLine / portProbeLine besides 0 and the OS error codes.
+constexpr int kPortRateNotTaken = -2;  // the driver took the call but runs another rate
+constexpr int kPortNoOwnLine = -3;     // probe: TCP and stub ports carry no line of their own
 
 void portTableInit();
 int portOpen(const char* name, uint16_t* port);
 int portClose(uint16_t port);
 int portSetLine(uint16_t port, uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits);
+// Whether the port's own line can run at these settings: 0 when a serial line took them
+// (and was put back to its previous settings), kPortNoOwnLine for a TCP or stub port (the
+// rate of a gateway's line is not the tool's to change) or no port, else the refusal.
+int portProbeLine(uint16_t port, uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits);
 int portWrite(uint16_t port, const uint8_t* data, size_t count);
 int portAvailable(uint16_t port);
 int portRead(uint16_t port, uint8_t* dst, size_t n);

@@ -195,6 +195,17 @@ int portSetLine(uint16_t port, uint32_t baud, uint8_t dataBits, char parity, uin
   return transportOf(*e).setLine(*e, baud, dataBits, parity, stopBits);
 }
 
+int portProbeLine(uint16_t port, uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits) {
+  PortEntry* e = openRow(port);
+  if (!e || e->kind != PortKind::Serial) return kPortNoOwnLine;
+  const PortEntry before = *e;
+  const PortTransport& t = transportOf(*e);
+  const int r = t.setLine(*e, baud, dataBits, parity, stopBits);
+  if (r != 0) return r;
+  // Back to the settings the line had; a driver that just took a rate takes its old one.
+  return t.setLine(*e, before.baud, before.dataBits, before.parity, before.stopBits);
+}
+
 int portWrite(uint16_t port, const uint8_t* data, size_t count) {
   PortEntry* e = openRow(port);
   if (!e) return 0;
@@ -352,6 +363,10 @@ const char* portErrorText(int code) {
       return "port table not initialised";
     case kPortOpenBadName:
       return "bad port name, or the network socket could not be set up";
+    case kPortRateNotTaken:
+      return "the driver keeps the line at another rate";
+    case kPortNoOwnLine:
+      return "the port has no line rate of its own (a network or stub port)";
     default:
       break;
   }

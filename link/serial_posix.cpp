@@ -1,9 +1,11 @@
-// Serial transport over termios: a tty opened non-blocking in raw mode, line settings
-// applied exactly or refused, reads that take only what the driver already holds.
+// Serial transport over the kernel's termios2 interface: a tty opened non-blocking in raw
+// mode, line settings applied exactly or refused, reads that take only what the driver
+// already holds. termios2 carries the rate as a number, so every rate a driver can run
+// (14400, 28800, 56000, 128000, 256000, ...) is asked for as it is.
+#include <asm/termbits.h>  // struct termios2, BOTHER; glibc's <termios.h> must stay out
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,83 +17,60 @@
 namespace {
 
 constexpr uint32_t kSerialDefaultBaud = 4800;
+// Above every UART and USB adapter; a larger number is a typing error, not a rate.
+constexpr uint32_t kSerialMaxBaud = 20000000;
 // A write may take this long plus the per-byte allowance before the rest is given up.
 constexpr uint32_t kSerialWriteBaseTimeoutMs = 20;
 constexpr uint32_t kSerialWritePerByteTimeoutMs = 20;
 
-bool speedFor(uint32_t baud, speed_t* out) {
-  struct Rate {
-    uint32_t baud;
-    speed_t speed;
-  };
-  static const Rate kRates[] = {
-      {50, B50},           {75, B75},         {110, B110},       {134, B134},     {150, B150},
-      {200, B200},         {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
-      {2400, B2400},       {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
-      {57600, B57600},     {115200, B115200}, {230400, B230400},
-#ifdef B460800
-      {460800, B460800},
-#endif
-#ifdef B500000
-      {500000, B500000},
-#endif
-#ifdef B576000
-      {576000, B576000},
-#endif
-#ifdef B921600
-      {921600, B921600},
-#endif
-#ifdef B1000000
-      {1000000, B1000000},
-#endif
-#ifdef B1152000
-      {1152000, B1152000},
-#endif
-#ifdef B1500000
-      {1500000, B1500000},
-#endif
-#ifdef B2000000
-      {2000000, B2000000},
-#endif
-#ifdef B2500000
-      {2500000, B2500000},
-#endif
-#ifdef B3000000
-      {3000000, B3000000},
-#endif
-#ifdef B3500000
-      {3500000, B3500000},
-#endif
-#ifdef B4000000
-      {4000000, B4000000},
-#endif
-  };
-  for (const Rate& r : kRates) {
-    if (r.baud == baud) {
-      *out = r.speed;
-      return true;
-    }
-  }
-  return false;
+struct Rate {
+  uint32_t baud;
+  tcflag_t code;
+};
+// The rates with a code of their own. Drivers know these best, so they are asked for by
+// code; any other rate goes as BOTHER with the number.
+const Rate kRates[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+tcflag_t codeFor(uint32_t baud) {
+  for (const Rate& r : kRates)
+    if (r.baud == baud) return r.code;
+  return BOTHER;
+}
+
+// The rate a rate code stands for (speed is the number that goes with BOTHER).
+uint32_t rateOf(tcflag_t code, uint32_t speed) {
+  if (code == BOTHER) return speed;
+  for (const Rate& r : kRates)
+    if (r.code == code) return r.baud;
+  return 0;  // B0 (hang up) or a code this table does not know
 }
 
 }  // namespace
 
-bool serialBuildLine(termios& tio, uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits) {
-  speed_t speed;
-  if (!speedFor(baud == 0 ? kSerialDefaultBaud : baud, &speed)) {
+uint32_t serialOutputRate(const termios2& tio) { return rateOf(tio.c_cflag & CBAUD, tio.c_ospeed); }
+
+uint32_t serialInputRate(const termios2& tio) {
+  const tcflag_t code = (tio.c_cflag & CIBAUD) >> IBSHIFT;
+  return code == 0 ? serialOutputRate(tio) : rateOf(code, tio.c_ispeed);  // 0: as the output
+}
+
+bool serialBuildLine(termios2& tio, uint32_t baud, uint8_t dataBits, char parity,
+                     uint8_t stopBits) {
+  if (baud == 0) baud = kSerialDefaultBaud;
+  if (baud > kSerialMaxBaud) {
     errno = EINVAL;
     return false;
   }
-#ifdef CMSPAR
   const tcflag_t stick = CMSPAR;
-#else
-  const tcflag_t stick = 0;
-  if (parity == 'M' || parity == 'S' || parity == 'Z') {  // no mark/space parity on this system
-    errno = EINVAL;
-    return false;
-  }
-#endif
   tcflag_t size;
   switch (dataBits) {
     case 5:
@@ -110,8 +89,10 @@ bool serialBuildLine(termios& tio, uint32_t baud, uint8_t dataBits, char parity,
       errno = EINVAL;
       return false;
   }
-  cfsetispeed(&tio, speed);
-  cfsetospeed(&tio, speed);
+  // One rate both ways: no input code of its own, so the input follows the output.
+  tio.c_cflag = (tio.c_cflag & ~(CBAUD | CIBAUD)) | codeFor(baud);
+  tio.c_ospeed = baud;
+  tio.c_ispeed = baud;
   tio.c_cflag = (tio.c_cflag & ~CSIZE) | size;
   if (stopBits == 1) tio.c_cflag &= ~CSTOPB;
   if (stopBits == 2) tio.c_cflag |= CSTOPB;
@@ -146,17 +127,30 @@ bool serialBuildLine(termios& tio, uint32_t baud, uint8_t dataBits, char parity,
 
 namespace {
 
-// Applies tio and checks the driver really took the rate: tcsetattr() succeeds when any
-// part of the request was applied, and a silently different rate must not pass as success.
-int applyLine(int fd, const termios& want) {
-  if (tcsetattr(fd, TCSANOW, &want) != 0) return errno;
-  termios got{};
-  if (tcgetattr(fd, &got) != 0) return errno;
+// Applies tio and checks the driver really took the rate: the kernel takes the call when
+// any part of the request was applied, and a driver that cannot run a rate keeps another
+// (or puts the nearest one it can run in its place), which must not pass as success.
+int applyLine(int fd, const termios2& want) {
+  if (ioctl(fd, TCSETS2, &want) != 0) return errno;
+  termios2 got{};
+  if (ioctl(fd, TCGETS2, &got) != 0) return errno;
   // Only the rate is checked: a pseudo-terminal, for one, always carries 8-bit bytes and
   // reports CS8 without parity whatever it was asked.
-  if (cfgetospeed(&got) != cfgetospeed(&want) || cfgetispeed(&got) != cfgetispeed(&want))
-    return EINVAL;
+  if (serialOutputRate(got) != serialOutputRate(want) ||
+      serialInputRate(got) != serialInputRate(want))
+    return kPortRateNotTaken;
   return 0;
+}
+
+void makeRaw(termios2& t) {
+  t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                      IXON | IXOFF | IXANY);
+  t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CRTSCTS);
+  t.c_cflag |= CS8 | CLOCAL | CREAD;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
 }
 
 int serialOpen(PortEntry& e) {
@@ -170,26 +164,29 @@ int serialOpen(PortEntry& e) {
     return err;
   }
   ioctl(fd, TIOCEXCL);  // one user of the line at a time; not every tty supports it
-  termios tio{};
-  if (tcgetattr(fd, &tio) != 0) {
+  termios2 tio{};
+  if (ioctl(fd, TCGETS2, &tio) != 0) {
     int err = errno;
     close(fd);
     return err;
   }
-  cfmakeraw(&tio);
-  tio.c_cflag |= CLOCAL | CREAD;
-  tio.c_cflag &= ~CRTSCTS;
-  tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-  tio.c_cc[VMIN] = 0;
-  tio.c_cc[VTIME] = 0;
+  makeRaw(tio);
   serialBuildLine(tio, kSerialDefaultBaud, 8, 'N', 1);
   int err = applyLine(fd, tio);
+  uint32_t rate = kSerialDefaultBaud;
+  if (err == kPortRateNotTaken) {
+    // 4800 is only where the line starts until its owner sets the rate it wants; a driver
+    // that keeps another rate still opens, at the rate it runs.
+    termios2 got{};
+    err = ioctl(fd, TCGETS2, &got) == 0 ? 0 : errno;
+    rate = serialOutputRate(got);
+  }
   if (err != 0) {
     close(fd);
     return err;
   }
   e.handle = fd;
-  e.baud = kSerialDefaultBaud;
+  e.baud = rate;
   e.dataBits = 8;
   e.parity = 'N';
   e.stopBits = 1;
@@ -203,8 +200,8 @@ void serialClose(PortEntry& e) {
 
 int serialSetLine(PortEntry& e, uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits) {
   const int fd = static_cast<int>(e.handle);
-  termios tio{};
-  if (tcgetattr(fd, &tio) != 0) return errno;
+  termios2 tio{};
+  if (ioctl(fd, TCGETS2, &tio) != 0) return errno;
   if (!serialBuildLine(tio, baud, dataBits, parity, stopBits)) return errno;
   int err = applyLine(fd, tio);
   if (err != 0) return err;
@@ -251,7 +248,7 @@ int serialPollFds(PortEntry& e, pollfd* fds, int maxFds) {
   return 1;
 }
 
-void serialDiscard(PortEntry& e) { tcflush(static_cast<int>(e.handle), TCIFLUSH); }
+void serialDiscard(PortEntry& e) { ioctl(static_cast<int>(e.handle), TCFLSH, TCIFLUSH); }
 
 int serialTxEmpty(PortEntry& e) {
   int queued = 0;

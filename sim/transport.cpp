@@ -272,32 +272,7 @@ class PtyTransport : public Transport {
   long readSome(uint8_t* buf, size_t cap) override { return readFd(master_, buf, cap, false); }
   bool writeAll(const uint8_t* d, size_t n) override { return writeFully(master_, d, n); }
   void closeStream() override {}
-  uint32_t peerBaud() const override {
-    termios t{};
-    if (tcgetattr(slave_, &t) != 0) return 0;
-    switch (cfgetospeed(&t)) {
-      case B1200:
-        return 1200;
-      case B2400:
-        return 2400;
-      case B4800:
-        return 4800;
-      case B9600:
-        return 9600;
-      case B19200:
-        return 19200;
-      case B38400:
-        return 38400;
-      case B57600:
-        return 57600;
-      case B115200:
-        return 115200;
-      case B230400:
-        return 230400;
-      default:
-        return 0;
-    }
-  }
+  uint32_t peerBaud() const override { return ptyLineRate(slave_); }
 
  private:
   std::string link_;

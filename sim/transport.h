@@ -46,6 +46,9 @@ std::unique_ptr<Transport> makeListenTransport(const std::string& host, int port
 std::unique_ptr<Transport> makeConnectTransport(const std::string& host, int port);
 std::unique_ptr<Transport> makePtyTransport(const std::string& linkPath);
 
+// The output rate of the terminal fd as the kernel holds it (termios2), 0 when unknown.
+uint32_t ptyLineRate(int fd);
+
 // Splits "HOST:PORT"; false when malformed.
 bool splitHostPort(const std::string& text, std::string* host, int* port);
 

@@ -640,9 +640,10 @@ void xMainForm::init_main_window() {
   max_baud->value(strprintf("%d", app.prefs.maxBaud).c_str());
 
   // 17.-18.
-  portSetLine(app.port, static_cast<uint32_t>(app.prefs.baud),
-              static_cast<uint8_t>(app.prefs.dataBits), app.prefs.parity,
-              static_cast<uint8_t>(app.prefs.stopBits));
+  if (!set_port_line(app.port, app.prefs.portName.c_str(), app.prefs.baud)) {
+    app.port = 0;
+    return;
+  }
   app.dev->port = app.port;
   port_button->label(tr("Close Port"));
   port_choice->deactivate();
@@ -731,6 +732,20 @@ void xMainForm::log_open_failure(const char* name, int result) {
   app.op->logLine(strprintf(tr("Cannot open port \"%s\": %s"), name, portErrorText(result)));
 }
 
+bool xMainForm::set_port_line(uint16_t port, const char* name, int baud) {
+  const int r =
+      portSetLine(port, static_cast<uint32_t>(baud), static_cast<uint8_t>(app.prefs.dataBits),
+                  app.prefs.parity, static_cast<uint8_t>(app.prefs.stopBits));
+  if (r == 0) return true;
+  // Working on at another rate would only end every request in "No connection".
+  const std::string text =
+      strprintf(tr("Cannot set %d baud on port \"%s\": %s"), baud, name, portErrorText(r));
+  app.op->logLine(text);
+  app.op->alert(text);
+  portClose(port);
+  return false;
+}
+
 int xMainForm::identify_and_refresh(uint8_t address, bool quiet) {
   const int r = identifyBoard(app.session, address, quiet);
   if (r == 1 && !app.session.bootMode && !quiet) refresh_after_identification();
@@ -761,12 +776,11 @@ void xMainForm::toggle_port() {
     app.op->alert(tr("Cannot open serial port"));
     return;
   }
+  const int baud = static_cast<int>(atol(baud_choice->value() ? baud_choice->value() : ""));
+  if (!set_port_line(port, item->label(), baud)) return;  // a refused rate is not kept
   app.port = port;
-  app.prefs.baud = static_cast<int>(atol(baud_choice->value() ? baud_choice->value() : ""));
+  app.prefs.baud = baud;
   app.prefs.maxBaud = static_cast<int>(atol(max_baud->value() ? max_baud->value() : ""));
-  portSetLine(app.port, static_cast<uint32_t>(app.prefs.baud),
-              static_cast<uint8_t>(app.prefs.dataBits), app.prefs.parity,
-              static_cast<uint8_t>(app.prefs.stopBits));
   app.dev->port = app.port;
   app.prefs.portName = item->label();
   if (savePreferences(app.prefs) < 0) {

@@ -51,6 +51,9 @@ class xMainForm : public Fl_Double_Window {
   void log_line(const char* text);
   // Logs why a port did not open (the OS error text for a serial device).
   void log_open_failure(const char* name, int result);
+  // Sets the open port's line to baud with the preferences' framing. When the line refuses,
+  // logs and shows the port, the rate and the reason, closes the port and returns false.
+  bool set_port_line(uint16_t port, const char* name, int baud);
   void log_append(const char* text);
   void log_replace_tail(size_t count, const char* text);
   void log_clear();

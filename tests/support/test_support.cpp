@@ -3,12 +3,15 @@
 #include "support/test_support.h"
 
 #include <arpa/inet.h>
+#include <asm/termbits.h>  // the kernel's struct termios for the lock; no <termios.h> here
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -55,6 +58,18 @@ std::string makeTempDir() {
   if (!mkdtemp(templ.data())) return {};
   dirs.dirs.push_back(templ);
   return templ;
+}
+
+bool lockTerminalRate(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct termios locked {};
+  locked.c_cflag = CBAUD | CIBAUD;  // the rate bits of both directions keep their value
+  const bool ok = ioctl(fd, TIOCSLCKTRMIOS, &locked) == 0;
+  const int err = errno;
+  ::close(fd);
+  errno = err;
+  return ok;
 }
 
 int freeTcpPort() {

@@ -26,6 +26,11 @@ inline void writeBytes(const std::string& path, const Bytes& b) {
   writeText(path, std::string(b.begin(), b.end()));
 }
 
+// Makes the terminal at path keep the rate it runs at now: later requests for another rate
+// are taken by the kernel but the line stays where it was, as with a serial driver that
+// cannot run the rate asked. Needs CAP_SYS_ADMIN; false (errno set) when not permitted.
+bool lockTerminalRate(const std::string& path);
+
 // Loopback sockets for playing the far end of a port. All return -1 / stop short on failure.
 int listenOn(int tcpPort, int backlog = 5);  // tcpPort 0: any free port
 int boundPort(int fd);
