@@ -38,6 +38,8 @@ const char* resultText(FirmwareResult r) {
       return "the board reports a page size of 0";
     case FirmwareResult::BlockTimeout:
       return "a block was not acknowledged";
+    case FirmwareResult::FileReadError:
+      return "the image file could not be read to its end";
   }
   return "failed";
 }

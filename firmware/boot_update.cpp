@@ -26,6 +26,9 @@ bool PortBootLink::txEmpty() { return portTxEmpty(port_) != 0; }
 int PortBootLink::setLine(uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits) {
   return portSetLine(port_, baud, dataBits, parity, stopBits);
 }
+int PortBootLink::probeLine(uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits) {
+  return portProbeLine(port_, baud, dataBits, parity, stopBits);
+}
 
 // ---- frames ----
 
@@ -156,12 +159,16 @@ size_t utf16Units(const std::string& utf8) {
   return units;
 }
 
-// Reads the next record; a short last record is padded. Returns false at the end of the file.
-bool readRecord(FILE* f, uint8_t record[kImageRecordBytes]) {
+enum class RecordRead { Record, End, Error };
+
+// Reads the next record; a short last record is padded. A read that stops on an I/O error
+// is not the end of the image: what follows was never read.
+RecordRead readRecord(FILE* f, uint8_t record[kImageRecordBytes]) {
   size_t got = std::fread(record, 1, kImageRecordBytes, f);
-  if (got == 0) return false;
+  if (std::ferror(f)) return RecordRead::Error;
+  if (got == 0) return RecordRead::End;
   if (got < kImageRecordBytes) std::memset(record + got, kRecordPadByte, kImageRecordBytes - got);
-  return true;
+  return RecordRead::Record;
 }
 
 }  // namespace
@@ -187,7 +194,8 @@ int leaveBootloader(BootLink& link, Operator& op, uint8_t address) {
 
 namespace {
 
-// Sends every record of the image; returns Finished, BlockTimeout or BadPageSize.
+// Sends every record of the image; returns Finished, BlockTimeout, FileReadError or
+// BadPageSize.
 FirmwareResult sendImage(BootLink& link, Operator& op, FILE* f, uint8_t address, uint32_t pageBytes,
                          uint32_t* blocksSent) {
   const bool paged = usesPagedForm(pageBytes);
@@ -203,7 +211,14 @@ FirmwareResult sendImage(BootLink& link, Operator& op, FILE* f, uint8_t address,
   uint16_t page = firstPageNumber(pageBytes);
   uint32_t indexInPage = 0;
   uint32_t sent = 0;
-  while (readRecord(f, record)) {
+  for (;;) {
+    const RecordRead got = readRecord(f, record);
+    if (got == RecordRead::End) break;
+    if (got == RecordRead::Error) {
+      op.alert(tr("Cannot read file."));
+      *blocksSent = sent;
+      return FirmwareResult::FileReadError;
+    }
     size_t length;
     if (paged) {
       buildBootCommand(address, kBootCmdWritePaged, wire);
@@ -240,6 +255,42 @@ FirmwareResult sendImage(BootLink& link, Operator& op, FILE* f, uint8_t address,
   }
   *blocksSent = sent;
   return FirmwareResult::Finished;
+}
+
+// Moves the board and the tool's line to baud for the transfer. The board switches as soon
+// as it has the command, so a tool that cannot follow (a TCP gateway's line rate is not the
+// tool's to change; a driver that refuses the rate) would never reach it again: the command
+// goes only to a line that has just shown it can run at that rate. true when both moved.
+bool raiseBaudRate(BootLink& link, Operator& op, uint8_t address, uint32_t baud,
+                   const Preferences& p) {
+  const uint8_t dataBits = static_cast<uint8_t>(p.dataBits);
+  const uint8_t stopBits = static_cast<uint8_t>(p.stopBits);
+  logLine(op, tr("Increasing baud rate temporarily..."));
+  const int probe = link.probeLine(baud, dataBits, p.parity, stopBits);
+  if (probe != 0) {
+    logLine(op, strprintf(tr("The port cannot run at %d baud (%s): the baud rate stays as it is"),
+                          static_cast<int>(baud), portErrorText(probe)));
+    return false;
+  }
+  tickSleepMs(kBaudCommandLeadMs);
+  uint8_t frame[8];
+  buildBootCommand(address, kBootCmdSetBaud, frame);
+  buildBaudPayload(baud, frame + 4);
+  link.flushInput();
+  link.write(frame, 4);
+  link.write(frame + 4, 4);
+  const uint32_t drainDeadline = nowMs() + kTxDrainTimeoutMs;
+  while (!link.txEmpty() && !deadlineReached(drainDeadline)) tickSleepMs(kTxDrainStepMs);
+  tickSleepMs(kBaudSwitchSettleMs);
+  const int set = link.setLine(baud, dataBits, p.parity, stopBits);
+  if (set != 0) {
+    // The board has switched and the tool cannot follow: the blocks will find no answer.
+    logLine(op, strprintf(tr("Cannot set the port to %d baud: %s"), static_cast<int>(baud),
+                          portErrorText(set)));
+    return false;
+  }
+  logLine(op, strprintf(tr("New baud rate is set %d"), static_cast<int>(baud)));
+  return true;
 }
 
 void restoreLine(BootLink& link, const Preferences& p) {
@@ -297,23 +348,8 @@ FirmwareOutcome updateFirmware(BootLink& link, Operator& op, const FirmwareUpdat
 
   const uint32_t m = req.maxBaud;
   // The payload carries the rate in hundreds in 16 bits; a rate beyond that cannot be asked.
-  if (m != req.portBaud && m != 0 && cpu.canChangeBaud && m / 100 <= 0xFFFF) {
-    logLine(op, tr("Increasing baud rate temporarily..."));
-    tickSleepMs(kBaudCommandLeadMs);
-    uint8_t frame[8];
-    buildBootCommand(address, kBootCmdSetBaud, frame);
-    buildBaudPayload(m, frame + 4);
-    link.flushInput();
-    link.write(frame, 4);
-    link.write(frame + 4, 4);
-    const uint32_t drainDeadline = nowMs() + kTxDrainTimeoutMs;
-    while (!link.txEmpty() && !deadlineReached(drainDeadline)) tickSleepMs(kTxDrainStepMs);
-    tickSleepMs(kBaudSwitchSettleMs);
-    link.setLine(m, static_cast<uint8_t>(req.prefs.dataBits), req.prefs.parity,
-                 static_cast<uint8_t>(req.prefs.stopBits));
-    logLine(op, strprintf(tr("New baud rate is set %d"), static_cast<int>(m)));
-    out.baudRaised = true;
-  }
+  if (m != req.portBaud && m != 0 && cpu.canChangeBaud && m / 100 <= 0xFFFF)
+    out.baudRaised = raiseBaudRate(link, op, address, m, req.prefs);
 
   logLine(op, tr("Writing data..."));
   out.result = sendImage(link, op, file.get(), address, cpu.pageBytes, &out.blocksSent);

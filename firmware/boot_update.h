@@ -55,6 +55,9 @@ class BootLink {
   virtual bool waitInput(uint32_t timeoutMs) = 0;
   virtual bool txEmpty() = 0;
   virtual int setLine(uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits) = 0;
+  // 0 when the tool's own line can run at these settings (the line is left as it was);
+  // otherwise why not, as a port result code (portErrorText names it).
+  virtual int probeLine(uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits) = 0;
 };
 
 class PortBootLink : public BootLink {
@@ -67,6 +70,7 @@ class PortBootLink : public BootLink {
   bool waitInput(uint32_t timeoutMs) override;
   bool txEmpty() override;
   int setLine(uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits) override;
+  int probeLine(uint32_t baud, uint8_t dataBits, char parity, uint8_t stopBits) override;
 
  private:
   uint16_t port_;
@@ -113,6 +117,7 @@ enum class FirmwareResult {
   EnterRefused,  // a fuel delivery is pending
   BadPageSize,   // page size 0: nothing sensible to send
   BlockTimeout,
+  FileReadError,  // the image could not be read to its end (an I/O error, not its end)
 };
 
 struct FirmwareUpdateRequest {
@@ -128,7 +133,7 @@ struct FirmwareOutcome {
   FirmwareResult result = FirmwareResult::CannotOpenFile;
   uint32_t blocksSent = 0;  // blocks acknowledged
   int leaveResult = kHandshakeFailed;
-  bool baudRaised = false;
+  bool baudRaised = false;  // the board and the tool's line both moved to the raised rate
   bool ok() const { return result == FirmwareResult::Finished && leaveResult != kHandshakeFailed; }
 };
 

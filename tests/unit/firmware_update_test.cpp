@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <deque>
 #include <functional>
@@ -76,8 +77,15 @@ class ScriptedBoard : public BootLink {
   bool txEmpty() override { return true; }
   int setLine(uint32_t baud, uint8_t, char, uint8_t) override {
     lineRates.push_back(baud);
-    return 0;
+    return baud == refusedLineRate ? kPortRateNotTaken : 0;
   }
+  int probeLine(uint32_t baud, uint8_t, char, uint8_t) override {
+    probedRates.push_back(baud);
+    return probeResult;
+  }
+  int probeResult = 0;           // what the tool's line says to a rate: 0 takes it
+  uint32_t refusedLineRate = 0;  // setLine at this rate fails although the probe passed
+  std::vector<uint32_t> probedRates;
 
   std::vector<uint8_t> commands() const {
     std::vector<uint8_t> c;
@@ -360,6 +368,66 @@ TEST_F(FirmwareUpdate, BaudRateIsRaisedOnlyWhenAllowed) {
     EXPECT_EQ(board.lineRates, (std::vector<uint32_t>{9600}));
     EXPECT_EQ(op.log.find("Increasing"), std::string::npos);
   }
+}
+
+// The board switches as soon as it has 0xF5, so the command goes only to a line that has
+// shown it can follow: a TCP port (a gateway's rate is not the tool's) or a driver that
+// refuses the rate keeps the transfer at the rate in use, and the log says why.
+TEST_F(FirmwareUpdate, ARateTheToolsLineCannotRunIsNotAskedOfTheBoard) {
+  for (int refusal : {kPortNoOwnLine, kPortRateNotTaken, EINVAL}) {
+    SCOPED_TRACE(refusal);
+    board = ScriptedBoard();
+    op = ScriptedOperator();
+    board.cpu = cpuReply(0x30, 4, 1, 0x80);
+    board.probeResult = refusal;
+    req.maxBaud = 38400;
+    const FirmwareOutcome o = run(pattern(2 * 272));
+    EXPECT_TRUE(o.ok());
+    EXPECT_FALSE(o.baudRaised);
+    EXPECT_EQ(board.commands(), (std::vector<uint8_t>{0xF4, 0xFA, 0xFA, 0xF3, 0xF3, 0xF1}));
+    EXPECT_EQ(board.probedRates, std::vector<uint32_t>{38400});
+    EXPECT_EQ(board.lineRates, std::vector<uint32_t>{9600});  // only the restore
+    EXPECT_NE(
+        op.log.find("Increasing baud rate temporarily...\nThe port cannot run at 38400 baud (" +
+                    std::string(portErrorText(refusal)) +
+                    "): the baud rate stays as it is\nWriting data...\n"),
+        std::string::npos)
+        << op.log;
+  }
+  // The line took the rate when asked, then refuses it after the command went out: said so,
+  // and not counted as raised.
+  board = ScriptedBoard();
+  op = ScriptedOperator();
+  board.cpu = cpuReply(0x30, 4, 1, 0x80);
+  board.refusedLineRate = 38400;
+  const FirmwareOutcome o = run(pattern(272));
+  EXPECT_FALSE(o.baudRaised);
+  EXPECT_EQ(board.commands(), (std::vector<uint8_t>{0xF4, 0xFA, 0xFA, 0xF5, 0xF3, 0xF1}));
+  EXPECT_NE(op.log.find("Cannot set the port to 38400 baud: the driver keeps the line at another "
+                        "rate\nWriting data...\n"),
+            std::string::npos)
+      << op.log;
+  EXPECT_EQ(op.log.find("New baud rate is set"), std::string::npos);
+}
+
+// An image that cannot be read to its end (here a regular file whose first read fails with
+// an I/O error) is a failure, not an empty image; the board is still taken out of its boot
+// loader and the line restored.
+TEST_F(FirmwareUpdate, AnImageThatCannotBeReadFailsAfterLeavingAndRestoring) {
+  board.cpu = cpuReply(0x30, 4, 1, 0x80);
+  req.maxBaud = 38400;
+  req.imagePath = "/proc/self/mem";
+  const FirmwareOutcome o = updateFirmware(board, op, req);
+  EXPECT_EQ(o.result, FirmwareResult::FileReadError);
+  EXPECT_FALSE(o.ok());
+  EXPECT_EQ(o.blocksSent, 0u);
+  EXPECT_EQ(op.alerts, std::vector<std::string>{"Cannot read file."});
+  EXPECT_EQ(board.commands(), (std::vector<uint8_t>{0xF4, 0xFA, 0xFA, 0xF5, 0xF1}));
+  EXPECT_EQ(board.lineRates, (std::vector<uint32_t>{38400, 9600}));
+  const auto lines = op.logLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "Finished. Returning to a normal mode");
+  EXPECT_EQ(lines.back(), "OK");
 }
 
 TEST_F(FirmwareUpdate, SilentBoardStopsTheTransferButStillLeavesAndRestores) {
