@@ -289,13 +289,18 @@ int writeFrom(UTRKDevice& dev, uint32_t address, const uint8_t* slot, size_t cou
 
 int readChannelRecord(UTRKDevice& dev, ChannelCopies& c, int index) {
   if (!channelIndexValid(index)) return kResultRefused;
-  return readInto(dev, channelRecordAddress(index), c.channels[index].data(), kChannelRecordSize);
+  const int r =
+      readInto(dev, channelRecordAddress(index), c.channels[index].data(), kChannelRecordSize);
+  if (r == kResultDone) c.channelRead[index] = true;
+  return r;
 }
 
 int loadChannel(UTRKDevice& dev, ChannelCopies& c, int index) {
   if (!channelIndexValid(index)) return kResultRefused;
   int r1 = readInto(dev, channelRecordAddress(index), c.channels[index].data(), kChannelRecordSize);
+  if (r1 == kResultDone) c.channelRead[index] = true;
   int r2 = readInto(dev, meterRecordAddress(index), c.meters[index].data(), kMeterRecordSize);
+  if (r2 == kResultDone) c.meterRead[index] = true;
   // Showing the new meter record beside the previous channel's values would invite saving
   // them to the wrong channel, so both reads must succeed.
   return r1 != kResultDone ? r1 : r2;
@@ -306,8 +311,13 @@ int saveChannel(BoardSession& s, ChannelCopies& c, int index) {
   if (enterAdminPassword(s, false) != 1) return 0;
   int r =
       writeFrom(*s.dev, channelRecordAddress(index), c.channels[index].data(), kChannelRecordSize);
+  // The copies now hold the edited values: they are the board's only once written.
+  c.channelRead[index] = r == kResultDone;
+  c.meterRead[index] = false;
   // A board that refused the channel record (a filling in progress, the key off) would take
   // the meter record alone and leave the two out of step, so the meter write waits for it.
   if (r != kResultDone) return r;
-  return writeFrom(*s.dev, meterRecordAddress(index), c.meters[index].data(), kMeterRecordSize);
+  r = writeFrom(*s.dev, meterRecordAddress(index), c.meters[index].data(), kMeterRecordSize);
+  c.meterRead[index] = r == kResultDone;
+  return r;
 }

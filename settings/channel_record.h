@@ -119,4 +119,8 @@ static_assert(sizeof(MeterRecord) == kMeterRecordSize, "meter record is 15 bytes
 struct ChannelCopies {
   std::array<ChannelRecord, kChannelCount> channels{};
   std::array<MeterRecord, kChannelCount> meters{};
+  // Which copies were read from the board now served (cleared when a board is identified):
+  // a copy left from another board, or never read, must not decide or be written to this one.
+  std::array<bool, kChannelCount> channelRead{};
+  std::array<bool, kChannelCount> meterRead{};
 };

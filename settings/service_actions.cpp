@@ -83,6 +83,7 @@ bool showTotals(BoardSession& s, SettingsState& st) {
                                     rec.data(), kCheckCrc);
       if (r == kResultDone) {
         st.records.channels[ch] = rec;
+        st.records.channelRead[ch] = true;
         s.op->logLine(strprintf(tr("address %d, nozzle %d: %d.%02d"), static_cast<int>(address),
                                 static_cast<int>(n + 1),
                                 static_cast<int>(rec.get(ChannelField::f_count)),

@@ -37,6 +37,12 @@ int followBoardToAddress(BoardSession& s, SettingsState& st, uint8_t address) {
 
 void forgetBoardSettings(SettingsState* st) {
   st->readCopy = MainSettings{};
+  // The extra copy is the previous board's too: saved from the Extra tab or exported, it
+  // would put that board's record (fields without a control included) on this one.
+  st->extra = ExtraSettings{};
+  st->extraRead = false;
+  st->records.channelRead.fill(false);
+  st->records.meterRead.fill(false);
   st->imitatorByte = 0;
   st->counters = ServiceCounters{};
   setTabs(*st, false);
@@ -114,6 +120,10 @@ int identifyAndRefresh(BoardSession& s, SettingsState& st, uint8_t address, bool
 
 int writeMainSettings(BoardSession& s, SettingsState& st) {
   if (enterAdminPassword(s, false) != 1) return 0;
+  return writeMainSettingsLoggedIn(s, st);
+}
+
+int writeMainSettingsLoggedIn(BoardSession& s, SettingsState& st) {
   const int r =
       writeBlockPolled(s, kMainSettingsAddress, kBankData, st.writeCopy.data(), kMainSettingsSize);
   if (r != kResultDone) {
@@ -152,7 +162,10 @@ int readExtraSettings(BoardSession& s, SettingsState& st) {
   ExtraSettings rec;
   const int r = readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, rec.data(),
                                 kCheckCrc);
-  if (r == kResultDone) st.extra = rec;
+  if (r == kResultDone) {
+    st.extra = rec;
+    st.extraRead = true;
+  }
   uint8_t raw[4] = {};
   if (readBlockPolled(s, kRegRawPressure, kBankService, 4, raw, kCheckCrc) == kResultDone) {
     st.rawPressure[0] = getU16(raw);
@@ -163,6 +176,12 @@ int readExtraSettings(BoardSession& s, SettingsState& st) {
 }
 
 int saveExtraSettings(BoardSession& s, SettingsState& st, const ExtraSettingsForm& form) {
+  // The record is written whole, fields without a control included: those must be this
+  // board's own, so nothing is saved before a read from this board succeeded.
+  if (!st.extraRead) {
+    s.op->alert(tr("Extra settings were not read from this board"));
+    return 0;
+  }
   const ExtraSettings candidate = collectExtraSettings(st.extra, form);
   if (candidate == st.extra) {
     s.op->alert(tr("No values changed"));
@@ -216,10 +235,22 @@ int changePassword(BoardSession& s, SettingsState& st, bool calibration, const s
 }
 
 int exportSettings(BoardSession& s, SettingsState& st, const std::string& givenPath) {
+  // The main record comes from the read copy, which identification clears: without a main
+  // settings read from this board the file would hold zeros (or nothing of this board).
+  if (!st.tabsEnabled) {
+    s.op->alert(tr("Please read device id first"));
+    return 0;
+  }
+  // The extra record is read fresh; when that fails no file is written, since the copy
+  // held now may be empty or another board's.
   ExtraSettings rec;
   if (readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, rec.data(),
-                      kCheckCrc) == kResultDone)
-    st.extra = rec;  // a failed read would otherwise put a half-received record in the file
+                      kCheckCrc) != kResultDone) {
+    s.op->alert(tr("Read error"));
+    return 0;
+  }
+  st.extra = rec;
+  st.extraRead = true;
   std::string chosen = givenPath;
   if (chosen.empty() && !s.op->chooseFile(tr("Select a file"), kJsonFilter, true, &chosen))
     return 0;
@@ -278,8 +309,20 @@ int importSettings(BoardSession& s, SettingsState& st, const std::string& givenP
     s.op->logLine(strprintf(tr("Key %s skipped: its value is not a decimal number"), key.c_str()));
   st.writeCopy = main;
   if (!s.op->confirm(tr("Start writing?"))) return 0;
-  const int r =
+  // Both records are protected writes: one admin log-in, before the first, serves both.
+  if (enterAdminPassword(s, false) != 1) return 0;
+  const int extraResult =
       writeBlockPolled(s, kExtraSettingsAddress, kBankData, extra.data(), kExtraSettingsSize);
-  s.op->alert(tr(r == kResultDone ? "Write extra settings ok" : "Write extra settings error"));
-  return writeMainSettings(s, st);
+  s.op->alert(
+      tr(extraResult == kResultDone ? "Write extra settings ok" : "Write extra settings error"));
+  // A failed extra write does not stop the main write, but the import as a whole failed.
+  const int mainResult = writeMainSettingsLoggedIn(s, st);
+  if (extraResult == kResultDone && mainResult == kResultDone) return kResultDone;
+  const std::string failed =
+      tr(extraResult != kResultDone && mainResult != kResultDone ? "Import failed: nothing written"
+         : extraResult != kResultDone ? "Import failed: extra settings not written"
+                                      : "Import failed: main settings not written");
+  s.op->logLine(failed);
+  s.op->alert(failed);
+  return mainResult != kResultDone ? mainResult : extraResult;
 }

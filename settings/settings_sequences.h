@@ -31,23 +31,28 @@ int saveMainSettings(BoardSession& s, SettingsState& st, const MainSettingsForm&
 // After a restart at a new side A address: make it the pump address, wait for the board
 // to answer there, then identify and refresh.
 int followBoardToAddress(BoardSession& s, SettingsState& st, uint8_t address);
-// The main save from its admin log-in onward, writing st.writeCopy (also used by the import).
+// The main save from its admin log-in onward, writing st.writeCopy.
 int writeMainSettings(BoardSession& s, SettingsState& st);
+// The same after a log-in already made (the import logs in once for both records).
+int writeMainSettingsLoggedIn(BoardSession& s, SettingsState& st);
 
 // "Read settings" of "Extra settings": the record and the raw pressure readings.
 int readExtraSettings(BoardSession& s, SettingsState& st);
-// "Save settings" of "Extra settings". Returns 1 when written.
+// "Save settings" of "Extra settings". Returns 1 when written; refuses (0) while the extra
+// copy was not read from the board now served.
 int saveExtraSettings(BoardSession& s, SettingsState& st, const ExtraSettingsForm& form);
 
 // "Change" beside "Admin password" (calibration false) or "Calibration password".
 int changePassword(BoardSession& s, SettingsState& st, bool calibration, const std::string& typed);
 
-// "Read image to file..": path empty asks the Operator for a file. Returns 1 when saved.
+// "Read image to file..": path empty asks the Operator for a file. Returns 1 when saved;
+// writes no file without a main record read from this board or when the extra read fails.
 int exportSettings(BoardSession& s, SettingsState& st, const std::string& path = "");
 // Copies into *loaded the bytes of the extra record that no file key covers (the reserved
 // word and the heater temperatures), from the record read from the board.
 void keepUnkeyedExtraBytes(const ExtraSettings& board, ExtraSettings* loaded);
-// "Write image from file..": path empty asks the Operator; asks "Start writing?".
+// "Write image from file..": path empty asks the Operator; asks "Start writing?". Returns 1
+// only when both records were written.
 int importSettings(BoardSession& s, SettingsState& st, const std::string& path = "");
 
 // Poll helpers over the session's device.

@@ -14,6 +14,7 @@ struct SettingsState {
   MainSettings readCopy;   // last record read from the board
   MainSettings writeCopy;  // record being written
   ExtraSettings extra;     // last read, last collected, or last preset
+  bool extraRead = false;  // extra holds a record read from the board now served
   uint16_t rawPressure[2] = {0, 0};
   ServiceCounters counters;
   uint8_t imitatorByte = 0;     // last known mode byte (register 0x24)
@@ -34,5 +35,6 @@ struct SettingsState {
   unsigned nozzleCount() const { return readCopy.get(ms::noz_count); }
 };
 
-// Forgets what was read from the previous board (called when a board is identified).
+// Forgets what was read from the previous board (called when a board is identified): the
+// main and extra copies, the service values and which channel copies came from the board.
 void forgetBoardSettings(SettingsState* st);

@@ -32,8 +32,10 @@ void readSideNozzle(BoardSession& s, SettingsState& st) {
   for (int ch = 0; ch < channels; ++ch) {
     MeterRecord m;
     if (readBlockPolled(s, meterRecordAddress(ch), kBankData, kMeterRecordSize, m.data(),
-                        kCheckCrc) == kResultDone)
+                        kCheckCrc) == kResultDone) {
       st.records.meters[ch] = m;
+      st.records.meterRead[ch] = true;
+    }
   }
   for (int side = 0; side < 2; ++side) {
     SideData d;
@@ -84,6 +86,13 @@ void displaySideNozzle(const SettingsState& st, SideNozzleForm* f) {
 int writeSideNozzle(BoardSession& s, SettingsState& st, const SideNozzleForm& f) {
   const unsigned nozzles = nozzlesOf(st);
   const int channels = static_cast<int>(2 * nozzles);
+  // Both tables are written whole from the meter copies: a copy whose read failed (or that
+  // belongs to another board) would overwrite that channel's type and phase.
+  for (int ch = 0; ch < channels; ++ch)
+    if (!st.records.meterRead[ch]) {
+      s.op->alert(tr("Meter settings were not read from this board"));
+      return 0;
+    }
   uint8_t phases[kChannelCount];
   uint16_t types[kChannelCount];
   for (int ch = 0; ch < kChannelCount; ++ch) {
@@ -104,6 +113,18 @@ int writeSideNozzle(BoardSession& s, SettingsState& st, const SideNozzleForm& f)
     // 1582 and reset the meter's calibration on a save that touched nothing.
     const uint16_t type = static_cast<uint16_t>(2 * typed);
     if (typed != static_cast<int64_t>(types[ch] >> 1) && type != types[ch]) {
+      // The grand total decides: a copy not read from this board (none read since the
+      // identification, or another board's) is read now, and without it nothing changes.
+      if (!st.records.channelRead[ch]) {
+        ChannelRecord rec;
+        if (readBlockPolled(s, channelRecordAddress(ch), kBankData, kChannelRecordSize, rec.data(),
+                            kCheckCrc) != kResultDone) {
+          s.op->alert(tr("Read error"));
+          return 0;
+        }
+        st.records.channels[ch] = rec;
+        st.records.channelRead[ch] = true;
+      }
       if (st.records.channels[ch].get(ChannelField::f_count) != 0) {
         s.op->alert(strprintf(
             tr("Cannot change meter type %d%s - run 'factory settings'/'controller clear'"), nozzle,
@@ -125,29 +146,32 @@ int writeSideNozzle(BoardSession& s, SettingsState& st, const SideNozzleForm& f)
     return 0;
   }
   if (enterAdminPassword(s, false) != 1) return 0;
-  int written = 0;
+  // Each table write reports its own outcome; the result is a failure when any failed.
+  int result = kResultDone;
   if (phasesChanged) {
-    if (writeBlockPolled(s, kMeterPhaseTableAddress, kBankData, phases,
-                         static_cast<uint8_t>(channels)) == kResultDone) {
+    const int r = writeBlockPolled(s, kMeterPhaseTableAddress, kBankData, phases,
+                                   static_cast<uint8_t>(channels));
+    if (r == kResultDone) {
       for (int ch = 0; ch < channels; ++ch) st.records.meters[ch].setPhase(phases[ch]);
       s.op->alert(tr("Write meter phase ok"));
-      written = 1;
     } else {
       s.op->alert(writeFailureText(s, "Write meter phase error\n(all fillings must be finished)"));
+      result = r;
     }
   }
   if (typesChanged) {
     uint8_t bytes[2 * kChannelCount];
     for (int ch = 0; ch < channels; ++ch) putU16(&bytes[2 * ch], types[ch]);
-    if (writeBlockPolled(s, kMeterTypeTableAddress, kBankData, bytes,
-                         static_cast<uint8_t>(2 * channels)) == kResultDone) {
+    const int r = writeBlockPolled(s, kMeterTypeTableAddress, kBankData, bytes,
+                                   static_cast<uint8_t>(2 * channels));
+    if (r == kResultDone) {
       for (int ch = 0; ch < channels; ++ch) st.records.meters[ch].setTypeWord(types[ch]);
       s.op->alert(tr("Write meter types ok"));
-      written = 1;
     } else {
       s.op->alert(writeFailureText(s, "Write meter types error"));
+      if (result == kResultDone) result = r;
     }
   }
   readSideNozzle(s, st);
-  return written;
+  return result;
 }

@@ -30,5 +30,6 @@ int shownMeterRows(const SettingsState& st);
 // Reads the meter records of the 2 x nozzle-count channels and both SideData records.
 void readSideNozzle(BoardSession& s, SettingsState& st);
 void displaySideNozzle(const SettingsState& st, SideNozzleForm* form);
-// "Write settings". Returns 1 when something was written.
+// "Write settings". Returns 1 when every table write it made succeeded, 0 when nothing was
+// written (no change, a refused type change, no log-in), else the failing write's result.
 int writeSideNozzle(BoardSession& s, SettingsState& st, const SideNozzleForm& form);

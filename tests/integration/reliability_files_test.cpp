@@ -13,6 +13,7 @@
 #include "settings/settings_sequences.h"
 #include "settings/settings_state.h"
 #include "support/scripted_operator.h"
+#include "support/sim_process.h"
 #include "support/test_support.h"
 
 namespace {
@@ -110,11 +111,21 @@ TEST(ReliabilityFiles, AFolderThatCannotBeWrittenGivesWriteErrorAndCreatesNothin
   EXPECT_EQ(savePreferences(p, (notAFolder + "/korvane_v3.ini").c_str()), -1);
   EXPECT_EQ(saveSettingsFile(notAFolder + "/board.json", sampleMain, sampleExtra), kJsonCannotOpen);
 
+  // The export reads the board first (it writes no file without both records), so a
+  // simulated board is served.
+  simtest::SimProcess sim;
+  const uint16_t port = simtest::openSimPort(sim, {});
+  ASSERT_NE(port, 0);
+  UTRKDevice dev(port);
   ScriptedOperator op;
   BoardSession session;
+  session.dev = &dev;
   session.op = &op;
   SettingsState st;
+  ASSERT_EQ(identifyAndRefresh(session, st, 1), 1);
+  op.clearLog();
   EXPECT_EQ(exportSettings(session, st, notAFolder + "/board.json"), 0);
+  portClose(port);
   ASSERT_EQ(op.alerts.size(), 1u);
   EXPECT_NE(op.alerts[0].find("Write error"), std::string::npos);
   EXPECT_NE(op.alerts[0].find(notAFolder + "/board.json"), std::string::npos) << op.alerts[0];

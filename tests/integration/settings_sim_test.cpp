@@ -117,7 +117,7 @@ TEST_F(SettingsSim, ConfigurationKeyOffRefusesEveryWrite) {
   displaySideNozzle(st, &sn);
   sn.rows[0].phase = 2;
   op.alerts.clear();
-  EXPECT_EQ(writeSideNozzle(s, st, sn), 0);
+  EXPECT_EQ(writeSideNozzle(s, st, sn), kResultRefused);
   EXPECT_EQ(op.alerts, std::vector<std::string>{"Turn the configuration key on"});
 }
 
@@ -227,8 +227,10 @@ TEST_F(SettingsSim, MeterTypeAndPhaseWriteAndTheTotalRule) {
   EXPECT_FALSE(f.rows[rows].shown);
   EXPECT_EQ(f.rows[0].typeLabel, "Meter 1A type");
 
-  // A channel with a grand total refuses a type change before anything is sent.
+  // A channel with a grand total refuses a type change before anything is sent (here a
+  // copy taken as read from this board, so it is not read again).
   st.records.channels[0].set(ChannelField::f_count, 5);
+  st.records.channelRead[0] = true;
   f.rows[0].type = "123";
   EXPECT_EQ(writeSideNozzle(s, st, f), 0);
   EXPECT_EQ(op.alerts,

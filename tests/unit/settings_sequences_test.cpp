@@ -49,7 +49,8 @@ TEST_F(NoBoard, PasswordTextMustBeADecimalUpTo9999) {
 }
 
 TEST_F(NoBoard, MeterRowLeftAsShownKeepsAnOddTypeWord) {
-  counts(1, 2);  // rows 0 and 1: channels 0 (1A) and 2 (2A)
+  counts(1, 2);                     // rows 0 and 1: channels 0 (1A) and 2 (2A)
+  st.records.meterRead.fill(true);  // the meter copies as read from this board
   st.records.meters[0].setTypeWord(1583);
   st.records.meters[2].setTypeWord(200);
   st.records.meters[2].setPhase(1);
@@ -65,17 +66,19 @@ TEST_F(NoBoard, MeterRowLeftAsShownKeepsAnOddTypeWord) {
   EXPECT_EQ(op.alerts, std::vector<std::string>{"No values changed"});
   EXPECT_EQ(st.records.meters[0].typeWord(), 1583u);
 
-  // A typed change still counts, and is refused while the channel has a grand total.
+  // A typed change still counts, and is refused while the channel has a grand total (a
+  // channel copy read from this board, so no fresh read is needed).
   op.alerts.clear();
   f.rows[0].type = "790";
   st.records.channels[0].set(ChannelField::f_count, 1);
+  st.records.channelRead[0] = true;
   EXPECT_EQ(writeSideNozzle(s, st, f), 0);
   EXPECT_EQ(op.alerts,
             std::vector<std::string>{
                 "Cannot change meter type 1A - run 'factory settings'/'controller clear'"});
   op.alerts.clear();
   st.records.channels[0].set(ChannelField::f_count, 0);
-  EXPECT_EQ(writeSideNozzle(s, st, f), 0);
+  EXPECT_EQ(writeSideNozzle(s, st, f), kResultTimeout);
   EXPECT_EQ(op.alerts,
             (std::vector<std::string>{"Meter 1A type changed - factory calibration will be set",
                                       "Write meter types error"}));
@@ -84,6 +87,7 @@ TEST_F(NoBoard, MeterRowLeftAsShownKeepsAnOddTypeWord) {
 
 TEST_F(NoBoard, PhaseChoiceClearedForNoPhaseAndKeptForCodesBeyondTheList) {
   counts(2, 1);  // rows 0 (1A, channel 0) and 1 (1B, channel 1)
+  st.records.meterRead.fill(true);
   st.records.meters[0].setPhase(kPhaseNone);
   st.records.meters[1].setPhase(7);
   SideNozzleForm f;
@@ -96,7 +100,7 @@ TEST_F(NoBoard, PhaseChoiceClearedForNoPhaseAndKeptForCodesBeyondTheList) {
   EXPECT_EQ(f.rows[1].calibrationLabel, "Calibration 1B count");
 
   // Saving as shown: row 0 stays "none"; row 1 carries the choice it kept, which is a change.
-  EXPECT_EQ(writeSideNozzle(s, st, f), 0);
+  EXPECT_EQ(writeSideNozzle(s, st, f), kResultTimeout);
   EXPECT_EQ(op.alerts,
             std::vector<std::string>{"Write meter phase error\n(all fillings must be finished)"});
 }
