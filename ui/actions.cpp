@@ -116,7 +116,9 @@ void xMainForm::run_bus_scan() {
     op.repaint();
   }
   // Quiet identification never moves the current pump address: the banner stays, and the
-  // handle is left at the last address asked.
+  // handle goes back to it, so the next action reaches the board the banner names rather
+  // than the last address asked.
+  if (app.dev) app.dev->address = s.pumpAddress;
   search_pumps->activate();
 }
 
@@ -311,6 +313,7 @@ void xMainForm::on_tab_changed() {
                           kCheckCrc) != 1)
         continue;
       st.records.channels[side] = rec;
+      st.records.channelRead[side] = true;
       if (s.kind == '$')
         text += strprintf(tr("Side %d\n%s kg\n%s rub\n"), side + 1,
                           hundredths(getU64(bytes + 63)).c_str(),
