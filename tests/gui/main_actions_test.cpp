@@ -4,6 +4,8 @@
 // firmware update), passwords and the factory window reached from its button.
 #include "gui_test.h"
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <regex>
 
@@ -154,15 +156,20 @@ TEST_F(MainActions, ServiceCommandsDiagnosticsAndTotals) {
   EXPECT_TRUE(settingsTabsActive(true));
 }
 
-// Closes the modal alert once it is up, photographing it first when screenshots are asked for.
-void closeAlert(void* seen) {
+// Closes the modal alert once it is up, photographing it first (as shot.png) when screenshots
+// are asked for.
+struct AlertWatch {
+  int seen = 0;
+  const char* shot = "alert";
+};
+void closeAlert(void* watch) {
   Fl_Window* m = Fl::modal();
-  if (!m) return Fl::repeat_timeout(0.05, closeAlert, seen);
-  ++*static_cast<int*>(seen);
+  if (!m) return Fl::repeat_timeout(0.05, closeAlert, watch);
+  auto* w = static_cast<AlertWatch*>(watch);
+  ++w->seen;
   if (const char* dir = std::getenv("KORVANE_SHOTS")) {
     Fl::flush();
-    EXPECT_EQ(0,
-              std::system(strprintf("import -window root '%s/validation_alert.png'", dir).c_str()));
+    EXPECT_EQ(0, std::system(strprintf("import -window root '%s/%s.png'", dir, w->shot).c_str()));
   }
   m->hide();
 }
@@ -188,12 +195,12 @@ TEST_F(MainActions, ValidationFocusesTheControlAtFaultThenAnEditIsSavedAndReadBa
   state->session.op = &dialogs;
   form->side_a_address->value("41");
   form->tabs->value(form->tab_main);
-  int alertsSeen = 0;
-  Fl::add_timeout(0.5, closeAlert, &alertsSeen);
+  AlertWatch alert{0, "validation_alert"};
+  Fl::add_timeout(0.5, closeAlert, &alert);
   press(form->ms_save);
-  Fl::remove_timeout(closeAlert, &alertsSeen);
+  Fl::remove_timeout(closeAlert, &alert);
   state->session.op = op;
-  EXPECT_EQ(1, alertsSeen);
+  EXPECT_EQ(1, alert.seen);
   EXPECT_EQ(form->side_a_address, Fl::focus());
   screenshot(form.get(), "main_settings_after_validation_alert");
 
@@ -503,6 +510,115 @@ TEST_F(MainActions, FactorySettingsButtonOpensTheLinkedWindowAndItsPresetUpdates
   EXPECT_EQ(2, form->nozzle_count->value());
   EXPECT_TRUE(settingsTabsActive(true));
   factory.hide();
+}
+
+// What the window writes comes from the board it serves: after a scan (the main copy
+// cleared) the export writes no file; after another board is identified the Extra tab saves
+// nothing until that board's record was read.
+TEST_F(MainActions, ExportAndExtraSaveWriteOnlyWhatWasReadFromTheBoardServed) {
+  ASSERT_TRUE(startWithBoard({"--board", "3", "--board", "5"}));
+  press(form->search_pumps);
+  EXPECT_EQ(kBoardAddress, state->dev->address);  // the handle is back at the banner's board
+  op->alerts.clear();
+  op->fileAnswers = {dir_ + "/after_scan"};
+  press(form->read_image);
+  EXPECT_EQ(Strings{"Please read device id first"}, op->alerts);
+  EXPECT_EQ("", testsupport::readText(dir_ + "/after_scan.json"));
+  press(form->get_identifier);
+  op->alerts.clear();
+  op->fileAnswers = {dir_ + "/board3"};
+  press(form->read_image);
+  EXPECT_EQ(Strings{"OK"}, op->alerts);
+  EXPECT_NE(std::string::npos,
+            testsupport::readText(dir_ + "/board3.json").find("\"mass_mult\":\"1\""));
+
+  // Board 3's extra record, read and changed; then board 5 identified from the Extra tab.
+  showTab(form->tab_extra);
+  auto input = [this](ExtraControl c) { return static_cast<Fl_Input*>(form->extra_control(c)); };
+  input(ExtraControl::MassMultiplier)->value("321");
+  op->alerts.clear();
+  press(form->es_save);
+  EXPECT_EQ(Strings{"Write extra settings ok"}, op->alerts);
+  form->set_pump_address(5);
+  press(form->get_identifier);
+  ASSERT_TRUE(settingsTabsActive(true));
+  input(ExtraControl::FailFlowRate)->value("42");
+  op->alerts.clear();
+  traceSent();
+  press(form->es_save);
+  EXPECT_EQ(Strings{"Extra settings were not read from this board"}, op->alerts);
+  EXPECT_FALSE(sentContains({0x60, 0x05, 0x40}));  // no write to board 5
+  UTRKDevice& dev = *state->dev;
+  uint8_t extra[68] = {};
+  ASSERT_EQ(kResultDone, pollRequest(dev, [&] {
+              return dev.readBlock(0x5000, kBankData, 60, extra, kCheckCrc, 0);
+            }));
+  EXPECT_EQ(1, extra[4]);  // board 5 keeps its own mass multiplier
+  EXPECT_NE(42, extra[12]);
+  // The same through the program's own dialog.
+  form->show();
+  FltkOperator dialogs(form.get());
+  state->session.op = &dialogs;
+  AlertWatch alert{0, "extra_save_refused_before_a_read"};
+  Fl::add_timeout(0.5, closeAlert, &alert);
+  press(form->es_save);
+  Fl::remove_timeout(closeAlert, &alert);
+  state->session.op = op;
+  EXPECT_EQ(1, alert.seen);
+  // Once read from board 5 (the tab entered again), its record is saved.
+  showTab(form->tab_main);
+  showTab(form->tab_extra);
+  EXPECT_STREQ("1", input(ExtraControl::MassMultiplier)->value());
+  input(ExtraControl::FailFlowRate)->value("42");
+  op->alerts.clear();
+  press(form->es_save);
+  EXPECT_EQ(Strings{"Write extra settings ok"}, op->alerts);
+}
+
+// A line rate the port refuses is named in the log with the port and the reason, the port is
+// not left open at another rate, and the preferences do not keep the refused rate.
+TEST_F(MainActions, ARefusedLineRateIsNamedAndNotKept) {
+  const std::string pty = dir_ + "/pty";
+  ASSERT_TRUE(sim.start({"--pty", pty, "--board", "3", "--baud", "14400"}));
+  const std::string prefs = pty + " 30000000 8 N 1 38400";
+  writePrefs(prefs);
+  op->textAnswers = {std::to_string(kBoardAddress)};
+  build();
+  const std::string why =
+      "Cannot set 30000000 baud on port \"" + pty + "\": " + std::strerror(EINVAL);
+  EXPECT_EQ(0, state->port);
+  EXPECT_TRUE(contains(op->logLines(), why)) << op->log;
+  EXPECT_TRUE(contains(op->alerts, why)) << firstAlert();
+  EXPECT_STREQ("30000000", form->baud_choice->value());  // shown, for the engineer to change
+
+  // The port button with the same rate: refused the same way, nothing saved.
+  std::string item;  // the path as a menu item ('/' would start a submenu)
+  for (char c : pty) item += c == '/' ? std::string("\\/") : std::string(1, c);
+  form->port_choice->value(form->port_choice->add(item.c_str()));
+  ASSERT_STREQ(pty.c_str(), form->port_choice->mvalue()->label());
+  op->alerts.clear();
+  press(form->port_button);
+  EXPECT_EQ(0, state->port);
+  EXPECT_EQ(Strings{why}, op->alerts);
+  EXPECT_EQ(prefs + "\n", testsupport::readText(kPreferencesFile));
+  form->show();
+  screenshot(form.get(), "main_log_after_refused_line_rate");
+
+  // A rate without a code of its own is set as it is (the simulated board, paced at 14400,
+  // drops what arrives at another rate), and kept.
+  form->baud_choice->value("14400");
+  op->alerts.clear();
+  press(form->port_button);
+  ASSERT_NE(0, state->port);
+  EXPECT_TRUE(op->alerts.empty()) << firstAlert();
+  press(form->get_identifier);
+  const Strings lines = op->logLines();  // identification starts a new log
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ("TRK controller v3.1", lines[0]);
+  Preferences saved;
+  ASSERT_EQ(1, loadPreferences(&saved));
+  EXPECT_EQ(14400, saved.baud);
+  EXPECT_EQ(pty, saved.portName);
 }
 
 }  // namespace
