@@ -1,8 +1,8 @@
 // Operations that fail part way, run as an engineer runs them against korvane-sim: a settings
-// file is never written from a failed read or from another board's copy, an import or a meter
-// table write with one failed write fails as a whole, the meter-type rule reads the total of
-// the board served, and line rates the port cannot run are named instead of swallowed (at
-// start-up of the command line and before the boot loader's rate change).
+// file is never written from a failed read, an import or a meter table write with one failed
+// write fails as a whole, the meter-type rule reads the total of the board served, and line
+// rates the port cannot run are named instead of swallowed (at start-up of the command line
+// and before the boot loader's rate change).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -129,53 +129,8 @@ TEST_F(ReportedOutcome, SettingsFilesComeOnlyFromThisBoardAndAnImportWithAFailed
   EXPECT_TRUE(has(r.err, "Write extra settings error\nWrite ok\n")) << r.err;
   EXPECT_TRUE(endsWith(r.out, "Import failed: extra settings not written\n")) << r.out;
   EXPECT_TRUE(endsWith(r.err, "Import failed: extra settings not written\n")) << r.err;
-  sim.stop();
-
-  // The window's session on a bus of two boards.
-  openSession({"--board", "1", "--board", "5"});
-  // After a scan (quiet identifications clear the main copy) there is nothing of this board
-  // to save: no file, no "OK".
-  ASSERT_EQ(identifyAndRefresh(s, st, 1), 1);
-  for (uint8_t a = 1; a <= 6; ++a) identifyBoard(s, a, true);
-  op.alerts.clear();
-  EXPECT_EQ(exportSettings(s, st, dir + "/after_scan.json"), 0);
-  EXPECT_EQ(op.alerts, std::vector<std::string>{"Please read device id first"});
-  EXPECT_FALSE(fileExists(dir + "/after_scan.json"));
-
-  // Board 1's extra record, changed and read back, then board 5 identified: its extra read
-  // has not happened, so the Extra tab's save writes nothing there (it would have written
-  // board 1's record, changed field and all).
-  ASSERT_EQ(identifyAndRefresh(s, st, 1), 1);
-  ASSERT_EQ(readExtraSettings(s, st), kResultDone);
-  ExtraSettingsForm e;
-  displayExtraSettings(st.extra, st.rawPressure, &e);
-  e.textOf(ExtraControl::MassMultiplier) = "321";
-  ASSERT_EQ(saveExtraSettings(s, st, e), kResultDone);
-  ASSERT_EQ(identifyAndRefresh(s, st, 5), 1);
-  EXPECT_FALSE(st.extraRead);
-  EXPECT_EQ(st.extra, ExtraSettings{});
-  e.textOf(ExtraControl::FailFlowRate) = "42";
-  op.alerts.clear();
-  int writes = 0;
-  portSetTrace([&](uint16_t, bool out, const uint8_t* d, size_t n) {
-    writes += out && n >= 3 && d[0] == 0x60 && d[2] == 0x40;
-  });
-  EXPECT_EQ(saveExtraSettings(s, st, e), 0);
-  portSetTrace(nullptr);
-  EXPECT_EQ(op.alerts, std::vector<std::string>{"Extra settings were not read from this board"});
-  EXPECT_EQ(writes, 0);
-  ExtraSettings board5;
-  ASSERT_EQ(readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, board5.data(),
-                            kCheckCrc),
-            kResultDone);
-  EXPECT_EQ(board5.get(es::mass_mult), 1u);
-  // Read from board 5, the save goes ahead.
-  ASSERT_EQ(readExtraSettings(s, st), kResultDone);
-  displayExtraSettings(st.extra, st.rawPressure, &e);
-  e.textOf(ExtraControl::FailFlowRate) = "42";
-  EXPECT_EQ(saveExtraSettings(s, st, e), kResultDone);
-  EXPECT_EQ(st.extra.get(es::fail_flow), 42u);
-  EXPECT_EQ(st.extra.get(es::mass_mult), 1u);
+  // (The window's export after a scan and its Extra tab after another board was identified
+  // are driven through their buttons in the window tests.)
 }
 
 TEST_F(ReportedOutcome, MeterTablesFailWhenAWriteFailsAndTheTypeRuleReadsThisBoardsTotal) {
