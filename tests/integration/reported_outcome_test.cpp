@@ -171,8 +171,15 @@ TEST_F(ReportedOutcome, MeterTablesFailWhenAWriteFailsAndTheTypeRuleReadsThisBoa
   ASSERT_TRUE(st.records.channelRead[0]);
   ASSERT_EQ(st.records.channels[0].get(ChannelField::f_count), 0u);
   ASSERT_EQ(identifyAndRefresh(s, st, 5), 1);
-  readSideNozzle(s, st);
+  // The tables are written whole from the meter copies: none read from board 5 yet, so
+  // nothing is written from them.
   SideNozzleForm f;
+  displaySideNozzle(st, &f);
+  f.rows[0].phase = 2;
+  op.alerts.clear();
+  EXPECT_EQ(writeSideNozzle(s, st, f), 0);
+  EXPECT_EQ(op.alerts, std::vector<std::string>{"Meter settings were not read from this board"});
+  readSideNozzle(s, st);
   displaySideNozzle(st, &f);
   f.rows[0].type = "50";
   op.alerts.clear();
