@@ -162,7 +162,8 @@ void printUsage(FILE* f) {
                "--trace to standard error.\n"
                "\n"
                "Options (before or after the command):\n"
-               "  --port NAME    serial device, TCPC_<ipv4>:<port>, TCPS_<port> or STUB\n"
+               "  --port NAME    serial device, TCPC_<ipv4>:<port>, TCPS_<port> (every local\n"
+               "                 address), TCPS_<ipv4>:<port> (that local address only) or STUB\n"
                "                 (default: the port of %s)\n"
                "  --baud N       line speed (default: from %s)\n"
                "  --address A    bus address of the board, decimal or 0x-hex (default 1)\n"
@@ -326,6 +327,11 @@ int main(int argc, char** argv) {
   portTableInit();
   g_traceStartMs = nowMs();
   if (opt.trace) portSetTrace(traceFrame);
+  // Whoever joins or leaves a listening port is named, as the window's log does.
+  portSetPeerHook([](uint16_t, const char* peer, bool connected) {
+    std::fprintf(stderr, "korvane-cli: %s\n",
+                 strprintf(tr(connected ? "Peer %s connected" : "Peer %s left"), peer).c_str());
+  });
 
   CliOperator op(opt);
   CliContext ctx;
@@ -337,6 +343,8 @@ int main(int argc, char** argv) {
     int rc = opt.port.empty() ? kPortOpenEmptyName : portOpen(opt.port.c_str(), &port);
     if (port == 0) {
       std::fprintf(stderr, "%s: %s (%d)\n", tr("Cannot open serial port"), opt.port.c_str(), rc);
+      // Why, and for a device refused for lack of permission, how to get it here.
+      std::fprintf(stderr, "%s\n", portOpenFailureText(opt.port.c_str(), rc).c_str());
       return kCliFailed;
     }
     // A rate the line does not run at would make every request fail as "No connection"

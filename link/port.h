@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 enum class PortKind : uint8_t { Serial = 0, Stub = 3, TcpServer = 4, TcpClient = 6 };
 
@@ -14,6 +15,7 @@ constexpr int kPortNameSize = 100;  // a name holds at most 99 characters
 constexpr int kTcpServerClients = 16;
 constexpr uint32_t kTcpClientIdleDropMs = 60000;
 constexpr uint16_t kTcpConnectDeadlineMs = 10000;
+constexpr int kPeerTextSize = 24;  // "255.255.255.255:65535" and its NUL
 
 struct PortEntry {
   char name[kPortNameSize];
@@ -34,6 +36,8 @@ struct PortEntry {
   uint32_t connecting;
   uint32_t ipAddress;  // network byte order
   uint16_t tcpPort;
+  // TCP server: the address of the peer in each client slot ("a.b.c.d:port").
+  char clientPeer[kTcpServerClients][kPeerTextSize];
 };
 
 // Result codes of portOpen besides 0 and the OS error codes of a serial open.
@@ -85,3 +89,21 @@ void portSetTrace(PortTraceFn fn);
 
 // Words for a portOpen/portSetLine result: the table's own codes, or the OS text of an errno.
 const char* portErrorText(int code);
+
+// Who may open a serial device, read from the device itself: its path, the name of the group
+// owning it, whether the user is listed as a member of that group, and whether this process
+// has that group now (a user added to a group has it only from the next log-in).
+struct SerialDeviceAccess {
+  std::string path;
+  std::string group;
+  bool userListed = false;
+  bool groupInSession = false;
+};
+// false when the device or its group cannot be read.
+bool serialDeviceAccess(const char* name, SerialDeviceAccess* out);
+
+// Peers of a listening port ("TCPS_"): called when one connects and when one leaves (it
+// closed, fell silent for 60 s, failed, or the port was closed), with its address as
+// "a.b.c.d:port". The link layer itself prints nothing.
+using PortPeerFn = std::function<void(uint16_t port, const char* peer, bool connected)>;
+void portSetPeerHook(PortPeerFn fn);

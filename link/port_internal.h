@@ -69,6 +69,10 @@ bool sendAll(int fd, const uint8_t* data, size_t count);
 // at most 65535. Port 0 is taken only when allowZero (a listener on any free port).
 bool parseTcpPortNumber(const char* text, bool allowZero, uint16_t* port);
 
+// ---- peers of a TCP server (port_table.cpp) ----
+// Tells the peer hook that the peer in the slot connected or left.
+void notifyPeer(const PortEntry& e, int slot, bool connected);
+
 // ---- clock ----
 // Real monotonic milliseconds, unaffected by the fake clock (for bounds on real waits).
 uint32_t monotonicMs();

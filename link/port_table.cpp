@@ -20,6 +20,7 @@ namespace {
 PortEntry g_table[kPortTableRows];
 bool g_tableInitialised = false;
 PortTraceFn g_trace;
+PortPeerFn g_peerHook;
 
 // A poll() that woke us this many times in a row without delivering input is taken as a
 // descriptor stuck in an error state, and the rest of the wait is slept instead of spun.
@@ -140,6 +141,7 @@ void portTableShutdownForTests() {
   for (uint16_t p = 1; p <= kPortTableRows; ++p) portClose(p);
   g_tableInitialised = false;
   g_trace = nullptr;
+  g_peerHook = nullptr;
 }
 
 int portOpen(const char* name, uint16_t* port) {
@@ -350,6 +352,18 @@ int portWaitInput(uint16_t port, uint32_t timeoutMs) {
 const PortEntry* portEntry(uint16_t port) { return openRow(port); }
 
 void portSetTrace(PortTraceFn fn) { g_trace = std::move(fn); }
+
+void portSetPeerHook(PortPeerFn fn) { g_peerHook = std::move(fn); }
+
+void notifyPeer(const PortEntry& e, int slot, bool connected) {
+  if (!g_peerHook || slot < 0 || slot >= kTcpServerClients) return;
+  const uint16_t port = static_cast<uint16_t>(&e - g_table + 1);
+  // A hook that opens or closes ports must not see a row it is changing: copy the text.
+  char peer[kPeerTextSize];
+  std::memcpy(peer, e.clientPeer[slot], sizeof peer);
+  peer[kPeerTextSize - 1] = '\0';
+  g_peerHook(port, peer, connected);
+}
 
 const char* portErrorText(int code) {
   switch (code) {

@@ -4,13 +4,17 @@
 // (14400, 28800, 56000, 128000, 256000, ...) is asked for as it is.
 #include <asm/termbits.h>  // struct termios2, BOTHER; glibc's <termios.h> must stay out
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "link/port_internal.h"
 
@@ -19,6 +23,8 @@ namespace {
 constexpr uint32_t kSerialDefaultBaud = 4800;
 // Above every UART and USB adapter; a larger number is a typing error, not a rate.
 constexpr uint32_t kSerialMaxBaud = 20000000;
+// Room for one group or user entry; large groups need more than the usual 1 KiB.
+constexpr size_t kGroupBufferBytes = 64 * 1024;
 // A write may take this long plus the per-byte allowance before the rest is given up.
 constexpr uint32_t kSerialWriteBaseTimeoutMs = 20;
 constexpr uint32_t kSerialWritePerByteTimeoutMs = 20;
@@ -153,8 +159,12 @@ void makeRaw(termios2& t) {
   t.c_cc[VTIME] = 0;
 }
 
+std::string devicePath(const char* name) {
+  return name[0] == '/' ? std::string(name) : std::string("/dev/") + name;
+}
+
 int serialOpen(PortEntry& e) {
-  std::string path = e.name[0] == '/' ? std::string(e.name) : std::string("/dev/") + e.name;
+  const std::string path = devicePath(e.name);
   int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     int err = errno;
@@ -257,6 +267,39 @@ int serialTxEmpty(PortEntry& e) {
 }
 
 }  // namespace
+
+bool serialDeviceAccess(const char* name, SerialDeviceAccess* out) {
+  if (name == nullptr || *name == '\0' || out == nullptr) return false;
+  SerialDeviceAccess a;
+  a.path = devicePath(name);
+  struct stat st {};
+  if (stat(a.path.c_str(), &st) != 0) return false;
+  std::vector<char> buf(kGroupBufferBytes);
+  group gr{};
+  group* found = nullptr;
+  if (getgrgid_r(st.st_gid, &gr, buf.data(), buf.size(), &found) != 0 || found == nullptr)
+    return false;
+  a.group = found->gr_name;
+  // Listed: the group is the user's own, or the user is named among its members.
+  passwd pw{};
+  passwd* me = nullptr;
+  std::vector<char> pwbuf(kGroupBufferBytes);
+  if (getpwuid_r(getuid(), &pw, pwbuf.data(), pwbuf.size(), &me) == 0 && me != nullptr) {
+    a.userListed = me->pw_gid == st.st_gid;
+    for (char** m = found->gr_mem; m && *m && !a.userListed; ++m)
+      a.userListed = std::strcmp(*m, me->pw_name) == 0;
+  }
+  a.groupInSession = getegid() == st.st_gid;
+  const int n = getgroups(0, nullptr);
+  if (n > 0) {
+    std::vector<gid_t> groups(static_cast<size_t>(n));
+    const int got = getgroups(n, groups.data());
+    for (int i = 0; i < got && !a.groupInSession; ++i)
+      a.groupInSession = groups[static_cast<size_t>(i)] == st.st_gid;
+  }
+  *out = a;
+  return true;
+}
 
 const PortTransport kSerialTransport = {serialOpen,    serialClose,   serialSetLine,
                                         serialPrepare, serialPump,    serialWrite,

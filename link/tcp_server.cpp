@@ -1,11 +1,14 @@
-// TCP server transport ("TCPS_port"): listens for up to 16 peers, accepts one per step,
-// drops a peer silent for 60 s, and merges what the peers send into one ring in slot order.
+// TCP server transport ("TCPS_port" on every local address, "TCPS_a.b.c.d:port" on one):
+// listens for up to 16 peers, accepts one per step, drops a peer silent for 60 s, merges what
+// the peers send into one ring in slot order, and reports every peer that comes and goes.
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "link/port_internal.h"
@@ -16,11 +19,31 @@ namespace {
 constexpr size_t kTcpServerPrefixLength = 5;  // "TCPS_"
 constexpr int kTcpListenBacklog = 5;
 
-void dropClient(PortEntry& e, int slot) { closeSocket(e.clientSocket[slot]); }
+void dropClient(PortEntry& e, int slot) {
+  if (e.clientSocket[slot] < 0) return;
+  closeSocket(e.clientSocket[slot]);
+  notifyPeer(e, slot, false);
+  e.clientPeer[slot][0] = '\0';
+}
+
+// "PORT" listens on every local address; "a.b.c.d:PORT" on that address only.
+bool parseListenName(const char* text, in_addr* address, uint16_t* port) {
+  address->s_addr = htonl(INADDR_ANY);
+  const char* colon = std::strchr(text, ':');
+  if (colon == nullptr) return parseTcpPortNumber(text, true, port);
+  const size_t length = static_cast<size_t>(colon - text);
+  char ip[INET_ADDRSTRLEN];
+  if (length == 0 || length >= sizeof ip) return false;
+  std::memcpy(ip, text, length);
+  ip[length] = '\0';
+  if (inet_pton(AF_INET, ip, address) != 1) return false;
+  return parseTcpPortNumber(colon + 1, true, port);
+}
 
 int serverOpen(PortEntry& e) {
   uint16_t listenPort = 0;
-  if (!parseTcpPortNumber(e.name + kTcpServerPrefixLength, true, &listenPort))
+  in_addr listenAddress{};
+  if (!parseListenName(e.name + kTcpServerPrefixLength, &listenAddress, &listenPort))
     return kPortOpenBadName;
   for (auto& s : e.clientSocket) s = -1;
   const int fd = makeStreamSocket();
@@ -30,7 +53,7 @@ int serverOpen(PortEntry& e) {
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  a.sin_addr = listenAddress;
   a.sin_port = htons(listenPort);
   if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
       listen(fd, kTcpListenBacklog) != 0) {
@@ -63,14 +86,21 @@ void serverPrepare(PortEntry& e) {
   }
   const int slot = freeSlot(e);
   if (slot < 0 || e.handle < 0) return;
-  const int fd =
-      accept4(static_cast<int>(e.handle), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  sockaddr_in from{};
+  socklen_t fromLength = sizeof from;
+  const int fd = accept4(static_cast<int>(e.handle), reinterpret_cast<sockaddr*>(&from),
+                         &fromLength, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) return;
   int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
   e.clientSocket[slot] = fd;
   e.clientDeadline[slot] = nowMs() + kTcpClientIdleDropMs;
+  char ip[INET_ADDRSTRLEN] = "?";
+  inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
+  std::snprintf(e.clientPeer[slot], sizeof e.clientPeer[slot], "%s:%u", ip,
+                static_cast<unsigned>(ntohs(from.sin_port)));
+  notifyPeer(e, slot, true);
 }
 
 void serverPump(PortEntry& e, uint16_t port) {
@@ -91,7 +121,10 @@ void serverPump(PortEntry& e, uint16_t port) {
     if (fds[k].revents == 0) continue;
     const int slot = slotOf[k];
     if (fds[k].revents & POLLNVAL) {
+      // Not a socket any more: nothing to close, but the peer is gone.
       e.clientSocket[slot] = -1;
+      notifyPeer(e, slot, false);
+      e.clientPeer[slot][0] = '\0';
       continue;
     }
     const size_t before = ringCount(e);

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -42,7 +43,10 @@ const char* const kHelp =
     "Reaching the bus (exactly one):\n"
     "  --listen HOST:PORT    accept TCP connections (the tool opens TCPC_HOST:PORT). Port 0 picks\n"
     "                        a free port. Successive connections are accepted; the newest one\n"
-    "                        carries the bus and an older one is closed.\n"
+    "                        carries the bus and an older one is closed. Every peer that\n"
+    "                        connects or leaves is named on standard output (\"Peer\n"
+    "                        a.b.c.d:port connected\", \"... left\"). HOST 0.0.0.0 listens on\n"
+    "                        every local address.\n"
     "  --connect HOST:PORT   connect to the tool's TCP server (TCPS_PORT), retrying every 200 ms\n"
     "                        until it answers and again whenever the link drops. Connecting\n"
     "                        never blocks; an attempt not answered within 3 s is made again.\n"
@@ -178,6 +182,18 @@ bool parseProbability(const char* s, double* out) {
   if (*end != '\0' || !(v >= 0.0 && v <= 1.0)) return false;
   *out = v;
   return true;
+}
+
+// A line on standard output about the link ("connected to ...", "Peer ... left"). It is
+// written only when the output can take it at once: a reader that stops reading loses these
+// notes, but never holds up the boards.
+void note(const std::string& text) {
+  std::fflush(stdout);
+  const std::string line = "korvane-sim: " + text + "\n";
+  pollfd p{1, POLLOUT, 0};
+  if (::poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT)) return;
+  const ssize_t written = ::write(1, line.data(), line.size());
+  (void)written;
 }
 
 int usageError(const std::string& msg) {
@@ -415,10 +431,14 @@ int main(int argc, char** argv) {
     if (serviceReady || (serviceMs != sim::kNoServiceDueMs && nowMs() >= serviceMs)) {
       std::string note;
       if (transport->service(nowMs(), &note)) {
-        logLine(note);
-        if (!opt.connect.empty()) {
-          std::printf("korvane-sim: %s\n", note.c_str());
-          std::fflush(stdout);
+        // Connections made and peers that come and go are told on standard output, one a line.
+        for (size_t at = 0; at <= note.size();) {
+          size_t end = note.find('\n', at);
+          if (end == std::string::npos) end = note.size();
+          const std::string one = note.substr(at, end - at);
+          logLine(one);
+          if (!one.empty()) ::note(one);
+          at = end + 1;
         }
         line.reset();
       }
@@ -427,7 +447,9 @@ int main(int argc, char** argv) {
     for (;;) {
       const long n = transport->readSome(buf, sizeof buf);
       if (n < 0) {
+        const std::string peer = transport->peerName();
         logLine("connection closed");
+        if (!peer.empty()) ::note("Peer " + peer + " left");
         transport->closeStream();
         line.reset();
         break;

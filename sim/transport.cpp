@@ -93,16 +93,24 @@ class ListenTransport : public Transport {
   }
   int streamFd() const override { return cfd_; }
   bool service(uint64_t, std::string* note) override {
-    int fd = ::accept(lfd_, nullptr, nullptr);
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+    int fd = ::accept(lfd_, reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (fd < 0) return false;
+    note->clear();
+    if (cfd_ >= 0) *note = "Peer " + peer_ + " left\n";
     closeStream();
     cfd_ = fd;
     setNonBlocking(cfd_);
     int one = 1;
     setsockopt(cfd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    *note = "connection accepted";
+    char ip[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
+    peer_ = std::string(ip) + ":" + std::to_string(ntohs(from.sin_port));
+    *note += "Peer " + peer_ + " connected";
     return true;
   }
+  std::string peerName() const override { return cfd_ >= 0 ? peer_ : std::string(); }
   long readSome(uint8_t* buf, size_t cap) override {
     return cfd_ < 0 ? 0 : readFd(cfd_, buf, cap, true);
   }
@@ -117,6 +125,7 @@ class ListenTransport : public Transport {
   int port_;
   int lfd_ = -1;
   int cfd_ = -1;
+  std::string peer_;
 };
 
 // Connects to the tool's TCP server and keeps reconnecting whenever the link drops. The

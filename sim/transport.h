@@ -31,13 +31,17 @@ class Transport {
   // The stream descriptor, -1 while no stream is up.
   virtual int streamFd() const = 0;
   // Called when serviceFd is ready or serviceDueMs has come; never blocks. True when a new
-  // stream began.
+  // stream began; note then says so (one line, or one line a peer for a listener that
+  // replaced an older stream: "Peer OLD left", "Peer NEW connected").
   virtual bool service(uint64_t nowMs, std::string* note) = 0;
   // Reads what is ready; returns the count, 0 for nothing, -1 when the stream ended.
   virtual long readSome(uint8_t* buf, size_t cap) = 0;
   // Writes all bytes (blocking briefly if the peer is slow); false when the stream ended.
   virtual bool writeAll(const uint8_t* data, size_t n) = 0;
   virtual void closeStream() = 0;
+  // The peer of the stream now up for a listening transport ("a.b.c.d:port"), "" otherwise:
+  // whoever joins or leaves the simulated bus is named.
+  virtual std::string peerName() const { return std::string(); }
   // The line rate the tool has set on its end, 0 when the transport has none.
   virtual uint32_t peerBaud() const { return 0; }
 };
