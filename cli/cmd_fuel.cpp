@@ -20,6 +20,7 @@ constexpr uint32_t kMainSettingsAddress = 0x3101;
 constexpr uint8_t kMainSettingsBytes = 68;
 constexpr int kSideAAddressByte = 3;
 constexpr int kSideBAddressByte = 4;
+constexpr int kSideCountByte = 9;
 constexpr uint64_t kMaxNozzle = 5;
 constexpr uint64_t kMaxCount = 1000000;
 
@@ -98,9 +99,16 @@ bool setUpSides(CliContext& ctx, SideMonitor* mon, const SideOptions& so) {
   if (r == kResultDone) {
     mon->sideAAddress = rec[kSideAAddressByte] ? rec[kSideAAddressByte] : ctx.opt.address;
     mon->sideBAddress = rec[kSideBAddressByte];
+    mon->sideCount = rec[kSideCountByte];
   }
   if (so.sideB && mon->sideBAddress == 0) {
     std::fprintf(stderr, "korvane-cli: side B address unknown (main settings read result=%d)\n", r);
+    return false;
+  }
+  // Side B of a one-sided board may still hold an address: another board's, perhaps.
+  const std::string refusal = mon->sideRefusal(so.sideB);
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "korvane-cli: %s\n", refusal.c_str());
     return false;
   }
   mon->selectSide(so.sideB);

@@ -74,6 +74,11 @@ FuelBody preparatoryBody(uint8_t nozzle) {
 }
 
 int sendFuellingCommand(SideMonitor& mon, int code, int64_t value, bool quiet, Operator* op) {
+  const std::string refusal = mon.refusal();
+  if (!refusal.empty()) {
+    if (!quiet && op) op->alert(refusal);
+    return kResultRefused;
+  }
   FuelBody body;
   if (!buildFuellingBody(code, value, mon.nozzle, &body)) {
     if (!quiet && op) op->alert(tr("Operation failed"));
@@ -99,10 +104,12 @@ int sendFuellingCommand(SideMonitor& mon, int code, int64_t value, bool quiet, O
 int sendTestPrices(SideMonitor& mon, int nozzleCount, bool tabSideB, uint8_t tabNozzle) {
   int accepted = 0;
   if (nozzleCount <= 0) return 0;
-  const uint8_t sides[2] = {mon.sideAAddress, mon.sideBAddress};
   const int64_t unit[2] = {100, 1100};
+  const int seen = mon.lastStatus;
   for (int s = 0; s < 2; ++s) {
-    mon.monitorAddress = sides[s];
+    // A side the board does not have (or without an address) is left out.
+    if (!mon.sideRefusal(s == 1).empty()) continue;
+    mon.selectSide(s == 1);
     for (int i = 1; i <= nozzleCount; ++i) {
       mon.nozzle = static_cast<uint8_t>(i);
       if (sendFuellingCommand(mon, kFuelSetPrice, unit[s] * i, true, nullptr) == kResultDone)
@@ -111,5 +118,6 @@ int sendTestPrices(SideMonitor& mon, int nozzleCount, bool tabSideB, uint8_t tab
   }
   mon.selectSide(tabSideB);
   mon.nozzle = tabNozzle ? tabNozzle : 1;
+  mon.lastStatus = seen;
   return accepted;
 }

@@ -68,8 +68,16 @@ void SideMonitor::show(const std::function<void(const std::string&)>& field,
   if (field) field(text);
 }
 
+std::string SideMonitor::sideRefusal(bool sideB) const {
+  if (sideB && sideCount < 2) return tr("This board has no side B");
+  if ((sideB ? sideBAddress : sideAAddress) == 0)
+    return tr(sideB ? "Side B has no bus address" : "Side A has no bus address");
+  return std::string();
+}
+
 void SideMonitor::startSideMonitor(bool sideB) {
   selectSide(sideB);
+  lastStatus = kNoStatusSeen;
   stopRequested = false;
   if (timer) timer->arm(kMonitorFirstStepMs);
 }
@@ -87,12 +95,20 @@ int SideMonitor::pollRead(uint32_t address, uint8_t count, uint8_t* dst, uint8_t
 
 int SideMonitor::step() {
   switch (monitorState) {
-    case kMonitorIdle:
+    case kMonitorIdle: {
       if (stopRequested) return kMonitorStop;
+      // A side the board does not have is not polled: its address would be 0 or another
+      // board's. The loop stops until a side is chosen again.
+      const std::string why = refusal();
+      if (!why.empty()) {
+        show(view.showState, why);
+        return kMonitorStop;
+      }
       sendHeader(port(), monitorAddress, static_cast<uint8_t>(kStatusPollCommand | nozzle));
       replyDeadline = static_cast<uint16_t>(nowMs16() + kStatusReplyTimeoutMs);
       monitorState = kMonitorAwaitStatus;
       break;
+    }
 
     case kMonitorAwaitStatus: {
       if (portAvailable(port()) >= kStatusReplyBytes) {
@@ -110,6 +126,10 @@ int SideMonitor::step() {
         }
         nozzleFlags = r[1];
         show(view.showState, statusLine(r));
+        const bool ended =
+            r[6] >= kStatusEnded && lastStatus != kNoStatusSeen && lastStatus < kStatusEnded;
+        lastStatus = r[6];
+        if (ended && view.deliveryEnded) view.deliveryEnded();
         if (r[6] == kStatusLoading && kind == '$') {
           if (stopRequested) {
             monitorState = kMonitorIdle;

@@ -21,6 +21,9 @@ constexpr uint32_t kMassValuesRegister = 0x29;
 constexpr uint8_t kMassValuesBytes = 24;
 constexpr int kIndicatorCount = 12;  // six bits of each of two bytes
 constexpr uint8_t kStatusLoading = 0x30;
+// Codes from here on end a delivery ("Finished", "Overfill" and the stop reasons).
+constexpr uint8_t kStatusEnded = 0x40;
+constexpr int kNoStatusSeen = -1;
 
 enum MonitorState : int {
   kMonitorIdle = 0,
@@ -35,6 +38,8 @@ struct SideMonitorView {
   std::function<void(const std::string&)> showPerformance;  // the "Performance" field
   std::function<void(int index, bool on)> showIndicator;    // index byte * 8 + bit (bits 0..5)
   std::function<bool()> loadTabCurrent;                     // absent: always current
+  // A delivery of the followed nozzle ended (the status went from below 0x40 to an end code).
+  std::function<void()> deliveryEnded;
 };
 
 // The one monitor timer. arm() replaces any pending monitor timer; cancel() drops it.
@@ -62,8 +67,10 @@ class SideMonitor {
   char kind = '#';  // the board's kind character ('$': mass meters)
   uint8_t sideAAddress = 1;
   uint8_t sideBAddress = 0;
+  uint8_t sideCount = 2;  // sides of the board (main settings); side B only with 2
 
   // State.
+  bool monitoredSideB = false;
   uint8_t monitorAddress = 1;
   uint8_t nozzle = 1;
   int monitorState = kMonitorIdle;
@@ -73,10 +80,22 @@ class SideMonitor {
   uint8_t ioBits[kIoBitsBytes] = {0, 0};
   uint16_t lastFlowTenths = 0;
   uint16_t lastPressureTenths = 0;
+  // Status code of the last valid reply for the followed nozzle; kNoStatusSeen after a
+  // start or a change of side or nozzle.
+  int lastStatus = kNoStatusSeen;
 
   // The "Load" tab came to the front: follow side A (or B), first step after 0.1 s.
   void startSideMonitor(bool sideB);
-  void selectSide(bool sideB) { monitorAddress = sideB ? sideBAddress : sideAAddress; }
+  void selectSide(bool sideB) {
+    if (sideB != monitoredSideB) lastStatus = kNoStatusSeen;
+    monitoredSideB = sideB;
+    monitorAddress = sideB ? sideBAddress : sideAAddress;
+  }
+  // Why nothing may be sent to a side (translated), or "" when the side can be reached: a
+  // side without a bus address, or side B of a one-sided board. Address 0 is nobody's.
+  std::string sideRefusal(bool sideB) const;
+  // The same for the side followed now.
+  std::string refusal() const { return sideRefusal(monitoredSideB); }
   // One step of the poll loop. Returns the delay before the next step in ms, or kMonitorStop.
   // Does not touch the timer.
   int step();
