@@ -119,7 +119,8 @@ bool parseCells(const std::string& text, std::array<std::string, 5>* cells) {
 const char* const kPresetUsage =
     "preset TYPE --sides 1|2 --nozzles 1..5 [--side-a A] [--side-b B] [--azt-a A1,A2,..] [--azt-b "
     "B1,..]\n"
-    "       TYPE: shelf | general | c4000 | astra | tokheim (or 0..4)";
+    "       TYPE: shelf | general | c4000 | astra | tokheim (or 0..4); clears the totals first\n"
+    "       (asks \"This will set all pump totals to 0\" unless --yes)";
 int cmdPreset(CliContext& ctx, const std::vector<std::string>& args) {
   if (args.empty()) return usage(kPresetUsage);
   static const char* const kNames[kPumpTypeCount] = {"shelf", "general", "c4000", "astra",

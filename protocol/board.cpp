@@ -130,8 +130,8 @@ int enterAdminPassword(BoardSession& s, bool askOld) {
   if (!s.dev || !s.op) return 0;
   if (!s.passwordCached) {
     std::string answer;
-    if (!s.op->askText(tr(askOld ? "Please enter OLD password" : "Please enter admin password"), "",
-                       &answer))
+    if (!s.op->askPassword(tr(askOld ? "Please enter OLD password" : "Please enter admin password"),
+                           &answer))
       return 0;
     uint16_t value = 0;
     // Something that is not a number would be sent as some other password and count as a

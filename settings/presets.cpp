@@ -138,7 +138,16 @@ ExtraSettings presetExtraSettings() {
   return e;
 }
 
-int applyPreset(BoardSession& s, SettingsState& st, const PresetForm& f) {
+int applyPreset(BoardSession& s, SettingsState& st, const PresetForm& f,
+                const std::function<void(int percent)>& progress) {
+  auto step = [&progress](int percent) {
+    if (progress) progress(percent);
+  };
+  // Without a type there is no preset to write (the record would be all defaults).
+  if (f.pumpType < 0 || f.pumpType >= kPumpTypeCount) {
+    s.op->alert(tr("Choose the pump type"));
+    return 0;
+  }
   // A zero-length table write means nothing to the board: refuse before any request.
   if (f.nozzleChoice < 0 || f.nozzleChoice > 4) {
     s.op->alert(tr("Choose the nozzle count"));
@@ -153,24 +162,31 @@ int applyPreset(BoardSession& s, SettingsState& st, const PresetForm& f) {
     putU16(&types[2 * ch], presetTypeWord(f.pumpType));
   }
   if (enterAdminPassword(s, false) != 1) return 0;
+  // The preset starts with a controller clear: the totals are lost, so the engineer says so
+  // (on a board without an admin password nothing else would ask).
+  if (!s.op->confirm(tr("This will set all pump totals to 0"))) return 0;
 
+  step(kPresetStepClear);
   const uint8_t clear = kControllerClearByte;
   int r = writeBlockPolled(s, kRegControllerClear, kBankService, &clear, 1);
   if (r != kResultDone) {
     s.op->alert(strprintf(tr("Controller clear result=%d"), r));
     return 0;
   }
+  step(kPresetStepPhases);
   if (writeBlockPolled(s, kMeterPhaseTableAddress, kBankData, phases,
                        static_cast<uint8_t>(channels)) != kResultDone) {
     s.op->alert(tr("Write meter phase error\n(all fillings must be finished)"));
     return 0;
   }
+  step(kPresetStepTypes);
   if (writeBlockPolled(s, kMeterTypeTableAddress, kBankData, types,
                        static_cast<uint8_t>(2 * channels)) != kResultDone) {
     s.op->alert(tr("Write meter types error"));
     return 0;
   }
   for (int ch = 0; ch < channels; ++ch) st.records.meters[ch].setTypeWord(getU16(&types[2 * ch]));
+  step(kPresetStepMain);
   if (writeBlockPolled(s, kMainSettingsAddress, kBankData, main.data(), kMainSettingsSize) !=
       kResultDone) {
     s.op->alert(tr("Main settings write error"));
@@ -180,6 +196,7 @@ int applyPreset(BoardSession& s, SettingsState& st, const PresetForm& f) {
   // The extra record goes before the restart: a restart ends the admin log-in and may move
   // the board to the preset's side A address, so a write after it would be refused.
   if (f.pumpType == kPumpC4000) {
+    step(kPresetStepExtra);
     st.extra = presetExtraSettings();
     if (writeBlockPolled(s, kExtraSettingsAddress, kBankData, st.extra.data(),
                          kExtraSettingsSize) != kResultDone) {
@@ -188,7 +205,9 @@ int applyPreset(BoardSession& s, SettingsState& st, const PresetForm& f) {
     }
     if (st.onExtraRead) st.onExtraRead();
   }
+  step(kPresetStepRestart);
   restartController(s);
+  step(kPresetStepDone);
   s.op->alert(tr("All ok"));
   // The restarted board answers at the preset's side A address.
   const uint8_t sideA = static_cast<uint8_t>(main.get(ms::side_addr0));

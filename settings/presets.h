@@ -3,6 +3,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "protocol/board.h"
@@ -42,5 +43,17 @@ uint8_t presetPhase(int pumpType);
 uint16_t presetTypeWord(int pumpType);
 ExtraSettings presetExtraSettings();  // C4000
 
-// "Factory settings" button. Returns 1 when every step succeeded ("All ok").
-int applyPreset(BoardSession& s, SettingsState& st, const PresetForm& form);
+// Percent of the preset write reached before each step, for a progress bar.
+constexpr int kPresetStepClear = 5;
+constexpr int kPresetStepPhases = 20;
+constexpr int kPresetStepTypes = 40;
+constexpr int kPresetStepMain = 60;
+constexpr int kPresetStepExtra = 75;
+constexpr int kPresetStepRestart = 90;
+constexpr int kPresetStepDone = 100;
+
+// "Factory settings" button. Refuses without a pump type or nozzle count; asks before the
+// controller clear. progress (optional) hears the percent before each step, 100 before
+// "All ok". Returns 1 when every step succeeded ("All ok").
+int applyPreset(BoardSession& s, SettingsState& st, const PresetForm& form,
+                const std::function<void(int percent)>& progress = {});

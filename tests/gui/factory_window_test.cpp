@@ -108,6 +108,7 @@ TEST_F(FactoryPresetTest, PresetsWriteTheirRecordsAfterTheControllerClear) {
   w.open();
   choose(w.pump_type, kPumpC4000);
   choose(w.nozzle_count, 1);
+  sim.op.confirmAnswers = {true};
   w.apply_button->do_callback();
   EXPECT_EQ(Strings{"All ok"}, sim.op.alerts);
   auto writes = blockWrites(sent);
@@ -133,6 +134,7 @@ TEST_F(FactoryPresetTest, PresetsWriteTheirRecordsAfterTheControllerClear) {
   sim.op.alerts.clear();
   w.open();
   choose(w.pump_type, kPumpShelf);
+  sim.op.confirmAnswers = {true};
   w.apply_button->do_callback();
   EXPECT_EQ(Strings{"All ok"}, sim.op.alerts);
   writes = blockWrites(sent);
@@ -153,7 +155,7 @@ TEST(AdminPassword, AWrongOneWritesNothingFromTheChannelOrFactoryWindowAndTheRig
   factory.settings = &st;
   factory.open();
   choose(factory.pump_type, kPumpTokheim);
-  sim.op.textAnswers = {"1111"};
+  sim.op.passwordAnswers = {"1111"};
   factory.apply_button->do_callback();
   EXPECT_EQ(Strings{"Wrong password"}, sim.op.alerts);
   EXPECT_EQ(mainBefore, sim.read(0x3101, 68));
@@ -165,11 +167,11 @@ TEST(AdminPassword, AWrongOneWritesNothingFromTheChannelOrFactoryWindowAndTheRig
   chan.open();
   chan.price->value("45.60");
   sim.op.alerts.clear();
-  sim.op.textAnswers = {"1111"};
+  sim.op.passwordAnswers = {"1111"};
   chan.save_button->do_callback();
   EXPECT_EQ(Strings{"Wrong password"}, sim.op.alerts);
   EXPECT_EQ(channelBefore, sim.read(0x2000, 72));
-  sim.op.textAnswers = {"4321"};
+  sim.op.passwordAnswers = {"4321"};
   chan.save_button->do_callback();
   EXPECT_EQ((Strings{"Wrong password", "Write ok"}), sim.op.alerts);
   const std::vector<uint8_t> b = sim.read(0x2000, 72);

@@ -61,14 +61,14 @@ TEST_F(SettingsSim, MainSaveWithWrongThenRightAdminPassword) {
   EXPECT_NE(op.log.find("Factory clear count: "), std::string::npos);
   MainSettingsForm f = shownMain();
   f.textOf(MainControl::SlowFinish) = "700";
-  op.textAnswers = {"1111"};
+  op.passwordAnswers = {"1111"};
   EXPECT_EQ(saveMainSettings(s, st, f), 0);
   EXPECT_EQ(op.prompts, std::vector<std::string>{"Please enter admin password"});
   EXPECT_EQ(op.alerts, std::vector<std::string>{"Wrong password"});
   EXPECT_NE(boardMain().get(ms::slow_load), 7u);
 
   op.alerts.clear();
-  op.textAnswers = {"1234"};
+  op.passwordAnswers = {"1234"};
   EXPECT_EQ(saveMainSettings(s, st, f), 1);
   EXPECT_EQ(op.alerts, std::vector<std::string>{"Write ok"});
   EXPECT_NE(op.log.find("Reset result=1"), std::string::npos);
@@ -193,6 +193,10 @@ TEST_F(SettingsSim, ExtraSaveThenExportImportRestoresTheBoard) {
 TEST_F(SettingsSim, FactoryPresetC4000AndTheRefusalWithoutNozzleCount) {
   ASSERT_TRUE(connect({"--admin-password", "1234"}));
   PresetForm f;
+  f.nozzleChoice = 0;  // no pump type: refused before anything is asked or sent
+  EXPECT_EQ(applyPreset(s, st, f), 0);
+  EXPECT_EQ(op.alerts, std::vector<std::string>{"Choose the pump type"});
+  op.alerts.clear();
   f.pumpType = kPumpC4000;
   f.nozzleChoice = -1;
   EXPECT_EQ(applyPreset(s, st, f), 0);
@@ -203,8 +207,10 @@ TEST_F(SettingsSim, FactoryPresetC4000AndTheRefusalWithoutNozzleCount) {
   f.nozzleChoice = 1;
   f.sideChoice = 1;
   onPresetNozzlesChosen(&f);
-  op.textAnswers = {"1234"};
+  op.passwordAnswers = {"1234"};
+  op.confirmAnswers = {true};
   EXPECT_EQ(applyPreset(s, st, f), 1);
+  EXPECT_EQ(op.questions, std::vector<std::string>{"This will set all pump totals to 0"});
   EXPECT_EQ(op.alerts, std::vector<std::string>{"All ok"});
   EXPECT_EQ(boardMain(), presetMainSettings(f));
   EXPECT_EQ(boardExtra(), presetExtraSettings());
@@ -242,7 +248,7 @@ TEST_F(SettingsSim, MeterTypeAndPhaseWriteAndTheTotalRule) {
   op.alerts.clear();
   f.rows[0].type = "791";
   f.rows[0].phase = 2;
-  op.textAnswers = {"1234"};
+  op.passwordAnswers = {"1234"};
   EXPECT_EQ(writeSideNozzle(s, st, f), 1);
   EXPECT_EQ(op.alerts,
             (std::vector<std::string>{"Meter 1A type changed - factory calibration will be set",
@@ -263,7 +269,7 @@ TEST_F(SettingsSim, MeterTypeAndPhaseWriteAndTheTotalRule) {
 
 TEST_F(SettingsSim, PasswordChangesAndServiceActions) {
   ASSERT_TRUE(connect({"--admin-password", "1234"}));
-  op.textAnswers = {"1234"};
+  op.passwordAnswers = {"1234"};
   EXPECT_EQ(changePassword(s, st, false, "4321"), 1);
   EXPECT_EQ(op.prompts, std::vector<std::string>{"Please enter OLD password"});
   EXPECT_EQ(op.alerts, std::vector<std::string>{"Ok"});

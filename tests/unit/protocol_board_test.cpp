@@ -129,7 +129,7 @@ TEST_F(BoardProcedures, NoPasswordSetCancelAndNonNumericTextSendNothing) {
   session.passwordStatus[0] = 0x01;
   EXPECT_EQ(enterAdminPassword(session, true), 0);  // no answer queued: cancel
   EXPECT_EQ(op.prompts, std::vector<std::string>{"Please enter OLD password"});
-  op.textAnswers = {"12ab"};
+  op.passwordAnswers = {"12ab"};
   EXPECT_EQ(enterAdminPassword(session, false), 0);
   EXPECT_EQ(op.alerts, std::vector<std::string>{"Wrong password"});
   EXPECT_TRUE(peer.requests().empty());
@@ -139,7 +139,7 @@ TEST_F(BoardProcedures, WrongPasswordIsDroppedThenTheRightOneIsCachedForTheBoard
   board.adminPassword = 4321;
   connect();
   session.passwordStatus[0] = 0x01;
-  op.textAnswers = {"1111", "4321"};
+  op.passwordAnswers = {"1111", "4321"};
   EXPECT_EQ(enterAdminPassword(session, false), 0);
   EXPECT_EQ(op.alerts, std::vector<std::string>{"Wrong password"});
   EXPECT_FALSE(session.passwordCached);
