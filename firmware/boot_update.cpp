@@ -196,8 +196,8 @@ namespace {
 
 // Sends every record of the image; returns Finished, BlockTimeout, FileReadError or
 // BadPageSize.
-FirmwareResult sendImage(BootLink& link, Operator& op, FILE* f, uint8_t address, uint32_t pageBytes,
-                         uint32_t* blocksSent) {
+FirmwareResult sendImage(BootLink& link, Operator& op, FILE* f, uint64_t imageBytes,
+                         uint8_t address, uint32_t pageBytes, uint32_t* blocksSent) {
   const bool paged = usesPagedForm(pageBytes);
   const uint32_t blocksPerPage = pageBytes / kRecordMemoryBytes;
   if (paged && blocksPerPage == 0) {
@@ -211,6 +211,7 @@ FirmwareResult sendImage(BootLink& link, Operator& op, FILE* f, uint8_t address,
   uint16_t page = firstPageNumber(pageBytes);
   uint32_t indexInPage = 0;
   uint32_t sent = 0;
+  op.progress(0, imageBytes);
   for (;;) {
     const RecordRead got = readRecord(f, record);
     if (got == RecordRead::End) break;
@@ -251,6 +252,8 @@ FirmwareResult sendImage(BootLink& link, Operator& op, FILE* f, uint8_t address,
     uint8_t ack;
     link.read(&ack, 1);
     ++sent;
+    const uint64_t done = static_cast<uint64_t>(sent) * kImageRecordBytes;
+    op.progress(done < imageBytes ? done : imageBytes, imageBytes);
     if (!paged && sent >= kMaxSequentialBlocks) break;
   }
   *blocksSent = sent;
@@ -352,7 +355,8 @@ FirmwareOutcome updateFirmware(BootLink& link, Operator& op, const FirmwareUpdat
     out.baudRaised = raiseBaudRate(link, op, address, m, req.prefs);
 
   logLine(op, tr("Writing data..."));
-  out.result = sendImage(link, op, file.get(), address, cpu.pageBytes, &out.blocksSent);
+  out.result = sendImage(link, op, file.get(), static_cast<uint64_t>(st.st_size), address,
+                         cpu.pageBytes, &out.blocksSent);
   file.reset();
   logLine(op, tr("\n\nFinished. Returning to a normal mode"));
 

@@ -45,7 +45,7 @@ void readDiagnostics(BoardSession& s) {
     } else if (g.count == 1) {
       s.op->logLine(strprintf(tr("$%02X val=$%02X (%d)"), g.address, buf[0], buf[0]));
     } else {
-      std::string line = strprintf("$%02X val=$%02X ", g.address, buf[0]);
+      std::string line = strprintf(tr("$%02X val=$%02X "), g.address, buf[0]);
       for (int i = 1; i < 5; ++i) line += strprintf("$%02X ", buf[i]);
       s.op->logLine(line);
     }
@@ -54,7 +54,7 @@ void readDiagnostics(BoardSession& s) {
   const int r = readBlockPolled(s, kDiagRegs22, kBankService, 6, six, kCheckNone);
   if (r == kResultDone) {
     for (int i = 0; i < 6; ++i)
-      s.op->logLine(strprintf("$%02X val=$%02X (%d)", kDiagRegs22 + i, six[i], six[i]));
+      s.op->logLine(strprintf(tr("$%02X val=$%02X (%d)"), kDiagRegs22 + i, six[i], six[i]));
   } else {
     s.op->logLine(strprintf(tr("$22-$27 read error res=%d"), r));
   }
@@ -62,7 +62,7 @@ void readDiagnostics(BoardSession& s) {
   for (int b = 0; b < 3; ++b)
     readBlockPolled(s, kCounterRegs[b], kBankService, sizeof blocks[b], blocks[b], kCheckNone);
   for (int k = 0; k < kCountersPerBlock; ++k)
-    s.op->logLine(strprintf("[%d]: A=%4lu B=%4lu AB=%4lu", k,
+    s.op->logLine(strprintf(tr("[%d]: A=%4lu B=%4lu AB=%4lu"), k,
                             static_cast<unsigned long>(getU32(&blocks[0][4 * k])),
                             static_cast<unsigned long>(getU32(&blocks[1][4 * k])),
                             static_cast<unsigned long>(getU32(&blocks[2][4 * k]))));

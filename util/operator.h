@@ -2,6 +2,7 @@
 // the message log and "let the window repaint now". The GUI, the command line and the
 // tests each implement it; texts passed in are already translated where the tool translates.
 #pragma once
+#include <cstdint>
 #include <string>
 
 class Operator {
@@ -31,6 +32,13 @@ class Operator {
 
   // Let the window repaint now (the GUI runs one pass of its event loop).
   virtual void repaint() {}
+
+  // How far a long transfer (the firmware image) has come: bytes done of total. Called once
+  // with 0 before the first byte and again after each part the board acknowledged.
+  virtual void progress(uint64_t done, uint64_t total) {
+    (void)done;
+    (void)total;
+  }
 };
 
 // printf-style formatting into a std::string.
