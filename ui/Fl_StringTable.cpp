@@ -15,6 +15,8 @@
 namespace {
 // Cell texts are drawn this far inside the cell's box.
 constexpr int kCellTextInsetPx = 3;
+// The smallest size a cell text is shrunk to so that it fits its cell.
+constexpr int kMinFittedCellSize = 8;
 }  // namespace
 
 Fl_StringTable::Fl_StringTable(int x, int y, int w, int h, const char* label)
@@ -150,6 +152,19 @@ void Fl_StringTable::commit() {
   redraw();
 }
 
+int Fl_StringTable::handle(int event) {
+  if (event == FL_KEYBOARD) {
+    const int key = Fl::event_key();
+    const bool fn = key > FL_F && key <= FL_F_Last;
+    // Fl_Table hands every key it does not move the cursor with to the callback and reports
+    // it used; so F1..F12, Alt+F11, Ctrl+T and Escape would never reach the shortcut handler.
+    if (fn || key == FL_Escape || key == FL_Tab ||
+        (Fl::event_state() & (FL_CTRL | FL_ALT | FL_META)))
+      return 0;
+  }
+  return Fl_Table::handle(event);
+}
+
 void Fl_StringTable::commit_cb(Fl_Widget*, void* self) {
   static_cast<Fl_StringTable*>(self)->commit();
 }
@@ -195,6 +210,16 @@ void Fl_StringTable::on_event() {
   }
 }
 
+int Fl_StringTable::fitted_text_size(const char* text, int cellWidth) const {
+  // A text wider than its cell is drawn smaller rather than cut: a cut number ("21" of "210")
+  // would read as another value.
+  const int room = cellWidth - 2 * kCellTextInsetPx;
+  int size = cell_size;
+  for (fl_font(cell_font, size); size > kMinFittedCellSize && text && fl_width(text) > room;)
+    fl_font(cell_font, --size);
+  return size;
+}
+
 void Fl_StringTable::draw_cell(TableContext context, int R, int C, int X, int Y, int W, int H) {
   switch (context) {
     case CONTEXT_ROW_HEADER:
@@ -222,7 +247,7 @@ void Fl_StringTable::draw_cell(TableContext context, int R, int C, int X, int Y,
       fl_push_clip(ix, iy, iw, ih);
       if (const char* text = get_cell(C, R)) {
         fl_color(cell_textcolor);
-        fl_font(cell_font, cell_size);
+        fl_font(cell_font, fitted_text_size(text, W));
         fl_draw(text, ix, iy, iw, ih, cell_align);
       }
       fl_pop_clip();

@@ -25,6 +25,9 @@ class Fl_StringTable : public Fl_Table {
   int cols() { return Fl_Table::cols(); }
   // Drops every cell and name; the in-place editor survives (the base class would delete it).
   void clear() override;
+  // Keys the grid has no use for (function keys, Escape, Tab, keys with Ctrl or Alt) are not
+  // taken: they stay the program's shortcuts and the window's focus keys.
+  int handle(int event) override;
 
   // Column first, then row. Stores a copy and returns it, or nullptr when out of range.
   // Neither call redraws.
@@ -45,6 +48,10 @@ class Fl_StringTable : public Fl_Table {
   // Writes the editor's text back to its cell if an edit is open.
   void finish_editing();
   void start_editing(int row, int col, bool select_all);
+
+  // The size a cell text is drawn at in a cell of the given width: cell_size when it fits,
+  // else the largest smaller size (down to 8) at which it does, so no number is cut.
+  int fitted_text_size(const char* text, int cellWidth) const;
 
   // Drawing style; users change these directly.
   Fl_Font col_header_font = FL_HELVETICA_BOLD;

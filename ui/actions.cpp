@@ -8,9 +8,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "firmware/boot_update.h"
+#include "link/tick.h"
 #include "protocol/fuelling.h"
 #include "settings/service_actions.h"
 #include "settings/settings_sequences.h"
@@ -19,6 +21,15 @@
 #include "util/text.h"
 
 namespace {
+
+constexpr uint64_t kMaxTypedAddress = 0xFF;
+
+std::string trimmed(const std::string& t) {
+  size_t b = 0, e = t.size();
+  while (b < e && (t[b] == ' ' || t[b] == '\t')) ++b;
+  while (e > b && (t[e - 1] == ' ' || t[e - 1] == '\t')) --e;
+  return t.substr(b, e - b);
+}
 
 constexpr int kScanFirstAddress = 1;
 constexpr int kScanLastAddress = 32;
@@ -108,6 +119,11 @@ void xMainForm::run_bus_scan() {
   BoardSession& s = app.session;
   Operator& op = *app.op;
   BusyScope busy(this);
+  // Quiet identification moves the handle and replaces what is known of the board; the
+  // scan gives the banner's board back its own.
+  const char kind = s.kind;
+  const std::string textId = s.textId;
+  const bool bootMode = s.bootMode;
   search_pumps->deactivate();
   op.repaint();
   for (int n = kScanFirstAddress; n <= kScanLastAddress; ++n) {
@@ -115,15 +131,19 @@ void xMainForm::run_bus_scan() {
     op.logLine(strprintf(tr(r == 1 ? "Pump %02d found" : "Pump %02d not found"), n));
     op.repaint();
   }
-  // Quiet identification never moves the current pump address: the banner stays, and the
-  // handle goes back to it, so the next action reaches the board the banner names rather
-  // than the last address asked.
+  // The banner never moved; the handle goes back to it, so that the next action reaches the
+  // board the banner names and not the last address scanned.
   if (app.dev) app.dev->address = s.pumpAddress;
+  s.kind = kind;
+  s.textId = textId;
+  s.bootMode = bootMode;
   search_pumps->activate();
 }
 
 void xMainForm::dispatch_action(Fl_Widget* w) {
   if (!w) return;
+  // Watching the traffic never uses the bus: it opens during a scan or an update too.
+  if (w == traffic_button) return open_traffic_window();
   // While a scan or an update repaints the window, clicks are not actions: the bus is taken.
   if (busy_) {
     if (w == tabs && busy_tab_) tabs->value(busy_tab_);
@@ -131,6 +151,8 @@ void xMainForm::dispatch_action(Fl_Widget* w) {
   }
   BoardSession& s = app.session;
   SettingsState& st = app.settings;
+  // The last update's result stays in view until the engineer does something else.
+  if (w != tabs) hide_firmware_progress();
 
   // The Load tab's own actions pause the monitor themselves where they use the bus.
   if (w != tabs && !is_load_control(w)) claim_bus();
@@ -179,7 +201,7 @@ void xMainForm::dispatch_action(Fl_Widget* w) {
     return;
   }
   if (w == admin_password_change || w == calib_password_change) {
-    Fl_Int_Input* in = w == admin_password_change ? admin_password : calib_password;
+    PasswordField* in = w == admin_password_change ? admin_password : calib_password;
     changePassword(s, st, w == calib_password_change, in->value() ? in->value() : "");
     return;
   }
@@ -279,6 +301,7 @@ void xMainForm::wire_side_monitor() {
   mon.kind = app.session.kind ? app.session.kind : '#';
   mon.sideAAddress = app.settings.readCopy.bytes[3];
   mon.sideBAddress = app.settings.readCopy.bytes[4];
+  mon.sideCount = static_cast<uint8_t>(app.settings.sideCount());
   mon.view.showState = [this](const std::string& t) { state_field->value(t.c_str()); };
   mon.view.showPerformance = [this](const std::string& t) { performance_field->value(t.c_str()); };
   mon.view.showIndicator = [this](int index, bool on) {
@@ -286,6 +309,48 @@ void xMainForm::wire_side_monitor() {
     if (byte < 2 && bit < kIoBitsUsed) indicators[byte][bit]->value(on ? 1 : 0);
   };
   mon.view.loadTabCurrent = [this] { return tabs->value() == tab_load && app.port != 0; };
+  // The totals change with every delivery: read them again once it has ended, after the
+  // monitor's step (the monitor is between exchanges then).
+  mon.view.deliveryEnded = [this] { Fl::add_timeout(0, &xMainForm::counters_cb, this); };
+}
+
+void xMainForm::counters_cb(void* self) {
+  auto* f = static_cast<xMainForm*>(self);
+  if (f->busy_ || f->tabs->value() != f->tab_load || !f->app.port) return;
+  f->claim_bus();
+  f->show_counters();
+}
+
+void xMainForm::show_counters() {
+  BoardSession& s = app.session;
+  SettingsState& st = app.settings;
+  std::string text;
+  for (int side = 0; side < 2; ++side) {
+    // A failed read leaves the host copy as it was.
+    ChannelRecord rec;
+    const uint8_t* bytes = rec.data();
+    if (readBlockPolled(s, channelRecordAddress(side), kBankData, kChannelRecordSize, rec.data(),
+                        kCheckCrc) != 1)
+      continue;
+    st.records.channels[side] = rec;
+    st.records.channelRead[side] = true;
+    if (s.kind == '$')
+      text +=
+          strprintf(tr("Side %d\n%s kg\n%s rub\n"), side + 1,
+                    hundredths(getU64(bytes + 63)).c_str(), hundredths(getU64(bytes + 55)).c_str());
+    else
+      text += strprintf(tr("Side %d\n"), side + 1);
+    if (!(st.extra.bytes[8] & kExtraNoLitresFlag)) {
+      const uint32_t whole =
+          static_cast<uint32_t>(bytes[50]) | (static_cast<uint32_t>(bytes[51]) << 8) |
+          (static_cast<uint32_t>(bytes[52]) << 16) | (static_cast<uint32_t>(bytes[53]) << 24);
+      text += strprintf(tr("%lu.%02u l\n"), static_cast<unsigned long>(whole),
+                        static_cast<unsigned>(bytes[54]));
+    }
+    text += "\n";
+  }
+  counters->value(text.c_str());
+  counters->position(0);  // the first side's heading in view, not the end of the text
 }
 
 void xMainForm::on_tab_changed() {
@@ -304,33 +369,7 @@ void xMainForm::on_tab_changed() {
     SideMonitor& mon = app.monitor;
     mon.stopRequested = false;
     mon.selectSide(load_side_b->value() != 0);
-    std::string text;
-    for (int side = 0; side < 2; ++side) {
-      // A failed read leaves the host copy as it was.
-      ChannelRecord rec;
-      const uint8_t* bytes = rec.data();
-      if (readBlockPolled(s, channelRecordAddress(side), kBankData, kChannelRecordSize, rec.data(),
-                          kCheckCrc) != 1)
-        continue;
-      st.records.channels[side] = rec;
-      st.records.channelRead[side] = true;
-      if (s.kind == '$')
-        text += strprintf(tr("Side %d\n%s kg\n%s rub\n"), side + 1,
-                          hundredths(getU64(bytes + 63)).c_str(),
-                          hundredths(getU64(bytes + 55)).c_str());
-      else
-        text += strprintf(tr("Side %d\n"), side + 1);
-      if (!(st.extra.bytes[8] & kExtraNoLitresFlag)) {
-        const uint32_t whole =
-            static_cast<uint32_t>(bytes[50]) | (static_cast<uint32_t>(bytes[51]) << 8) |
-            (static_cast<uint32_t>(bytes[52]) << 16) | (static_cast<uint32_t>(bytes[53]) << 24);
-        text += strprintf(tr("%lu.%02u l\n"), static_cast<unsigned long>(whole),
-                          static_cast<unsigned>(bytes[54]));
-      }
-      text += "\n";
-    }
-    counters->value(text.c_str());
-    counters->position(0);  // the first side's heading in view, not the end of the text
+    show_counters();
     mon.startSideMonitor(load_side_b->value() != 0);
   }
 }
@@ -341,10 +380,15 @@ void xMainForm::on_load_action(Fl_Widget* w) {
   if (w == load_side_a || w == load_side_b) {
     wire_side_monitor();
     mon.selectSide(w == load_side_b);
+    // A monitor that stopped at a side it could not reach follows the side chosen now.
+    if (tabs->value() == tab_load && app.port && !monitor_timer_pending() &&
+        mon.monitorState == kMonitorIdle)
+      mon.startSideMonitor(w == load_side_b);
     return;
   }
   if (w == load_nozzle) {
     mon.nozzle = static_cast<uint8_t>(load_nozzle->value() < 0 ? 1 : load_nozzle->value() + 1);
+    mon.lastStatus = kNoStatusSeen;
     return;
   }
   auto value_of = [](Fl_Input* in) {
@@ -386,6 +430,11 @@ void xMainForm::on_load_action(Fl_Widget* w) {
   }
   if (w == sip_diag) {
     wire_side_monitor();
+    const std::string refusal = mon.refusal();
+    if (!refusal.empty()) {
+      sip_diag_text->value(refusal.c_str());
+      return;
+    }
     mon.pauseSideMonitor();
     uint8_t block[kSipDiagBytes] = {};
     const uint8_t keep = app.dev->address;
@@ -411,10 +460,16 @@ void xMainForm::on_load_action(Fl_Widget* w) {
       text += "\n";
     }
     sip_diag_text->value(text.c_str());
+    sip_diag_text->position(0);  // from the first meter, not scrolled to the end
     return;
   }
   if (w == sip_set_address) {
     wire_side_monitor();
+    const std::string refusal = mon.refusal();
+    if (!refusal.empty()) {
+      op.alert(refusal);
+      return;
+    }
     op.alert(
         tr("Set the desired meter's switch to 'calibrate'.\nTake the corresponding nozzle out"));
     if (popcount6(mon.ioBits[0]) + popcount6(mon.ioBits[1]) != 1) {
@@ -466,6 +521,41 @@ void xMainForm::run_firmware_update() {
   start_update(path, mode, app.session.pumpAddress);
 }
 
+namespace {
+
+// The engineer's operator during an update, with the progress shown on the window's bar.
+class UpdateOperator : public Operator {
+ public:
+  UpdateOperator(Operator& inner, std::function<void(uint64_t, uint64_t)> onProgress)
+      : inner_(inner), onProgress_(std::move(onProgress)) {}
+  void alert(const std::string& t) override { inner_.alert(t); }
+  bool confirm(const std::string& q) override { return inner_.confirm(q); }
+  bool askText(const std::string& p, const std::string& i, std::string* a) override {
+    return inner_.askText(p, i, a);
+  }
+  bool askPassword(const std::string& p, std::string* a) override {
+    return inner_.askPassword(p, a);
+  }
+  bool chooseFile(const std::string& t, const std::string& f, bool s, std::string* p) override {
+    return inner_.chooseFile(t, f, s, p);
+  }
+  void logLine(const std::string& l) override { inner_.logLine(l); }
+  void logAppend(const std::string& t) override { inner_.logAppend(t); }
+  void logReplaceTail(size_t n, const std::string& t) override { inner_.logReplaceTail(n, t); }
+  void clearLog() override { inner_.clearLog(); }
+  void repaint() override { inner_.repaint(); }
+  void progress(uint64_t done, uint64_t total) override {
+    onProgress_(done, total);
+    inner_.progress(done, total);
+  }
+
+ private:
+  Operator& inner_;
+  std::function<void(uint64_t, uint64_t)> onProgress_;
+};
+
+}  // namespace
+
 void xMainForm::start_update(const std::string& path, int mode, uint8_t address) {
   BusyScope busy(this);
   FirmwareUpdateRequest req;
@@ -476,14 +566,71 @@ void xMainForm::start_update(const std::string& path, int mode, uint8_t address)
   req.portBaud = static_cast<uint32_t>(atol(baud_choice->value() ? baud_choice->value() : ""));
   req.prefs = app.prefs;
   PortBootLink link(app.port);
-  updateFirmware(link, *app.op, req);
+  uint32_t startMs = 0;
+  UpdateOperator op(*app.op, [this, &startMs](uint64_t done, uint64_t total) {
+    if (done == 0) startMs = nowMs();
+    show_firmware_progress(done, total, nowMs() - startMs, false);
+  });
+  const FirmwareOutcome out = updateFirmware(link, op, req);
+  if (fw_progress->visible()) {
+    // The bar keeps the end state in view: complete, or where the transfer stopped.
+    show_firmware_progress(fw_done_, fw_total_, nowMs() - startMs, true, out.ok());
+  }
+}
+
+void xMainForm::show_firmware_progress(uint64_t done, uint64_t total, uint32_t elapsedMs,
+                                       bool ended, bool ok) {
+  fw_done_ = done;
+  fw_total_ = total;
+  const int percent = total ? static_cast<int>(done * 100 / total) : 0;
+  fw_progress_label_ = strprintf("%d%%", percent);
+  fw_progress->value(static_cast<float>(percent));
+  fw_progress->copy_label(fw_progress_label_.c_str());
+  std::string text = strprintf(tr("%llu of %llu bytes"), static_cast<unsigned long long>(done),
+                               static_cast<unsigned long long>(total));
+  text += "\n";
+  if (ended) {
+    text += ok ? tr("Done") : tr("Stopped");
+  } else if (done > 0 && done < total) {
+    // What is left at the rate seen so far.
+    const uint64_t leftMs = static_cast<uint64_t>(elapsedMs) * (total - done) / done;
+    const unsigned seconds = static_cast<unsigned>((leftMs + 999) / 1000);
+    text += strprintf(tr("%u:%02u left"), seconds / 60, seconds % 60);
+  }
+  fw_progress_text->copy_label(text.c_str());
+  if (!fw_progress->visible()) {
+    log_view->resize(log_view->x(), log_view->y(), log_view->w(), kLogShortHeight);
+    fw_progress->show();
+    fw_progress_text->show();
+    tab_main->redraw();
+  }
+  fw_progress->redraw();
+  // The text box has no background of its own: the place it takes is drawn again.
+  damage(FL_DAMAGE_ALL, fw_progress_text->x(), fw_progress_text->y(), fw_progress_text->w(),
+         fw_progress_text->h());
+}
+
+void xMainForm::hide_firmware_progress() {
+  if (!fw_progress->visible()) return;
+  fw_progress->hide();
+  fw_progress_text->hide();
+  log_view->resize(log_view->x(), log_view->y(), log_view->w(), kLogFullHeight);
+  tab_main->redraw();
 }
 
 void xMainForm::run_extended_firmware_update() {
   Operator& op = *app.op;
   std::string typed;
   if (!op.askText(tr("Enter device address"), "", &typed)) return;
-  const uint8_t target = static_cast<uint8_t>(strtoul(typed.c_str(), nullptr, 16) & 0xFF);
+  // Read like every other address the engineer types: decimal, or hexadecimal after 0x.
+  uint64_t value = 0;
+  if (!parseNumberText(trimmed(typed), kMaxTypedAddress, &value) || value == 0) {
+    op.alert(tr("Enter a bus address from 1 to 255 (decimal, or hexadecimal after 0x)"));
+    return;
+  }
+  const uint8_t target = static_cast<uint8_t>(value);
+  // The target is asked with the handle for one exchange; nothing else changes until the
+  // update really starts.
   UTRKDevice& dev = *app.dev;
   const uint8_t keep = dev.address;
   dev.address = target;
@@ -498,7 +645,6 @@ void xMainForm::run_extended_firmware_update() {
   std::string text;
   if (readBoardTextId(dev, &text) == kResultDone) op.logLine(text);
   dev.address = keep;
-  remember_update_target(target);
   const char* filter = nullptr;
   switch (kind) {
     case 35:
@@ -533,16 +679,11 @@ void xMainForm::run_extended_firmware_update() {
   if (!op.chooseFile(tr("Select a file"), filter, false, &path)) return;
   if (!op.confirm(tr("Start updating?"))) return;
   start_update(path, 1, target);
-  remember_update_target(target);
-}
-
-void xMainForm::remember_update_target(uint8_t target) {
-  // "Leave bootloader" and "Get identifier" then address the board just updated. The handle
-  // keeps its address until the next request sets it; the banner names the new address so
-  // that it never shows one the tool no longer serves.
-  app.session.pumpAddress = target;
-  address_label_ = strprintf(tr("Pump address %d"), target);
-  address_box->copy_label(address_label_.c_str());
+  // From here on the tool serves the board it updated: "Leave bootloader", "Get identifier"
+  // and every other action go there, and the banner says so. What the settings tabs show
+  // belongs to the board served before.
+  if (target != app.session.pumpAddress && app.session.onForgetBoard) app.session.onForgetBoard();
+  set_pump_address(target);
 }
 
 void xMainForm::on_leave_bootloader() {

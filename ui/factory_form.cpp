@@ -2,6 +2,8 @@
 // side count and nozzle count choices, and the hand-over of the values to the preset write.
 #include "ui/factory_form.h"
 
+#include <FL/Fl.H>
+
 #include <string>
 
 #include "ui/catalog.h"
@@ -11,8 +13,10 @@ namespace {
 
 constexpr int kLabelSize = 12;
 constexpr int kApplyLabelSize = 16;
-constexpr int kNaraCellW = 20;
+// Wide enough for every address (1..210) at the normal size; longer texts are drawn smaller.
+constexpr int kNaraCellW = 32;
 constexpr int kNaraCellH = 20;
+constexpr int kNaraTableW = 5 * kNaraCellW + 4;
 constexpr int kMaxNozzles = 5;
 constexpr double kProgressDone = 100;
 constexpr Fl_Color kSelectedCellColor = 50;  // light grey, as the main window's address editors
@@ -59,8 +63,8 @@ xFactorySet::xFactorySet(int w, int h, const char* label) : Fl_Double_Window(w, 
   pump_type = choice(104, 40, 160, 24, {});
   for (const char* t : kPumpTypeItems) add_plain_menu_item(pump_type, tr(t));
 
-  // The side A column starts 8 px left of the nominal 24 so that the translated "Side
-  // address" label stays inside its frame.
+  // The side groups are wider than the nominal 136 and 144 so that five address cells of
+  // three digits fit, and the translated "Side address" label stays inside its frame.
   side_count_group = framed_group(16, 88, 144, 40, "Side count");
   side_count = choice(32, 96, 120, 24, {kPresetSideItems[0], kPresetSideItems[1]});
   side_count_group->end();
@@ -69,20 +73,20 @@ xFactorySet::xFactorySet(int w, int h, const char* label) : Fl_Double_Window(w, 
   nozzle_count = choice(240, 96, 64, 24, {"1", "2", "3", "4", "5"});
   nozzle_count_group->end();
 
-  side_a_group = framed_group(16, 144, 144, 96, "Side A");
-  side_a_address = new Fl_Int_Input(120, 152, 32, 24, tr("Side address"));
+  side_a_group = framed_group(12, 144, 168, 96, "Side A");
+  side_a_address = new Fl_Int_Input(140, 152, 32, 24, tr("Side address"));
   side_a_address->labelsize(kLabelSize);
   side_a_address->textsize(kLabelSize);
   side_a_address->value("0");
-  nara_a = nara_table(32, 200, 104, 24);
+  nara_a = nara_table(14, 200, kNaraTableW, 24);
   side_a_group->end();
 
-  side_b_group = framed_group(192, 144, 144, 96, "Side B");
-  side_b_address = new Fl_Int_Input(296, 152, 32, 24, tr("Side address"));
+  side_b_group = framed_group(184, 144, 168, 96, "Side B");
+  side_b_address = new Fl_Int_Input(312, 152, 32, 24, tr("Side address"));
   side_b_address->labelsize(kLabelSize);
   side_b_address->textsize(kLabelSize);
   side_b_address->value("0");
-  nara_b = nara_table(200, 200, 104, 24);
+  nara_b = nara_table(186, 200, kNaraTableW, 24);
   side_b_group->end();
 
   progress = new Fl_Progress(24, 256, 312, 24);
@@ -96,7 +100,7 @@ xFactorySet::xFactorySet(int w, int h, const char* label) : Fl_Double_Window(w, 
   right_group = new Fl_Group(360, 8, 344, 352);
   description = new Fl_Multiline_Input(368, 32, 328, 320);
   description->textsize(kLabelSize);
-  description->value("0");
+  description->value("");
   description_caption = new Fl_Box(483, 10, 96, 24, tr("Device parameters"));
   description_caption->labelsize(kLabelSize);
   right_group->end();
@@ -166,6 +170,7 @@ void xFactorySet::open() {
   side_b_group->activate();
   progress->value(0);
   pump_type_changed();
+  if (pump_type->value() < 0) description->value("");
   show();
 }
 
@@ -199,5 +204,12 @@ void xFactorySet::apply() {
   if (claimBus && !claimBus()) return;
   progress->value(0);
   PresetForm f = preset_form();
-  if (applyPreset(*session, *settings, f) == 1) progress->value(kProgressDone);
+  // The bar moves while the writes run; the window is drawn, but no event is handled, so
+  // nothing else can start on the bus meanwhile.
+  const int r = applyPreset(*session, *settings, f, [this](int percent) {
+    progress->value(static_cast<float>(percent));
+    progress->redraw();
+    Fl::flush();
+  });
+  if (r == 1) progress->value(kProgressDone);
 }

@@ -1,5 +1,6 @@
 // FltkOperator: how the shared logic reaches the engineer in the FLTK program. Texts arrive
 // already translated; they are shown with "%s" so a '%' in a message is never a format.
+// Prompts use the program's own dialog, which comes with its default text selected.
 #include "ui/fltk_operator.h"
 
 #include <FL/Fl.H>
@@ -8,6 +9,7 @@
 
 #include "ui/catalog.h"
 #include "ui/main_form.h"
+#include "ui/prompt_dialog.h"
 
 void translate_dialog_buttons() {
   fl_no = tr("No");
@@ -25,17 +27,11 @@ bool FltkOperator::confirm(const std::string& question) {
 
 bool FltkOperator::askText(const std::string& prompt, const std::string& initial,
                            std::string* answer) {
-  const char* r = fl_input("%s", initial.c_str(), prompt.c_str());
-  if (!r) return false;
-  *answer = r;
-  return true;
+  return run_prompt(prompt, initial, false, answer);
 }
 
 bool FltkOperator::askPassword(const std::string& prompt, std::string* answer) {
-  const char* r = fl_password("%s", "", prompt.c_str());
-  if (!r) return false;
-  *answer = r;
-  return true;
+  return run_prompt(prompt, "", true, answer);
 }
 
 bool FltkOperator::chooseFile(const std::string& title, const std::string& filter, bool forSave,

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "link/port.h"
 #include "link/serial_discovery.h"
@@ -22,6 +23,7 @@
 #include "ui/catalog.h"
 #include "ui/fltk_operator.h"
 #include "ui/shortcuts.h"
+#include "ui/traffic_window.h"
 
 // From the toolkit's platform header, which would bring X11's macros in with it.
 void fl_open_display();
@@ -31,9 +33,14 @@ namespace {
 constexpr int kLabelSize = 12;
 constexpr int kRowH = 22;  // height of a one-line input, choice or button
 constexpr int kButtonH = 24;
-constexpr int kTabTop = 57;      // first free line inside a tab
+constexpr int kTabTop = 57;  // first free line inside a tab
+constexpr int kAztCellW = 32;
 constexpr int kLabelLineH = 14;  // one line of a size-12 label
 constexpr const char* kBaudItemsShown[] = {"4800", "9600", "19200", "38400"};
+// The log under the port row; it gives up its lower part to the firmware progress.
+constexpr int kLogTop = 122, kLogW = 272;
+constexpr int kProgressBarH = 48, kProgressLabelSize = 28;
+constexpr int kProgressTextH = 38, kProgressTextSize = 14;
 
 // Menu labels treat '/', '&', '_' and '\' as markup; port and list names are literal.
 std::string menu_escape(const char* text) {
@@ -142,7 +149,9 @@ xMainForm::xMainForm(int w, int h, const char* /*title*/, AppState* state)
     : Fl_Double_Window(w, h), app(state ? *state : app_state()) {
   banner_ = build_banner();
   label(banner_.c_str());
-  address_box = new Fl_Box(8, 0, 144, 32, tr("Pump address"));
+  // Wide enough for the longest banner ("Pump address 240" in either language): a label
+  // drawn past its box is not repainted with it.
+  address_box = new Fl_Box(8, 0, 400, 32, tr("Pump address"));
   address_box->labelfont(FL_TIMES);
   address_box->labelsize(19);
   address_box->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
@@ -156,7 +165,30 @@ xMainForm::xMainForm(int w, int h, const char* /*title*/, AppState* state)
   tabs->end();
   tabs->value(tab_main);
   end();
+  // Escape and the close box ask first, and leave no other window behind.
+  callback(&xMainForm::close_cb, this);
   init_main_window();
+}
+
+void xMainForm::open_traffic_window() {
+  if (!traffic_) traffic_ = std::make_unique<TrafficWindow>(app.op);
+  traffic_->show();
+}
+
+void xMainForm::close_cb(Fl_Widget*, void* self) { static_cast<xMainForm*>(self)->request_quit(); }
+
+bool xMainForm::request_quit() {
+  // A scan or an update owns the bus and the window; stopping it halfway could leave a board
+  // in its boot loader.
+  if (busy_) return false;
+  if (!app.op->confirm(tr("Quit Korvane v3?"))) return false;
+  // The other windows go with the main one, so the event loop ends with the process.
+  std::vector<Fl_Window*> others;
+  for (Fl_Window* w = Fl::first_window(); w; w = Fl::next_window(w))
+    if (w != this) others.push_back(w);
+  for (Fl_Window* w : others) w->hide();
+  hide();
+  return true;
 }
 
 xMainForm::~xMainForm() {
@@ -165,9 +197,12 @@ xMainForm::~xMainForm() {
     app.port = 0;
     if (app.dev) app.dev->port = 0;
   }
+  traffic_.reset();  // it listens to the port layer while shown
+  portSetPeerHook(nullptr);
   Fl::remove_handler(global_shortcut_handler);
   set_shortcut_hooks(ShortcutHooks{});
   if (monitor_timer_) monitor_timer_->cancel();
+  Fl::remove_timeout(&xMainForm::counters_cb, this);
   app.monitor.timer = nullptr;
   app.monitor.view = SideMonitorView{};
   app.session.onForgetBoard = nullptr;
@@ -188,15 +223,36 @@ std::string xMainForm::build_banner() { return std::string("Korvane v3 ") + __DA
 void xMainForm::build_main_tab() {
   tab_main = new Fl_Group(0, kTabTop, 992, 551, tr("Main"));
   tab_main->labelsize(kLabelSize);
-  port_choice = new Fl_Choice(8, 66, 92, kRowH);
+  // The port field takes any name portOpen takes (typed: TCPC_host:port, TCPS_port, a device
+  // path) and offers the serial ports found; it shows the name of the port that is open.
+  port_choice = new Fl_Input_Choice(8, 66, 272, kRowH);
   port_choice->textsize(kLabelSize);
-  baud_choice = new Fl_Input_Choice(104, 66, 70, kRowH);
+  port_choice->tooltip(
+      tr("Port: a serial device (ttyUSB0 or /dev/ttyUSB0), TCPC_address:port (the tool "
+         "connects), TCPS_port or TCPS_address:port (the tool listens), or STUB"));
+  baud_choice = new Fl_Input_Choice(8, 92, 86, kRowH);
   baud_choice->textsize(kLabelSize);
-  port_button = button<Fl_Button>(178, 65, 102, kButtonH, "Open port");
+  port_button = button<Fl_Button>(100, 91, 180, kButtonH, "Open port");
 
-  log_view = new Fl_Text_Editor(8, 96, 272, 408);
+  // Read-only: the engineer selects and copies lines, but cannot type into the record.
+  log_view = new Fl_Text_Display(8, kLogTop, kLogW, kLogFullHeight);
   log_view->textsize(kLabelSize);
   log_view->buffer(app.log.get());
+  // The firmware update's progress, under the log and large enough to read from afar; shown
+  // while an update runs and until the next action.
+  fw_progress = new Fl_Progress(8, kLogTop + kLogShortHeight + 6, kLogW, kProgressBarH);
+  fw_progress->minimum(0);
+  fw_progress->maximum(100);
+  fw_progress->selection_color(FL_DARK_GREEN);
+  fw_progress->labelsize(kProgressLabelSize);
+  fw_progress->labelfont(FL_HELVETICA_BOLD);
+  fw_progress->labelcolor(FL_BLACK);
+  fw_progress->hide();
+  fw_progress_text = new Fl_Box(8, fw_progress->y() + kProgressBarH + 2, kLogW, kProgressTextH);
+  fw_progress_text->labelsize(kProgressTextSize);
+  fw_progress_text->labelfont(FL_HELVETICA_BOLD);
+  fw_progress_text->align(FL_ALIGN_CENTER | FL_ALIGN_INSIDE);
+  fw_progress_text->hide();
 
   command_panel = new Fl_Group(287, 64, 500, 511);
   const int lx = 295, rx = 545, cw = 235;
@@ -225,11 +281,13 @@ void xMainForm::build_main_tab() {
   search_pumps = button<Fl_Button>(rx, 244, cw, kButtonH, "Search pumps..");
   read_image = button<Fl_Button>(rx, 274, cw, kButtonH, "Read image to file..");
   write_image = button<Fl_Button>(rx, 304, cw, kButtonH, "Write image from file..");
+  traffic_button = button<Fl_Button>(rx, 334, cw, kButtonH, "Bus traffic..");
+  traffic_button->tooltip(tr("Every byte sent and received on the open port (Ctrl+T)"));
 
   // The password inputs as wide as their captions; "Change" needs less.
-  admin_password = above<Fl_Int_Input>(lx, 436, 160, kButtonH, "Admin password");
+  admin_password = above<PasswordField>(lx, 436, 160, kButtonH, "Admin password");
   admin_password_change = button<Fl_Button>(lx + 165, 436, cw - 165, kButtonH, "Change");
-  calib_password = above<Fl_Int_Input>(rx, 436, 160, kButtonH, "Calibration password");
+  calib_password = above<PasswordField>(rx, 436, 160, kButtonH, "Calibration password");
   calib_password_change = button<Fl_Button>(rx + 165, 436, cw - 165, kButtonH, "Change");
 
   enter_serial = button<Fl_Button>(lx, 478, cw, kButtonH, "Enter serial number");
@@ -354,11 +412,13 @@ void xMainForm::build_main_settings_tab() {
   set(MainControl::VolumeDot, volume_dot);
 
   auto azt = [](int x, int y, const char* label) {
-    Fl_StringTable* t = above<Fl_StringTable>(x, y, 104, 24, label);
+    // Cells wide enough for every address (1..210, 255) at the normal size; a typed 65535
+    // ("no address") is drawn smaller.
+    Fl_StringTable* t = above<Fl_StringTable>(x, y, kAztColumns * kAztCellW + 4, 24, label);
     t->set_size(1, kAztColumns);
     t->row_header(0);
     t->col_header(0);
-    t->col_width_all(20);
+    t->col_width_all(kAztCellW);
     t->row_height_all(20);
     t->cell_selected_bg = 50;
     t->end();
@@ -515,7 +575,7 @@ void xMainForm::fill_port_choice() {
     char name[kSerialPortNameSize];
     memcpy(name, list.names[i], sizeof name);
     name[kSerialPortNameSize - 1] = '\0';
-    add_item(port_choice, name);
+    port_choice->add(menu_escape(name).c_str());
   }
 }
 
@@ -547,6 +607,10 @@ void xMainForm::attach_callbacks() {
         static_cast<Fl_Widget*>(sides[1].clear), static_cast<Fl_Widget*>(tabs)})
     w->callback(&xMainForm::main_action_callback);
 
+  // Pressing the mode already shown sends it again: the board's display may have changed
+  // meanwhile, and every press is answered in the log.
+  for (Fl_Round_Button* r : {disp_standard, disp_totals, disp_performance, disp_test, disp_test09})
+    r->when(FL_WHEN_RELEASE_ALWAYS);
   slow_start->when(FL_WHEN_CHANGED);
   overfill_buffer->when(FL_WHEN_CHANGED);
   modes2->callback(&xMainForm::modes2_cb, this);
@@ -594,6 +658,11 @@ void xMainForm::init_main_window() {
   st.onServiceValues = [this] { show_service_values(); };
   st.onSideNozzleRead = [this] { show_side_nozzle(); };
   app.session.onPumpAddress = [this](uint8_t a) { set_pump_address(a); };
+  // A listening port names every peer that joins or leaves the bus.
+  portSetPeerHook([this](uint16_t, const char* peer, bool connected) {
+    if (app.op)
+      app.op->logLine(strprintf(tr(connected ? "Peer %s connected" : "Peer %s left"), peer));
+  });
 
   // 4.-5.
   enable_settings_tabs(false);
@@ -611,7 +680,9 @@ void xMainForm::init_main_window() {
   if (op.askText(tr("Enter pump address"), "1", &answer)) address = atoi(answer.c_str()) & 0xFF;
   set_pump_address(address);
 
-  // 12.-13.
+  // 12.-13. The field names the stored port whether or not it opens, so that a wrong name
+  // can be mended where it shows.
+  port_choice->value(app.prefs.portName.c_str());
   tickStart();
   portTableInit();
   uint16_t port = 0;
@@ -624,12 +695,6 @@ void xMainForm::init_main_window() {
   app.port = port;
 
   // 14.-16.
-  const Fl_Menu_Item* items = port_choice->menu();
-  for (int i = 0; items && i < port_choice->size() - 1; ++i)
-    if (items[i].label() && app.prefs.portName == items[i].label()) {
-      port_choice->value(i);
-      break;
-    }
   bool listed = false;
   for (int i = 0; i < 4; ++i)
     if (atoi(kBaudItemsShown[i]) == app.prefs.baud) {
@@ -714,6 +779,9 @@ void xMainForm::set_pump_address(int a) {
   if (app.dev) app.dev->address = static_cast<uint8_t>(a);
   address_label_ = strprintf(tr("Pump address %d"), a);
   address_box->copy_label(address_label_.c_str());
+  // The banner is a label on no box: redrawing the box alone would draw the new text over
+  // the old one, so the window repaints the place it takes (background first).
+  damage(FL_DAMAGE_ALL, address_box->x(), address_box->y(), address_box->w(), address_box->h());
 }
 
 void xMainForm::enable_settings_tabs(bool on) {
@@ -729,7 +797,7 @@ void xMainForm::enable_settings_tabs(bool on) {
 
 void xMainForm::log_open_failure(const char* name, int result) {
   // The alert alone does not tell a missing device from a permission problem; the log does.
-  app.op->logLine(strprintf(tr("Cannot open port \"%s\": %s"), name, portErrorText(result)));
+  app.op->logLine(portOpenFailureText(name, result));
 }
 
 bool xMainForm::set_port_line(uint16_t port, const char* name, int baud) {
@@ -764,25 +832,30 @@ void xMainForm::toggle_port() {
     command_panel->deactivate();
     return;
   }
-  const Fl_Menu_Item* item = port_choice->mvalue();
+  // The name as typed or picked from the list, without the spaces around it.
+  std::string name = port_choice->value() ? port_choice->value() : "";
+  const size_t first = name.find_first_not_of(" \t");
+  name = first == std::string::npos ? ""
+                                    : name.substr(first, name.find_last_not_of(" \t") - first + 1);
   uint16_t port = 0;
-  if (!item || !item->label()) {
+  if (name.empty()) {
     app.op->alert(tr("Cannot open serial port"));
     return;
   }
-  const int openResult = portOpen(item->label(), &port);
+  const int openResult = portOpen(name.c_str(), &port);
   if (openResult != 0 || port == 0) {
-    log_open_failure(item->label(), openResult);
+    log_open_failure(name.c_str(), openResult);
     app.op->alert(tr("Cannot open serial port"));
     return;
   }
   const int baud = static_cast<int>(atol(baud_choice->value() ? baud_choice->value() : ""));
-  if (!set_port_line(port, item->label(), baud)) return;  // a refused rate is not kept
+  if (!set_port_line(port, name.c_str(), baud)) return;  // a refused rate is not kept
+  port_choice->value(name.c_str());
   app.port = port;
   app.prefs.baud = baud;
   app.prefs.maxBaud = static_cast<int>(atol(max_baud->value() ? max_baud->value() : ""));
   app.dev->port = app.port;
-  app.prefs.portName = item->label();
+  app.prefs.portName = name;
   if (savePreferences(app.prefs) < 0) {
     // The port stays open with these settings for this run; say why they are not kept.
     const int err = errno;
@@ -909,10 +982,10 @@ void xMainForm::show_service_values() {
   st.bytes[0] = app.session.passwordStatus[0];
   st.bytes[1] = app.session.passwordStatus[1];
   const PasswordView views[2] = {passwordView(st, false), passwordView(st, true)};
-  Fl_Int_Input* inputs[2] = {admin_password, calib_password};
+  PasswordField* inputs[2] = {admin_password, calib_password};
   for (int i = 0; i < 2; ++i) {
     const char* text = views[i].text;
-    inputs[i]->value(std::strcmp(text, "****") == 0 ? text : tr(text));
+    inputs[i]->show_status(std::strcmp(text, "****") == 0 ? text : tr(text));
     inputs[i]->color(static_cast<Fl_Color>(views[i].colour));
     inputs[i]->redraw();
   }

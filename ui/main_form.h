@@ -20,21 +20,27 @@
 #include <FL/Fl_Light_Button.H>
 #include <FL/Fl_Multiline_Input.H>
 #include <FL/Fl_Output.H>
+#include <FL/Fl_Progress.H>
 #include <FL/Fl_Round_Button.H>
 #include <FL/Fl_Tabs.H>
-#include <FL/Fl_Text_Editor.H>
+#include <FL/Fl_Text_Display.H>
 
 #include <array>
 #include <memory>
 #include <string>
 
 #include "ui/Fl_StringTable.h"
+#include "ui/password_field.h"
 
 class Operator;
+class TrafficWindow;
 
 constexpr int kMainWindowW = 996;
 constexpr int kMainWindowH = 615;
 constexpr int kMeterRows = 10;
+// The log's height on the "Main" tab, and with the firmware progress shown under it.
+constexpr int kLogFullHeight = 478;
+constexpr int kLogShortHeight = 384;
 
 class xMainForm : public Fl_Double_Window {
  public:
@@ -65,8 +71,20 @@ class xMainForm : public Fl_Double_Window {
   // Reads the service counters, imitator flag, password state and main settings of the
   // identified board and shows them.
   void refresh_after_identification();
-  // The port button: closes the open port, or opens the port selected in the list.
+  // The port button: closes the open port, or opens the port named in the port field.
   void toggle_port();
+  // Escape or the close box: asks "Quit Korvane v3?"; on Yes every window of the program is
+  // hidden, so the event loop ends. Nothing happens while a scan or an update runs. Returns
+  // true when the program is quitting.
+  bool request_quit();
+  // "Bus traffic.." and Ctrl+T: shows the traffic window (built on first use).
+  void open_traffic_window();
+  TrafficWindow* traffic_window() const { return traffic_.get(); }
+  // The firmware bar under the log: percent, bytes and time left while an update runs; the
+  // end state ("Done" or "Stopped") after it, until the next action hides it.
+  void show_firmware_progress(uint64_t done, uint64_t total, uint32_t elapsedMs, bool ended,
+                              bool ok = false);
+  void hide_firmware_progress();
 
   // Nozzles per side of the identified board (main settings as last read).
   int nozzle_count_of_board() const { return static_cast<int>(app.settings.nozzleCount()); }
@@ -110,10 +128,12 @@ class xMainForm : public Fl_Double_Window {
   Fl_Group* tab_load = nullptr;
 
   // ---- "Main" ----
-  Fl_Choice* port_choice = nullptr;
+  Fl_Input_Choice* port_choice = nullptr;
   Fl_Input_Choice* baud_choice = nullptr;
   Fl_Button* port_button = nullptr;
-  Fl_Text_Editor* log_view = nullptr;
+  Fl_Text_Display* log_view = nullptr;
+  Fl_Progress* fw_progress = nullptr;
+  Fl_Box* fw_progress_text = nullptr;
   Fl_Group* command_panel = nullptr;
   Fl_Button* firmware_update = nullptr;
   Fl_Int_Input* max_baud = nullptr;
@@ -135,9 +155,10 @@ class xMainForm : public Fl_Double_Window {
   Fl_Button* search_pumps = nullptr;
   Fl_Button* read_image = nullptr;
   Fl_Button* write_image = nullptr;
-  Fl_Int_Input* admin_password = nullptr;
+  Fl_Button* traffic_button = nullptr;
+  PasswordField* admin_password = nullptr;
   Fl_Button* admin_password_change = nullptr;
-  Fl_Int_Input* calib_password = nullptr;
+  PasswordField* calib_password = nullptr;
   Fl_Button* calib_password_change = nullptr;
   Fl_Button* enter_serial = nullptr;
   Fl_Int_Input* serial_input = nullptr;
@@ -248,16 +269,19 @@ class xMainForm : public Fl_Double_Window {
   void on_coupled_control(Fl_Widget* w);
   void on_tab_changed();
   void on_load_action(Fl_Widget* w);
+  // Reads both sides' channel records and shows their totals in "Counters".
+  void show_counters();
+  static void counters_cb(void* self);
   void wire_side_monitor();
   void run_firmware_update();
   void run_extended_firmware_update();
   void start_update(const std::string& path, int mode, uint8_t address);
-  void remember_update_target(uint8_t target);
   void show_service_values();
   void show_side_nozzle();
   SideNozzleForm read_side_nozzle_form() const;
   void focus_main_control(MainControl c);
   static void leave_bootloader_cb(Fl_Widget*, void* self);
+  static void close_cb(Fl_Widget*, void* self);
   static void modes2_cb(Fl_Widget*, void* self);
 
   // Marks a long action for its whole run; the tab shown when it started stays in front.
@@ -270,8 +294,11 @@ class xMainForm : public Fl_Double_Window {
   bool busy_ = false;
   Fl_Widget* busy_tab_ = nullptr;
   std::unique_ptr<MonitorTimer> monitor_timer_;
+  std::unique_ptr<TrafficWindow> traffic_;
   std::string banner_;
   std::string address_label_;
+  std::string fw_progress_label_;
+  uint64_t fw_done_ = 0, fw_total_ = 0;
   std::array<Fl_Widget*, kMainControlCount> main_ctl_{};
   std::array<Fl_Widget*, kExtraControlCount> extra_ctl_{};
 };

@@ -35,6 +35,7 @@ void connect_shortcuts(xMainForm* main, xChanForm* chan) {
     h.bootMode = [main] { return main->app.bootMode(); };
     h.refresh = [main] { main->refresh_after_identification(); };
     h.claimBus = [main] { return main->claim_bus(); };
+    h.openTraffic = [main] { main->open_traffic_window(); };
     h.openVariablesTable = [main] {
       ChanVarTable::open_modal(main->app.dev.get(), &main->app.channels,
                                [main] { return main->claim_bus(); });
@@ -45,8 +46,13 @@ void connect_shortcuts(xMainForm* main, xChanForm* chan) {
 }
 
 int handle_shortcut_key(int key, int state) {
-  if (key <= FL_F || key > FL_F + kFunctionKeyCount) return 0;
   ShortcutHooks& h = hooks();
+  if ((key == 't' || key == 'T') && (state & FL_CTRL) && !(state & (FL_ALT | FL_META))) {
+    if (!h.openTraffic) return 0;
+    h.openTraffic();
+    return 1;
+  }
+  if (key <= FL_F || key > FL_F + kFunctionKeyCount) return 0;
   int n = key - FL_F;
   if (state & FL_ALT) {
     if (n == 12) {

@@ -1,6 +1,7 @@
 // The global keyboard shortcuts, caught whichever window has the focus: F1..F12 select bus
 // address 1..12 and identify the board there, Alt+F12 opens the channel settings window,
-// Alt+F11 the channel variables table. The windows are reached through hooks.
+// Alt+F11 the channel variables table, Ctrl+T the traffic window. The windows are reached
+// through hooks.
 #pragma once
 #include <functional>
 
@@ -20,6 +21,7 @@ struct ShortcutHooks {
   std::function<void()> refresh;
   std::function<void()> openChannelForm;
   std::function<void()> openVariablesTable;
+  std::function<void()> openTraffic;
 };
 
 // Replaces the hooks; unset hooks make their keys do nothing.

@@ -24,6 +24,7 @@
 #include "settings/settings_records.h"
 #include "ui/chan_form.h"
 #include "ui/factory_form.h"
+#include "ui/traffic_window.h"
 #include "ui/var_table.h"
 
 namespace {
@@ -425,6 +426,41 @@ TEST_P(LayoutFit, FactoryWindowHoldsEveryPumpTypesTexts) {
     screenshot(&w, lang_ + "-factory-" + kPumpTypeItems[t]);
   }
   w.hide();
+  EXPECT_TRUE(check.problems.empty()) << listed(check.problems);
+}
+
+TEST_P(LayoutFit, TrafficWindowAndFirmwareBarHoldTheirTexts) {
+  TrafficWindow traffic(&op_);
+  if (russian()) {
+    EXPECT_STREQ("Трафик шины", traffic.label());
+  }
+  expectRussian(&traffic, 4);
+  const uint8_t longest[16] = {0x60, 0x01, 0x42, 0x7C, 0x00, 0x00, 0x00, 0x00,
+                               0x07, 0x4E, 0x0E, 0xE2, 0x61, 0xBC, 0x00, 0x38};
+  for (int i = 0; i < 3; ++i) traffic.add_chunk(i != 1, longest, sizeof longest);
+  traffic.set_paused(true);
+  traffic.add_chunk(true, longest, sizeof longest);
+  traffic.flush_lines();
+  shown(&traffic);
+  LayoutCheck check;
+  check.window(&traffic, lang_ + " traffic");
+  // A line of sixteen bytes is seen whole, without scrolling sideways.
+  fl_font(traffic.view->textfont(), traffic.view->textsize());
+  const std::string line = traffic.text().substr(0, traffic.text().find('\n'));
+  EXPECT_LE(fl_width(line.c_str()) + 20, traffic.view->w()) << line;
+  traffic.hide();
+
+  // The firmware bar with its longest texts, under the log of the Main tab.
+  AppState state;
+  state.op = &op_;
+  xMainForm form(kMainWindowW, kMainWindowH, nullptr, &state);
+  form.show_firmware_progress(131071, 131072, 599000, false);
+  shown(&form);
+  check.window(&form, lang_ + " main, firmware running");
+  form.show_firmware_progress(131072, 131072, 600000, true, false);
+  pump(0.1);
+  check.window(&form, lang_ + " main, firmware stopped");
+  form.hide();
   EXPECT_TRUE(check.problems.empty()) << listed(check.problems);
 }
 

@@ -273,9 +273,10 @@ TEST_F(MainActions, TabsReadTheirRecordsAndTheLoadTabCommandsReachBothSides) {
     EXPECT_EQ(12, std::count(diag.begin(), diag.end(), '\n')) << diag;
   }
 
-  // "Test prices" with 3 nozzles goes to both sides (side B silent: no message), then the
-  // tab's own side and nozzle are followed again.
+  // "Test prices" with 3 nozzles goes to both sides of a two-sided board (side B silent: no
+  // message), then the tab's own side and nozzle are followed again.
   MainSettings& rc = state->settings.readCopy;
+  rc.set(ms::side_count, 2);
   rc.set(ms::noz_count, 3);
   rc.set(ms::side_addr0, kBoardAddress);
   rc.set(ms::side_addr1, kNoBoardAddress);
@@ -439,7 +440,7 @@ TEST_F(MainActions, FirmwareUpdateFromTheWindowLogsItsProgress) {
   EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
 }
 
-TEST_F(MainActions, ExtendedUpdateTakesTheTargetAsPumpAddressAndRestoresTheHandle) {
+TEST_F(MainActions, ExtendedUpdateChangesNothingUntilTheUpdateStarts) {
   ASSERT_TRUE(startWithBoard());
   form->set_pump_address(kNoBoardAddress);
   op->textAnswers = {"5"};  // nobody there: nothing changes
@@ -448,17 +449,17 @@ TEST_F(MainActions, ExtendedUpdateTakesTheTargetAsPumpAddressAndRestoresTheHandl
   EXPECT_EQ(Strings{"No connection"}, op->alerts);
   EXPECT_EQ(kNoBoardAddress, state->session.pumpAddress);
   EXPECT_EQ(kNoBoardAddress, state->dev->address);
-  // The board at 3: its text is logged, it becomes the pump address, the handle keeps the old
-  // one, and the chooser offers the files of a '#' board.
+  // The board at 3: its text is logged and the chooser offers the files of a '#' board; the
+  // chooser cancelled, the banner, the stored address and the handle stay where they were.
   op->textAnswers = {"3"};
   op->log.clear();
   op->prompts.clear();
   press(form->ext_firmware_update);
   EXPECT_TRUE(logHas("TRK controller")) << op->log;
   EXPECT_TRUE(contains(op->prompts, "Select a file"));
-  EXPECT_EQ(kBoardAddress, state->session.pumpAddress);
+  EXPECT_EQ(kNoBoardAddress, state->session.pumpAddress);
   EXPECT_EQ(kNoBoardAddress, state->dev->address);
-  EXPECT_STREQ("Pump address 3", form->address_box->label());
+  EXPECT_STREQ("Pump address 9", form->address_box->label());
 }
 
 TEST_F(MainActions, PasswordChangeButtonsSetTheBoardsPasswords) {
@@ -479,7 +480,7 @@ TEST_F(MainActions, PasswordChangeButtonsSetTheBoardsPasswords) {
     EXPECT_STREQ("****", c.first->value());
   }
   // A new session must log in: a wrong password is refused by the board.
-  op->textAnswers = {"1234"};
+  op->passwordAnswers = {"1234"};
   press(form->get_identifier);
   form->admin_password->value("5555");
   op->alerts.clear();
@@ -501,6 +502,7 @@ TEST_F(MainActions, FactorySettingsButtonOpensTheLinkedWindowAndItsPresetUpdates
   factory.nozzle_count->do_callback();
   op->alerts.clear();
   op->log.clear();
+  op->confirmAnswers = {true};  // the preset clears the totals first
   factory.apply_button->do_callback();
   EXPECT_TRUE(contains(op->alerts, "All ok")) << firstAlert();
   // The preset restarted and identified the board (the log starts again with its text): the

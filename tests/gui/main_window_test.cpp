@@ -62,7 +62,7 @@ TEST_F(MainWindowTest, FailuresToOpenThePortOrKeepThePreferencesAreExplainedInTh
   // A folder stands where the preferences file would be replaced: the port still opens.
   ASSERT_EQ(0, unlink(kPreferencesFile));
   ASSERT_EQ(0, mkdir(kPreferencesFile, 0755));
-  form->port_choice->value(form->port_choice->add("STUB"));
+  form->port_choice->value("STUB");
   press(form->port_button);
   EXPECT_NE(0, state->port);
   EXPECT_NE(std::string::npos, op->log.find("Cannot save preferences to korvane_v3.ini: "))
@@ -80,7 +80,7 @@ TEST_F(MainWindowTest, StoredBaudRatesShowAndThePortButtonClosesAndReopens) {
   EXPECT_STREQ("115200", form->max_baud->value());
   EXPECT_STREQ("Close Port", form->port_button->label());
   EXPECT_FALSE(form->port_choice->active() || form->baud_choice->active());
-  EXPECT_EQ(-1, form->port_choice->value());  // STUB is not a discovered port
+  EXPECT_STREQ("STUB", form->port_choice->value());  // shown, though not a discovered port
 
   press(form->port_button);
   EXPECT_EQ(0, state->port);
@@ -90,17 +90,17 @@ TEST_F(MainWindowTest, StoredBaudRatesShowAndThePortButtonClosesAndReopens) {
   EXPECT_FALSE(form->command_panel->active());
   EXPECT_TRUE(settingsTabsActive(false));
 
-  // No entry selected: refused, nothing changes.
+  // No name: refused, nothing changes.
   const size_t alertsBefore = op->alerts.size();
-  form->port_choice->value(-1);
+  form->port_choice->value("  ");
   press(form->port_button);
   ASSERT_EQ(alertsBefore + 1, op->alerts.size());
   EXPECT_EQ("Cannot open serial port", op->alerts.back());
   EXPECT_EQ(0, state->port);
   EXPECT_FALSE(form->command_panel->active());
 
-  // The selected entry opens at the typed baud rate, saved with the port name.
-  form->port_choice->value(form->port_choice->add("STUB"));
+  // The name in the field opens at the typed baud rate, saved with the port name.
+  form->port_choice->value("STUB");
   form->baud_choice->value("38400");
   press(form->port_button);
   ASSERT_NE(0, state->port);
@@ -230,8 +230,8 @@ TEST_F(MainWindowTest, DiscoveredPortsFillThePortChoiceInOrder) {
   build();
   xMainForm::serial_sys_root = "/sys/class/tty";
   Strings names;
-  for (int i = 0; i < form->port_choice->size() - 1; ++i)
-    names.push_back(form->port_choice->menu()[i].label());
+  for (int i = 0; i < form->port_choice->menubutton()->size() - 1; ++i)
+    names.push_back(form->port_choice->menubutton()->menu()[i].label());
   ASSERT_EQ(4u, names.size()) << listed(names);
   EXPECT_FALSE(contains(names, "tty0"));
   const auto pos = [&](const char* n) {
