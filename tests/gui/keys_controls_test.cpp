@@ -236,12 +236,17 @@ TEST_F(KeysControls, ShortcutsControlsPromptsAndTheLogWorkAsTheEngineerExpects) 
   // The log takes no typing, but its text can be selected and copied.
   op->log.clear();
   press(form->get_identifier);
-  const std::string logText = state->log->text();
+  // The buffer hands out a copy the caller frees.
+  const auto textOf = [](Fl_Text_Buffer* b) {
+    std::unique_ptr<char, decltype(&std::free)> t(b->text(), &std::free);
+    return std::string(t.get());
+  };
+  const std::string logText = textOf(state->log.get());
   ASSERT_FALSE(logText.empty());
   form->log_view->take_focus();
   sendKey(form.get(), 'x', 0, "x");
   sendKey(form.get(), FL_BackSpace);
-  EXPECT_EQ(logText, state->log->text());
+  EXPECT_EQ(logText, textOf(state->log.get()));
   sendKey(form.get(), 'a', FL_CTRL);
   sendKey(form.get(), 'c', FL_CTRL);
   Fl_Multiline_Input pasted(0, 0, 10, 10);
