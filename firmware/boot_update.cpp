@@ -95,6 +95,12 @@ void buildSequentialBlock(uint16_t sequence, const uint8_t record[kImageRecordBy
   out[kSequentialBlockFrameBytes - 1] = frameChecksum(out, kSequentialBlockFrameBytes - 1);
 }
 
+uint32_t lineTimeMs(size_t bytes, uint32_t baud) {
+  if (baud == 0) return 0;
+  const uint64_t bitMs = static_cast<uint64_t>(bytes) * 10 * 1000;
+  return static_cast<uint32_t>((bitMs + baud - 1) / baud);
+}
+
 uint32_t baudFromText(const char* text) {
   if (!text) return 0;
   while (*text == ' ' || *text == '\t') ++text;
@@ -197,7 +203,8 @@ namespace {
 // Sends every record of the image; returns Finished, BlockTimeout, FileReadError or
 // BadPageSize.
 FirmwareResult sendImage(BootLink& link, Operator& op, FILE* f, uint64_t imageBytes,
-                         uint8_t address, uint32_t pageBytes, uint32_t* blocksSent) {
+                         uint8_t address, uint32_t pageBytes, uint32_t lineBaud,
+                         uint32_t* blocksSent) {
   const bool paged = usesPagedForm(pageBytes);
   const uint32_t blocksPerPage = pageBytes / kRecordMemoryBytes;
   if (paged && blocksPerPage == 0) {
@@ -244,7 +251,10 @@ FirmwareResult sendImage(BootLink& link, Operator& op, FILE* f, uint64_t imageBy
       op.logReplaceTail(5, offset);
     op.repaint();
 
-    if (!waitForBytes(link, 1, kBlockAckTimeoutMs)) {
+    // The acknowledgement can only come once the whole block has crossed the bus: at a low
+    // rate that alone takes longer than the board's answer time (a 280-byte block needs
+    // 583 ms at 4800 baud), so the wait counts from the end of the block on the line.
+    if (!waitForBytes(link, 1, kBlockAckTimeoutMs + lineTimeMs(length, lineBaud))) {
       op.alert(tr("Timeout. Operation not finished"));
       *blocksSent = sent;
       return FirmwareResult::BlockTimeout;
@@ -355,8 +365,9 @@ FirmwareOutcome updateFirmware(BootLink& link, Operator& op, const FirmwareUpdat
     out.baudRaised = raiseBaudRate(link, op, address, m, req.prefs);
 
   logLine(op, tr("Writing data..."));
+  const uint32_t lineBaud = out.baudRaised ? m : req.portBaud;
   out.result = sendImage(link, op, file.get(), static_cast<uint64_t>(st.st_size), address,
-                         cpu.pageBytes, &out.blocksSent);
+                         cpu.pageBytes, lineBaud, &out.blocksSent);
   file.reset();
   logLine(op, tr("\n\nFinished. Returning to a normal mode"));
 

@@ -101,6 +101,10 @@ void buildSequentialBlock(uint16_t sequence, const uint8_t record[kImageRecordBy
 // digits; anything else (empty, negative, not a number) counts as 0.
 uint32_t baudFromText(const char* text);
 
+// Time the bytes take on a serial line at baud (ten bits a byte), rounded up; 0 when the rate
+// is unknown (0).
+uint32_t lineTimeMs(size_t bytes, uint32_t baud);
+
 // Result of the boot command handshake.
 constexpr int kHandshakeAccepted = 1;
 constexpr int kHandshakeRefused = -1;

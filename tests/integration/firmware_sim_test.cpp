@@ -125,6 +125,24 @@ TEST_F(FirmwareSim, TcpUpdateUsesSequentialBlocksForLargePagesAndCountsTheReprog
   EXPECT_EQ(counters[2], 1);  // reprogram count
 }
 
+// A gateway whose bus runs at 4800 baud: the tool cannot raise its rate, and each 280-byte
+// block takes longer on the line than the board's answer time, so the acknowledgement wait has
+// to start when the block has crossed the line.
+TEST_F(FirmwareSim, TcpUpdateAtALowLineRateWaitsForEachBlockToCrossTheLine) {
+  port = simtest::openSimPort(sim, {"--image-out", outPath, "--baud", "4800"});
+  ASSERT_NE(port, 0) << sim.stderrText();
+  const Bytes want = writeImage(2 * kImageRecordBytes + 10, 3);
+  req.prefs.baud = req.portBaud = req.maxBaud = 4800;
+  EXPECT_EQ(lineTimeMs(280, 4800), 584u);
+  EXPECT_EQ(lineTimeMs(280, 0), 0u);
+  PortBootLink link(port);
+  const FirmwareOutcome o = updateFirmware(link, op, req);
+  EXPECT_TRUE(o.ok()) << op.log << sim.stderrText();
+  EXPECT_EQ(o.blocksSent, 3u);
+  EXPECT_TRUE(op.alerts.empty());
+  EXPECT_EQ(receivedImage(want.size()), want);
+}
+
 TEST_F(FirmwareSim, BoardInItsBootLoaderAnswersOnlyBootCommandsAndIsReachedAtF0) {
   port = simtest::openSimPort(
       sim, {"--board", "5", "--text", "TRK boot loader", "--image-out", outPath});
