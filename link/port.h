@@ -38,6 +38,8 @@ struct PortEntry {
   uint16_t tcpPort;
   // TCP server: the address of the peer in each client slot ("a.b.c.d:port").
   char clientPeer[kTcpServerClients][kPeerTextSize];
+  // Serial: bytes the driver gathers before it reports input ready (0 until first set).
+  uint8_t wakeThreshold;
 };
 
 // Result codes of portOpen besides 0 and the OS error codes of a serial open.
@@ -71,14 +73,21 @@ void portFlushInput(uint16_t port);
 void portDiscardInput(uint16_t port);
 int portTxEmpty(uint16_t port);
 
-// Waits until the port has input buffered or ready in its transport, or timeoutMs passes.
-// Returns 1 when input is ready, 0 on time-out. Used by pollers instead of a blind sleep;
-// for port 0, Stub and an unopened row it simply sleeps (never busy-spins).
+// Waits until input arrives that the ring did not hold at the call (new bytes are pumped in),
+// or timeoutMs passes. Returns 1 when new input came (or the ring is full), 0 on time-out.
+// Bytes already buffered do not end the wait: a poller whose reply is still short sleeps until
+// more of it arrives instead of spinning. Used by pollers instead of a blind sleep; for port 0,
+// Stub and an unopened row it simply sleeps (never busy-spins).
 // Under the fake clock it gives real peers at most 1 ms of real time, and when nothing came
 // it advances the fake clock by timeoutMs (like tickSleepMs), so polling loops end.
 // The ring keeps at most RX_RING_SIZE - 1 unread bytes; when it is full, further bytes are
 // left in the transport (socket or tty) and pumped in once the reader has made room.
 int portWaitInput(uint16_t port, uint32_t timeoutMs);
+// Waits until the ring holds at least count bytes, or timeoutMs passes; takes nothing. 1 when
+// they are in (or the ring is full), 0 on time-out. A serial driver is told the count, so a
+// reply arriving byte by byte on a slow line wakes the wait once, not once a byte. Fake clock,
+// port 0 and Stub as for portWaitInput.
+int portWaitReply(uint16_t port, size_t count, uint32_t timeoutMs);
 
 // The row of an open port, or nullptr (for inspection and tests).
 const PortEntry* portEntry(uint16_t port);

@@ -23,6 +23,9 @@ struct PortTransport {
   int (*write)(PortEntry& e, const uint8_t* data, size_t count);
   // Fills descriptors whose readiness means input (or connection progress); returns the count.
   int (*pollFds)(PortEntry& e, pollfd* fds, int maxFds);
+  // Asks the driver to report input ready only once this many bytes (1..255) have arrived,
+  // so a reply coming byte by byte wakes a wait once; nullptr where every byte wakes it.
+  void (*setWakeThreshold)(PortEntry& e, uint8_t bytes);
   // Discards input still held by the driver (serial only).
   void (*discardInput)(PortEntry& e);
   int (*txEmpty)(PortEntry& e);

@@ -2,9 +2,7 @@
 // served from, waiting for input, and dispatch to the transport behind each row.
 // The table never looks inside the bytes it carries.
 #include <errno.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +11,7 @@
 
 #include "link/port.h"
 #include "link/port_internal.h"
+#include "link/port_wait.h"
 #include "link/tick.h"
 
 namespace {
@@ -22,13 +21,15 @@ bool g_tableInitialised = false;
 PortTraceFn g_trace;
 PortPeerFn g_peerHook;
 
-// A poll() that woke us this many times in a row without delivering input is taken as a
+// A wait that woke us this many times in a row without delivering input is taken as a
 // descriptor stuck in an error state, and the rest of the wait is slept instead of spun.
 constexpr int kEmptyWakeLimit = 3;
+// The most a serial driver is asked to gather before it reports input. Linux terminals hand
+// input to read() in pieces of 64 bytes and, with more than 64 asked for, end a read after the
+// first piece; at 64 or below one read takes all that is queued.
+constexpr size_t kMaxWakeThreshold = 64;
 // Under the fake clock a wait still gives real peers this long to answer before fake time moves.
 constexpr uint32_t kFakeClockRealWaitMs = 1;
-// poll() takes a signed int; longer waits simply poll again.
-constexpr uint32_t kMaxPollMs = 0x7FFFFFFF;
 // A peer that keeps the ring full for this many rounds of discarding is left for later,
 // so that discarding never turns into an endless loop.
 constexpr int kDiscardRounds = 8;
@@ -43,8 +44,9 @@ int stubWrite(PortEntry&, const uint8_t*, size_t) { return 1; }
 int stubPollFds(PortEntry&, pollfd*, int) { return 0; }
 void stubDiscard(PortEntry&) {}
 int stubTxEmpty(PortEntry&) { return 1; }
-const PortTransport kStubTransport = {stubOpen,  stubClose,   stubSetLine, stubPrepare, stubPump,
-                                      stubWrite, stubPollFds, stubDiscard, stubTxEmpty};
+const PortTransport kStubTransport = {stubOpen,    stubClose,  stubSetLine, stubPrepare,
+                                      stubPump,    stubWrite,  stubPollFds, nullptr,
+                                      stubDiscard, stubTxEmpty};
 
 const PortTransport& transportOf(const PortEntry& e) {
   switch (e.kind) {
@@ -103,6 +105,42 @@ PortKind kindOfName(const char* name) {
 }
 
 void pump(PortEntry& e, uint16_t port) { transportOf(e).pump(e, port); }
+
+// Waits until the ring holds at least count bytes (count is below RX_RING_SIZE), pumping in what
+// arrives, or timeoutMs passes. 1 when they are in (or the ring is full), 0 on time-out.
+int waitForCount(PortEntry& e, uint16_t port, size_t count, uint32_t timeoutMs) {
+  const PortTransport& t = transportOf(e);
+  const bool fake = tickFakeClockActive();
+  const uint32_t budget =
+      fake && timeoutMs > kFakeClockRealWaitMs ? kFakeClockRealWaitMs : timeoutMs;
+  const uint32_t start = monotonicMs();
+  int emptyWakes = 0;
+  for (;;) {
+    size_t have = ringCount(e);
+    if (have >= count || ringFree(e) == 0) return 1;
+    // Keeps TCP connections moving (connect completion, accepts) before deciding what to wait on.
+    t.prepare(e);
+    if (t.setWakeThreshold) {
+      const size_t need = count - have;
+      t.setWakeThreshold(e,
+                         static_cast<uint8_t>(need > kMaxWakeThreshold ? kMaxWakeThreshold : need));
+    }
+    const uint32_t elapsed = monotonicMs() - start;
+    const uint32_t left = elapsed >= budget ? 0 : budget - elapsed;
+    if (!waitTransportReady(e, t, left)) break;
+    pump(e, port);
+    if (ringCount(e) > have) {
+      emptyWakes = 0;
+    } else if (++emptyWakes >= kEmptyWakeLimit) {
+      const uint32_t now = monotonicMs() - start;
+      if (now < budget) sleepRealMs(budget - now);
+      break;
+    }
+  }
+  if (ringCount(e) >= count) return 1;
+  if (fake) tickAdvanceFake(timeoutMs);
+  return 0;
+}
 
 }  // namespace
 
@@ -243,17 +281,10 @@ int portReadWait(uint16_t port, uint8_t* dst, size_t n, uint32_t timeoutMs) {
   // More than the ring can hold could never be satisfied.
   if (n >= static_cast<size_t>(RX_RING_SIZE)) return 0;
   if (n > 0 && dst == nullptr) return 0;
-  const uint32_t deadline = nowMs() + timeoutMs;
-  for (;;) {
-    if (ringCount(*e) < n) pump(*e, port);
-    if (ringCount(*e) >= n) {
-      ringTake(*e, dst, n);
-      return 1;
-    }
-    if (deadlineReached(deadline)) return 0;
-    const uint32_t left = deadline - nowMs();
-    portWaitInput(port, left);
-  }
+  if (ringCount(*e) < n) pump(*e, port);
+  if (ringCount(*e) < n && !waitForCount(*e, port, n, timeoutMs)) return 0;
+  ringTake(*e, dst, n);
+  return 1;
 }
 
 int portReadByte(uint16_t port, uint8_t* dst, uint16_t timeoutMs) {
@@ -307,46 +338,19 @@ int portWaitInput(uint16_t port, uint32_t timeoutMs) {
     tickSleepMs(timeoutMs);
     return 0;
   }
-  if (ringCount(*e) > 0) return 1;
-  const PortTransport& t = transportOf(*e);
-  const bool fake = tickFakeClockActive();
-  const uint32_t budget =
-      fake && timeoutMs > kFakeClockRealWaitMs ? kFakeClockRealWaitMs : timeoutMs;
-  const uint32_t start = monotonicMs();
-  int emptyWakes = 0;
-  pollfd fds[kPortMaxPollFds];
-  for (;;) {
-    // Keeps TCP connections moving (connect completion, accepts) before deciding what to wait on.
-    t.prepare(*e);
-    const uint32_t elapsed = monotonicMs() - start;
-    const uint32_t left = elapsed >= budget ? 0 : budget - elapsed;
-    const int nfds = t.pollFds(*e, fds, kPortMaxPollFds);
-    if (nfds == 0) {
-      // Nothing to wait on (a TCP client whose connect was refused): sleep, never spin.
-      if (left > 0) {
-        timespec ts{static_cast<time_t>(left / 1000), static_cast<long>(left % 1000) * 1000000L};
-        nanosleep(&ts, nullptr);
-      }
-      break;
-    }
-    const int r = poll(fds, static_cast<nfds_t>(nfds),
-                       left > kMaxPollMs ? static_cast<int>(kMaxPollMs) : static_cast<int>(left));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    pump(*e, port);
-    if (ringCount(*e) > 0) return 1;
-    if (++emptyWakes >= kEmptyWakeLimit) {
-      const uint32_t now = monotonicMs() - start;
-      if (now < budget) {
-        const uint32_t rest = budget - now;
-        timespec ts{static_cast<time_t>(rest / 1000), static_cast<long>(rest % 1000) * 1000000L};
-        nanosleep(&ts, nullptr);
-      }
-      break;
-    }
+  // What the ring already holds has been seen by the caller (a reply that is still short):
+  // only bytes arriving after it end the wait, so a slow line is waited on, not polled.
+  return waitForCount(*e, port, ringCount(*e) + 1, timeoutMs);
+}
+
+int portWaitReply(uint16_t port, size_t count, uint32_t timeoutMs) {
+  PortEntry* e = openRow(port);
+  if (!e || e->kind == PortKind::Stub) {
+    tickSleepMs(timeoutMs);
+    return 0;
   }
-  if (fake) tickAdvanceFake(timeoutMs);
-  return 0;
+  if (count >= static_cast<size_t>(RX_RING_SIZE)) count = RX_RING_SIZE - 1;
+  return waitForCount(*e, port, count, timeoutMs);
 }
 
 const PortEntry* portEntry(uint16_t port) { return openRow(port); }

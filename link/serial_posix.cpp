@@ -258,6 +258,20 @@ int serialPollFds(PortEntry& e, pollfd* fds, int maxFds) {
   return 1;
 }
 
+// The line's VMIN: poll() on a terminal in raw mode with VTIME 0 reports input only once VMIN
+// bytes are queued. Reads stay non-blocking (O_NONBLOCK), so VMIN changes nothing else; the
+// rest of the line is written back as it was read.
+void serialSetWakeThreshold(PortEntry& e, uint8_t bytes) {
+  if (bytes == 0) bytes = 1;
+  if (e.wakeThreshold == bytes) return;
+  const int fd = static_cast<int>(e.handle);
+  termios2 tio{};
+  if (ioctl(fd, TCGETS2, &tio) != 0) return;
+  tio.c_cc[VMIN] = bytes;
+  tio.c_cc[VTIME] = 0;
+  if (ioctl(fd, TCSETS2, &tio) == 0) e.wakeThreshold = bytes;
+}
+
 void serialDiscard(PortEntry& e) { ioctl(static_cast<int>(e.handle), TCFLSH, TCIFLUSH); }
 
 int serialTxEmpty(PortEntry& e) {
@@ -301,6 +315,6 @@ bool serialDeviceAccess(const char* name, SerialDeviceAccess* out) {
   return true;
 }
 
-const PortTransport kSerialTransport = {serialOpen,    serialClose,   serialSetLine,
-                                        serialPrepare, serialPump,    serialWrite,
-                                        serialPollFds, serialDiscard, serialTxEmpty};
+const PortTransport kSerialTransport = {
+    serialOpen,  serialClose,   serialSetLine,          serialPrepare, serialPump,
+    serialWrite, serialPollFds, serialSetWakeThreshold, serialDiscard, serialTxEmpty};

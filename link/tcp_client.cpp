@@ -154,6 +154,6 @@ int clientTxEmpty(PortEntry&) { return 1; }
 
 }  // namespace
 
-const PortTransport kTcpClientTransport = {clientOpen,    clientClose,   clientSetLine,
-                                           clientPrepare, clientPump,    clientWrite,
-                                           clientPollFds, clientDiscard, clientTxEmpty};
+const PortTransport kTcpClientTransport = {
+    clientOpen,  clientClose,   clientSetLine, clientPrepare, clientPump,
+    clientWrite, clientPollFds, nullptr,       clientDiscard, clientTxEmpty};

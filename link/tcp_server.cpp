@@ -170,6 +170,6 @@ int serverTxEmpty(PortEntry&) { return 1; }
 
 }  // namespace
 
-const PortTransport kTcpServerTransport = {serverOpen,    serverClose,   serverSetLine,
-                                           serverPrepare, serverPump,    serverWrite,
-                                           serverPollFds, serverDiscard, serverTxEmpty};
+const PortTransport kTcpServerTransport = {
+    serverOpen,  serverClose,   serverSetLine, serverPrepare, serverPump,
+    serverWrite, serverPollFds, nullptr,       serverDiscard, serverTxEmpty};

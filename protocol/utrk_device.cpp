@@ -27,6 +27,8 @@ constexpr uint8_t kCmdClockCorrection = 0x62;
 constexpr uint8_t kMaxBank = 0x07;  // the bank lives in the low bits of the command
 constexpr uint32_t kMaxBlockAddress = 0xFFFFFF;
 constexpr uint8_t kFirstInvalidAddress = 240;
+// Wait between polls of a request that awaits no reply (a delay of its own).
+constexpr uint32_t kPollStepMs = 1;
 
 // requestState values besides 0 (idle).
 constexpr uint8_t kRequestExchanging = 1;
@@ -67,7 +69,20 @@ bool isLongBlockWrite(const uint8_t* request, int length) {
 
 }  // namespace
 
-void pollWait(uint16_t port) { portWaitInput(port, 1); }
+void pollWait(const UTRKDevice& dev) {
+  // Under the fake clock a wait that sees nothing moves fake time by its whole length; step
+  // by 1 ms there, so a real peer still has the exchange's budget to answer.
+  const int32_t left = static_cast<int32_t>(dev.deadline - nowMs());
+  if (dev.engineState == kEngineIdle || tickFakeClockActive() || left <= 0) {
+    portWaitInput(dev.port, kPollStepMs);
+  } else if (dev.engineState == kEngineFixed) {
+    // Sleeps until the whole reply is in or the exchange's time is up, however slowly it comes.
+    portWaitReply(dev.port, static_cast<size_t>(dev.replyLength), static_cast<uint32_t>(left));
+  } else {
+    // A text reply ends at a byte of its own: each new byte may be the last.
+    portWaitInput(dev.port, static_cast<uint32_t>(left));
+  }
+}
 
 UTRKDevice::UTRKDevice(uint16_t portNumber) : port(portNumber) {}
 
@@ -109,6 +124,7 @@ int UTRKDevice::transact(uint8_t* request, int length, int expect) {
           nowMs() + kReplyBaseTimeoutMs + kReplyPerByteMs * static_cast<uint32_t>(length + expect);
       engineState = expect == kExpectText ? kEngineText : kEngineFixed;
       received = 0;
+      replyLength = expect == kExpectText ? 0 : expect;
       return kResultInProgress;
     }
     case kEngineFixed: {

@@ -81,21 +81,25 @@ class UTRKDevice {
   uint8_t requestState = 0;
   uint8_t engineState = 0;
   int16_t timerSlot = -1;
+  // Bytes of the fixed-length reply the exchange in flight awaits (the waits between polls
+  // sleep until that many are in).
+  int32_t replyLength = 0;
 };
 
 // Drives one request to completion: calls request() until it returns non-zero, waiting for
-// input on the device's port (at most 1 ms a time) between calls. Returns the result code.
+// input on the device's port between calls. Returns the result code.
 template <class Request>
 int pollRequest(UTRKDevice& dev, Request&& request);
 
-// Implementation detail of pollRequest: waits up to 1 ms for input on the port.
-void pollWait(uint16_t port);
+// Implementation detail of pollRequest: while a reply is awaited, sleeps until more of it
+// arrives or the exchange's deadline passes; otherwise waits about 1 ms for input.
+void pollWait(const UTRKDevice& dev);
 
 template <class Request>
 int pollRequest(UTRKDevice& dev, Request&& request) {
   for (;;) {
     int r = request();
     if (r != 0) return r;
-    pollWait(dev.port);
+    pollWait(dev);
   }
 }

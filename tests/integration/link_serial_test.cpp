@@ -176,6 +176,47 @@ TEST_F(SerialPortTest, FlushAndDiscardDropTheRingAndTheDriversPendingInput) {
   EXPECT_EQ(portWrite(stub, Bytes(4).data(), 4), 1);
 }
 
+TEST_F(SerialPortTest, WaitForACountTakesTheWholeReplyKeepsTheLineAndSingleBytesStillWake) {
+  ASSERT_EQ(portSetLine(port_, 14400, 8, 'N', 2), 0);  // a rate without a code of its own
+  const termios2 before = lineOf();
+  Bytes reply(100);
+  for (size_t i = 0; i < reply.size(); ++i) reply[i] = static_cast<uint8_t>(i * 3 + 1);
+  std::thread board([&] {
+    // 30 bytes one by one, then the other 70 at once: more than a terminal hands over in one
+    // piece.
+    for (size_t i = 0; i < 30; ++i) {
+      boardSends({reply[i]});
+      pause(2);
+    }
+    boardSends(Bytes(reply.begin() + 30, reply.end()));
+  });
+  EXPECT_EQ(portWaitReply(port_, reply.size(), 5000), 1);
+  board.join();
+  EXPECT_EQ(portAvailable(port_), 100);
+  EXPECT_EQ(toolReceives(100), reply);
+  // Waiting changes nothing of the line the engineer set.
+  const termios2 t = lineOf();
+  EXPECT_EQ(t.c_cflag & CBAUD, static_cast<tcflag_t>(BOTHER));
+  EXPECT_EQ(t.c_ospeed, 14400u);
+  EXPECT_EQ(t.c_ispeed, before.c_ispeed);
+  EXPECT_EQ(t.c_cflag, before.c_cflag);
+  EXPECT_EQ(t.c_iflag, before.c_iflag);
+  EXPECT_EQ(t.c_oflag, before.c_oflag);
+  EXPECT_EQ(t.c_lflag, before.c_lflag);
+
+  // After a wait for many bytes, one byte alone wakes a wait again.
+  std::thread one([&] {
+    pause(30);
+    boardSends({0x5A});
+  });
+  const auto t0 = Clock::now();
+  EXPECT_EQ(portWaitInput(port_, 3000), 1);
+  one.join();
+  EXPECT_LT(msSince(t0), 1000);
+  EXPECT_EQ(toolReceives(1), Bytes{0x5A});
+  EXPECT_EQ(portWaitReply(port_, 2, 50), 0);  // nothing more: times out
+}
+
 TEST_F(SerialPortTest, WaitInputWakesOnBytesAndDoesNotSpinOnAHungUpLine) {
   std::thread board([&] {
     pause(30);

@@ -379,7 +379,7 @@ TEST_F(TcpPortTest, RingWrapsFrom9999ToZeroAndAFullRingKeepsTheOldest) {
   EXPECT_EQ(e->connected, 1u);  // a full ring is not a broken connection
 }
 
-TEST_F(TcpPortTest, WaitInputReturnsAsSoonAsBytesArriveAndTimesOutOtherwise) {
+TEST_F(TcpPortTest, WaitsEndWhenNewBytesOrTheCountArriveAndTimeOutOtherwise) {
   uint16_t port = 0;
   const int peer = connectedClientPort(&port);
   auto t0 = Clock::now();
@@ -396,11 +396,41 @@ TEST_F(TcpPortTest, WaitInputReturnsAsSoonAsBytesArriveAndTimesOutOtherwise) {
   sender.join();
   EXPECT_LT(waited, 1000);
   EXPECT_EQ(portAvailable(port), 1);
-  EXPECT_EQ(portWaitInput(port, 5000), 1);  // buffered input answers at once
+
+  // A byte already buffered was seen by the caller: the wait sleeps until more arrives.
+  t0 = Clock::now();
+  EXPECT_EQ(portWaitInput(port, 120), 0);
+  EXPECT_GE(msSince(t0), 100);
+  std::thread more([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    sendAll(peer, {0x34});
+  });
+  t0 = Clock::now();
+  EXPECT_EQ(portWaitInput(port, 5000), 1);
+  more.join();
+  EXPECT_LT(msSince(t0), 1000);
+  EXPECT_EQ(portAvailable(port), 2);
+
+  // A wait for a count ends only once the ring holds that many, however they trickle in.
+  std::thread trickle([&] {
+    for (uint8_t v : {0x35, 0x36, 0x37}) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      sendAll(peer, {v});
+    }
+  });
+  EXPECT_EQ(portWaitReply(port, 5, 5000), 1);
+  trickle.join();
+  EXPECT_EQ(portAvailable(port), 5);
+  t0 = Clock::now();
+  EXPECT_EQ(portWaitReply(port, 6, 100), 0);
+  EXPECT_GE(msSince(t0), 90);
+  EXPECT_EQ(portWaitReply(port, 5, 0), 1);  // already there: at once
+  uint8_t five[5];
+  ASSERT_EQ(portRead(port, five, 5), 1);  // a wait takes nothing
+  EXPECT_EQ(Bytes(five, five + 5), (Bytes{0x33, 0x34, 0x35, 0x36, 0x37}));
 
   // Under the fake clock a wait with nothing to read moves fake time, not real time.
   uint8_t b;
-  ASSERT_EQ(portRead(port, &b, 1), 1);
   tickUseFakeClock(true);
   tickSetFake(0xFFFFF000u);
   t0 = Clock::now();

@@ -2,6 +2,7 @@
 // identification, text, block reads and writes with their checks, passwords, the configuration
 // key, the last-error query, the fault options, line pacing and connecting out.
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <chrono>
 #include <cstring>
@@ -13,6 +14,13 @@ namespace {
 
 using simtest::SimProcess;
 using Bytes = std::vector<uint8_t>;
+
+// CPU time this process has used, in milliseconds.
+double cpuMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
 
 class SimDevice : public ::testing::Test {
  protected:
@@ -292,6 +300,33 @@ TEST(SimPty, PacedSerialLineFollowsTheRateAndSurvivesAReopen) {
   EXPECT_EQ(identify(), kResultTimeout);
   ASSERT_EQ(portSetLine(port, 19200, 8, 'N', 1), 0);
   EXPECT_EQ(identify(), kResultDone);
+  portTableShutdownForTests();
+}
+
+TEST(SimPty, RepliesComingByteByByteAtASlowRateAreSleptOnNotPolled) {
+  const std::string link = testsupport::makeTempDir() + "/ttyKORVANE";
+  SimProcess sim;
+  const uint16_t port = simtest::openSimPty(sim, link, {"--baud", "4800"}, 4800);
+  ASSERT_NE(port, 0) << sim.readyLine << sim.stderrText();
+  UTRKDevice dev(port);
+  dev.address = 1;
+  uint8_t main[68] = {};
+  char text[129] = {};
+  const double cpu0 = cpuMs();
+  const uint32_t t0 = nowMs();
+  for (int round = 0; round < 3; ++round) {
+    // A fixed-length reply (73 bytes, about 152 ms on the line) and a text ended by its NUL.
+    ASSERT_EQ(
+        pollRequest(dev, [&] { return dev.readBlock(0x3101, kBankData, 68, main, kCheckCrc, 0); }),
+        kResultDone);
+    ASSERT_EQ(pollRequest(dev, [&] { return dev.readTextId(text); }), kResultDone);
+  }
+  const double wallMs = nowMs() - t0, cpu = cpuMs() - cpu0;
+  EXPECT_EQ(main[3], 1);
+  EXPECT_STREQ(text, "TRK controller v3.1");
+  EXPECT_GE(wallMs, 3 * 145.0);
+  // Polling the partial reply instead of sleeping on it burnt nearly all of the wall time.
+  EXPECT_LT(cpu, wallMs * 0.1) << cpu << " ms of CPU in " << wallMs << " ms";
   portTableShutdownForTests();
 }
 

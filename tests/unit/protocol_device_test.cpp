@@ -53,7 +53,7 @@ class DeviceOverTcp : public ::testing::Test {
     for (;;) {
       const int r = f();
       if (r != 0 || std::chrono::steady_clock::now() > until) return r;
-      pollWait(port);
+      pollWait(*dev);
     }
   }
   // One whole exchange: the request goes out as `frame`, the board answers `reply`.
