@@ -1,7 +1,10 @@
 // Round-trip cost of one 68-byte CRC block read (12-byte request, 73-byte reply) through
 // UTRKDevice and pollRequest, set side by side with a plain blocking client doing the same
 // 12/73-byte exchange on the same kind of link, against a peer thread that answers at once.
+// The slow mode reads from korvane-sim over a pseudo-terminal paced at a serial line rate and
+// measures the CPU time each read costs, beside a plain blocking client reading the same.
 // Usage: exchange_bench tcp|pty [--n N] [--no-pin]    or    exchange_bench --peer HOST:PORT [--n N]
+//        exchange_bench slow [--n N] [--baud B] [--sim PATH]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -10,7 +13,10 @@
 #include <pthread.h>
 #include <pty.h>
 #include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_paths.h"
 #include "link/port.h"
 #include "link/tick.h"
 #include "protocol/utrk_device.h"
@@ -38,6 +45,11 @@ constexpr int kDefaultExchanges = 20000;
 // process on the shared machine hits both alike.
 constexpr int kWarmupExchanges = 200;
 constexpr int kConnectTimeoutMs = 3000;
+// The paced reads take about 180 ms each at 4800 baud.
+constexpr int kDefaultSlowExchanges = 40;
+constexpr int kSlowWarmupExchanges = 2;
+constexpr uint32_t kDefaultSlowBaud = 4800;
+constexpr int kSimReadyTimeoutMs = 5000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -339,6 +351,110 @@ int benchPty(int n) {
   return r.toolFailures + r.plainFailures ? 1 : 0;
 }
 
+// CPU time of this process so far, in microseconds (every thread of it).
+double cpuUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
+}
+
+// A korvane-sim on a pseudo-terminal at PATH pacing its line at the given rate. It ends with
+// this process, however that ends.
+class PacedSim {
+ public:
+  bool start(const std::string& sim, const std::string& path, uint32_t baud) {
+    unlink(path.c_str());
+    int out[2];
+    if (pipe(out) != 0) return false;
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (getppid() != parent) _exit(1);
+      dup2(out[1], 1);
+      close(out[0]);
+      const std::string b = std::to_string(baud);
+      execl(sim.c_str(), sim.c_str(), "--pty", path.c_str(), "--baud", b.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    // The ready line is printed once the link at PATH exists.
+    pollfd p{out[0], POLLIN, 0};
+    char c = 0;
+    bool ready = false;
+    while (poll(&p, 1, kSimReadyTimeoutMs) == 1 && read(out[0], &c, 1) == 1)
+      if (c == '\n') {
+        ready = true;
+        break;
+      }
+    close(out[0]);
+    return pid_ > 0 && ready;
+  }
+  ~PacedSim() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// The tool and a plain blocking client, each on a simulator of its own, take turns reading the
+// main settings record over a paced pseudo-terminal. Per read: the process CPU time it cost
+// and, for the tool, its wall time.
+int benchSlow(const std::string& sim, uint32_t baud, int n) {
+  const std::string base = "/tmp/korvane-xbench-" + std::to_string(getpid());
+  const std::string toolPath = base + "-tool", plainPath = base + "-plain";
+  PacedSim toolSim, plainSim;
+  if (!toolSim.start(sim, toolPath, baud) || !plainSim.start(sim, plainPath, baud)) {
+    std::fprintf(stderr, "cannot start %s\n", sim.c_str());
+    return 1;
+  }
+  uint16_t port = 0;
+  if (portOpen(toolPath.c_str(), &port) != 0 || portSetLine(port, baud, 8, 'N', 1) != 0) {
+    std::fprintf(stderr, "cannot open %s\n", toolPath.c_str());
+    return 1;
+  }
+  const int plainFd = open(plainPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (plainFd < 0) return 1;
+  makeRaw(plainFd);
+  UTRKDevice dev(port);
+  dev.address = 1;
+  const std::vector<uint8_t> req = requestFrame();
+  uint8_t record[kRecordBytes], reply[kReplyBytes];
+  std::vector<double> toolCpu, plainCpu, toolWall;
+  int toolFailures = 0, plainFailures = 0;
+  for (int i = -kSlowWarmupExchanges; i < n; ++i) {
+    double c0 = cpuUs();
+    auto t0 = Clock::now();
+    const int rc = toolExchange(dev, record);
+    const double wall = usSince(t0), cpu = cpuUs() - c0;
+    c0 = cpuUs();
+    // Both simulators hold the same record, so both clients must read the same bytes.
+    const bool ok =
+        plainExchange(plainFd, req.data(), reply) && std::memcmp(reply, record, kRecordBytes) == 0;
+    const double plain = cpuUs() - c0;
+    if (i < 0) continue;
+    toolCpu.push_back(cpu);
+    toolWall.push_back(wall);
+    plainCpu.push_back(plain);
+    if (rc != kResultDone) ++toolFailures;
+    if (!ok) ++plainFailures;
+  }
+  portClose(port);
+  close(plainFd);
+  const Stats tc = statsOf(toolCpu), pc = statsOf(plainCpu), tw = statsOf(toolWall);
+  std::printf("RESULT label=korvane_read68_cpu_%u n=%d median_us=%.2f p99_us=%.2f failures=%d\n",
+              baud, tc.n, tc.median, tc.p99, toolFailures);
+  std::printf("RESULT label=plain_read68_cpu_%u n=%d median_us=%.2f p99_us=%.2f failures=%d\n",
+              baud, pc.n, pc.median, pc.p99, plainFailures);
+  std::printf("RESULT label=korvane_read68_wall_%u n=%d median_us=%.2f p99_us=%.2f\n", baud, tw.n,
+              tw.median, tw.p99);
+  return toolFailures + plainFailures ? 1 : 0;
+}
+
 // Against an outside server: only the tool's side, one line for scripts.
 int benchPeer(const std::string& hostPort, int n) {
   uint16_t port = 0;
@@ -370,32 +486,41 @@ int benchPeer(const std::string& hostPort, int n) {
 int usage() {
   std::fprintf(stderr,
                "usage: exchange_bench tcp|pty [--n N] [--no-pin]\n"
-               "       exchange_bench --peer HOST:PORT [--n N]\n");
+               "       exchange_bench --peer HOST:PORT [--n N]\n"
+               "       exchange_bench slow [--n N] [--baud B] [--sim PATH]\n");
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string mode, peer;
-  int n = kDefaultExchanges;
+  std::string mode, peer, sim = bench::besideSelf("korvane-sim");
+  int n = 0;
+  bool nGiven = false;
+  uint32_t baud = kDefaultSlowBaud;
   bool pin = true;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--n" && i + 1 < argc) {
       n = std::atoi(argv[++i]);
+      nGiven = true;
     } else if (a == "--peer" && i + 1 < argc) {
       mode = "peer";
       peer = argv[++i];
+    } else if (a == "--baud" && i + 1 < argc) {
+      baud = static_cast<uint32_t>(std::atoi(argv[++i]));
+    } else if (a == "--sim" && i + 1 < argc) {
+      sim = argv[++i];
     } else if (a == "--no-pin") {
       pin = false;
-    } else if (a == "tcp" || a == "pty") {
+    } else if (a == "tcp" || a == "pty" || a == "slow") {
       mode = a;
     } else {
       return usage();
     }
   }
-  if (mode.empty() || n <= 0) return usage();
+  if (!nGiven) n = mode == "slow" ? kDefaultSlowExchanges : kDefaultExchanges;
+  if (mode.empty() || n <= 0 || baud == 0) return usage();
   tickStart();
   portTableInit();
   // Over a pseudo-terminal the bytes move through a kernel work queue that runs where it
@@ -404,5 +529,6 @@ int main(int argc, char** argv) {
   pinHere();
   if (mode == "tcp") return benchTcp(n);
   if (mode == "pty") return benchPty(n);
+  if (mode == "slow") return benchSlow(sim, baud, n);
   return benchPeer(peer, n);
 }
