@@ -14,7 +14,6 @@
 #include <pty.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -30,6 +29,7 @@
 #include <vector>
 
 #include "bench/bench_paths.h"
+#include "bench/child_process.h"
 #include "link/port.h"
 #include "link/tick.h"
 #include "protocol/utrk_device.h"
@@ -369,8 +369,7 @@ class PacedSim {
     const pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGTERM);
-      if (getppid() != parent) _exit(1);
+      bench::endWithParent(parent);
       dup2(out[1], 1);
       close(out[0]);
       const std::string b = std::to_string(baud);

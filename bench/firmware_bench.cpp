@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench/bench_paths.h"
+#include "bench/child_process.h"
 #include "firmware/boot_update.h"
 #include "link/port.h"
 #include "link/tick.h"
@@ -41,8 +42,10 @@ class QuietOperator : public Operator {
 
 pid_t startSim(const std::string& sim, const std::string& pty, uint32_t baud) {
   unlink(pty.c_str());
+  const pid_t parent = getpid();
   pid_t pid = fork();
   if (pid == 0) {
+    bench::endWithParent(parent);
     std::string b = std::to_string(baud);
     if (getenv("FWBENCH_UNPACED"))
       execl(sim.c_str(), sim.c_str(), "--pty", pty.c_str(), "--cpu", "103/128/2048/0x00",

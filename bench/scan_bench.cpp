@@ -13,6 +13,7 @@
 #include <string>
 
 #include "bench/bench_paths.h"
+#include "bench/child_process.h"
 #include "link/port.h"
 #include "link/tick.h"
 #include "protocol/board.h"
@@ -36,8 +37,10 @@ using Clock = std::chrono::steady_clock;
 pid_t startSim(const std::string& sim, int* tcpPort) {
   int fds[2];
   if (pipe(fds) != 0) return -1;
+  const pid_t parent = getpid();
   pid_t pid = fork();
   if (pid == 0) {
+    bench::endWithParent(parent);
     dup2(fds[1], STDOUT_FILENO);
     close(fds[0]);
     close(fds[1]);

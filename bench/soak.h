@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/child_process.h"
 #include "link/port.h"
 #include "link/port_internal.h"
 #include "link/tick.h"
@@ -86,8 +87,10 @@ class Sim {
   bool start(const std::string& path, const std::vector<std::string>& args, int* listenPort) {
     int out[2];
     if (pipe(out) != 0) return false;
+    const pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
+      bench::endWithParent(parent);
       dup2(out[1], 1);
       const int devnull = open("/dev/null", O_WRONLY);
       if (devnull >= 0) dup2(devnull, 2);

@@ -36,6 +36,8 @@ class SimProcess {
   std::string readLine(int timeoutMs);
   // Everything written to standard error so far.
   std::string stderrText();
+  // The simulator's process id while it runs, -1 otherwise.
+  pid_t pid() const { return pid_; }
 
   std::string readyLine;
 

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "bench/child_process.h"
 #include "support/scripted_operator.h"
 #include "support/sim_process.h"
 
@@ -163,8 +164,12 @@ namespace simtest {
 bool SimProcess::start(const std::vector<std::string>& args) {
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return false;
+  const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ == 0) {
+    // However the test ends (the toolkit calls exit() when it finds no display), the
+    // simulator ends with it.
+    bench::endWithParent(parent);
     dup2(out[1], 1);
     dup2(err[1], 2);
     close(out[0]);
