@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the program need.
 set -euo pipefail
-PKGS="cmake g++ make pkg-config libfltk1.3-dev libcjson-dev gettext libgtest-dev libgmock-dev
+PKGS="cmake g++ make pkg-config libfltk1.3-dev libx11-dev libcjson-dev gettext libgtest-dev libgmock-dev
       libbenchmark-dev xvfb xauth x11-apps x11-utils xdotool imagemagick fonts-dejavu-core
       clang libclang-rt-14-dev clang-format valgrind help2man lintian desktop-file-utils"
 missing=""
