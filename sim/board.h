@@ -94,6 +94,9 @@ struct BoardConfig {
   CpuInfo cpu;
   unsigned flowHundredthsPerSecond = 50;  // 30 l/min
   bool silent = false;
+  // Faults of this board's replies alone; negative: the bus-wide probability.
+  double dropProbability = -1.0;
+  double corruptProbability = -1.0;
 };
 
 // What a board did with one complete frame (for the traffic log and the transport).
@@ -142,6 +145,7 @@ class Board {
   bool answersAt(uint8_t address) const;
   uint8_t address() const { return address_; }
   char kind() const { return cfg_.kind; }
+  const BoardConfig& config() const { return cfg_; }
   bool inBootLoader() const { return bootMode_; }
   bool deliveryPending() const;
   // Side B address from the settings, or 0 when the board serves one side.

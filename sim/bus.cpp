@@ -69,14 +69,16 @@ void Bus::feed(const uint8_t* data, size_t n, uint64_t nowMs, std::vector<Outgoi
         continue;
       }
       if (ev.reply.empty() && ev.newBaud == 0) continue;
-      if (!ev.reply.empty() && faults_.dropProbability > 0 &&
-          chance(rng_) < faults_.dropProbability) {
+      const BoardConfig& own = boards_[bi]->config();
+      const double drop = own.dropProbability >= 0 ? own.dropProbability : faults_.dropProbability;
+      const double corrupt =
+          own.corruptProbability >= 0 ? own.corruptProbability : faults_.corruptProbability;
+      if (!ev.reply.empty() && drop > 0 && chance(rng_) < drop) {
         if (log) log("tx (dropped) " + hexLine(ev.reply));
         continue;
       }
       bool corrupted = false;
-      if (!ev.reply.empty() && faults_.corruptProbability > 0 &&
-          chance(rng_) < faults_.corruptProbability) {
+      if (!ev.reply.empty() && corrupt > 0 && chance(rng_) < corrupt) {
         // One byte changed by a non-zero mask, always one the reply's check covers: a block
         // read's last byte follows its check and the tool ignores it, so it is never chosen.
         const bool blockRead = ev.frame.size() > 2 && (ev.frame[2] & 0xF8) == 0x48;

@@ -79,6 +79,8 @@ const char* const kHelp =
     "  --corrupt P           change one byte of a reply with probability P (0..1): a byte the\n"
     "                        reply's checksum or CRC covers, so the check fails (text and\n"
     "                        status replies carry no check: the tool sees other text or status)\n"
+    "                        Given after a --board, --drop and --corrupt apply to that board's\n"
+    "                        replies alone; otherwise to every board without its own.\n"
     "  --delay-ms N          send every reply N ms late\n"
     "  --silent ADDR         never answer at ADDR (repeatable)\n"
     "  --baud N              pace the line at N baud (10 bits a byte) both ways: a frame from\n"
@@ -282,7 +284,12 @@ int parseOptions(int argc, char** argv, Options* o) {
     } else if (a == "--drop" || a == "--corrupt") {
       double p;
       if (!parseProbability(need(i), &p)) return usageError(a + " needs a probability 0..1");
-      (a == "--drop" ? o->faults.dropProbability : o->faults.corruptProbability) = p;
+      // Given after a --board, the fault is that board's alone (as --text is).
+      if (o->boards.empty())
+        (a == "--drop" ? o->faults.dropProbability : o->faults.corruptProbability) = p;
+      else
+        (a == "--drop" ? o->boards.back().dropProbability : o->boards.back().corruptProbability) =
+            p;
     } else if (a == "--delay-ms") {
       if (!parseNumber(need(i), 0, 600000, &v)) return usageError("--delay-ms needs 0..600000");
       o->faults.delayMs = static_cast<uint32_t>(v);

@@ -178,6 +178,22 @@ TEST(SimBus, CorruptionIsAlwaysCaughtAndDropAndDelayShapeTheOutgoingQueue) {
   EXPECT_LT(answered, 280);
 }
 
+TEST(SimBus, ABoardsOwnFaultsOverrideTheBusWideOnesForItsRepliesAlone) {
+  sim::FaultConfig f;
+  f.corruptProbability = 1.0;
+  sim::BoardConfig clean = board(1), mute = board(2), plain = board(3);
+  clean.corruptProbability = 0.0;  // its own 0: never corrupted, whatever the bus says
+  mute.dropProbability = 1.0;
+  Line line({clean, mute, plain}, f, 7);
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_EQ(line.send(header(1, 0x21)), identifyReply(1, '#')) << i;
+    EXPECT_EQ(line.send(header(2, 0x21)), Bytes{}) << i;
+    const Bytes r = line.send(header(3, 0x21));
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_NE(sim::busChecksum(r.data(), 3), r[3]) << i;
+  }
+}
+
 TEST(SimDelivery, QuantityFollowsTheClock) {
   sim::BoardConfig c = board(1);
   c.flowHundredthsPerSecond = 50;
