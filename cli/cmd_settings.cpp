@@ -93,12 +93,26 @@ int cmdExport(CliContext& ctx, const std::vector<std::string>& args) {
   return exportSettings(*ctx.session, st, args[0]) == 1 ? kCliOk : kCliFailed;
 }
 
-const char* const kImportUsage = "import FILE.json   (asks \"Start writing?\" unless --yes)";
+const char* const kImportUsage =
+    "import [--dry-run] FILE.json   (asks \"Start writing?\" unless --yes; --dry-run only lists "
+    "what would change)";
 int cmdImport(CliContext& ctx, const std::vector<std::string>& args) {
-  if (args.size() != 1 || args[0].empty()) return usage(kImportUsage);
+  std::string path;
+  bool dryRun = false;
+  for (const std::string& a : args) {
+    if (a == "--dry-run" && !dryRun)
+      dryRun = true;
+    else if (path.empty() && !a.empty() && a.rfind("--", 0) != 0)
+      path = a;
+    else
+      return usage(kImportUsage);
+  }
+  if (path.empty()) return usage(kImportUsage);
+  // The dry run reads the two records the import reads, and nothing else goes on the bus.
+  if (dryRun) return previewImport(*ctx.session, path) == 1 ? kCliOk : kCliFailed;
   SettingsState st;
   loadBoard(ctx, &st);
-  return status(importSettings(*ctx.session, st, args[0]));
+  return status(importSettings(*ctx.session, st, path));
 }
 
 // "1,2,3" into the cells of an AZT table.
@@ -254,7 +268,8 @@ const CliRegistrar kRegSerial({"serial", kSerialUsage, cmdSerial, true,
 const CliRegistrar kRegExport({"export", kExportUsage, cmdExport, true,
                                "save the board's settings records to a JSON settings file"});
 const CliRegistrar kRegImport({"import", kImportUsage, cmdImport, true,
-                               "write the settings of a JSON settings file to the board"});
+                               "write the settings of a JSON settings file to the board, after "
+                               "listing the fields that change"});
 const CliRegistrar kRegPreset(
     {"preset", kPresetUsage, cmdPreset, true,
      "write the factory settings of a pump type, with its sides, nozzles and addresses"});

@@ -48,7 +48,8 @@ bool decimalValue(const cJSON* item, uint32_t* out) {
 
 template <size_t N>
 void readObject(const cJSON* obj, const char* objName, SettingsRecord<N>* rec,
-                const RecordField* fields, size_t count, std::vector<std::string>* skipped) {
+                const RecordField* fields, size_t count, std::vector<std::string>* skipped,
+                std::vector<std::string>* applied) {
   for (size_t i = 0; i < count; ++i) {
     const RecordField& f = fields[i];
     if (!f.keyed) continue;
@@ -60,6 +61,7 @@ void readObject(const cJSON* obj, const char* objName, SettingsRecord<N>* rec,
       continue;
     }
     rec->set(f, v);  // the low width bytes, little-endian
+    if (applied) applied->push_back(std::string(objName) + "." + f.name);
   }
 }
 
@@ -80,7 +82,10 @@ std::string settingsFileText(const MainSettings& main, const ExtraSettings& extr
 
 int saveSettingsFile(const std::string& path, const MainSettings& main,
                      const ExtraSettings& extra) {
-  const std::string text = settingsFileText(main, extra);
+  return saveTextFileAtomically(path, settingsFileText(main, extra));
+}
+
+int saveTextFileAtomically(const std::string& path, const std::string& text) {
   // A temporary name of our own (created exclusively, never an existing file of the
   // engineer's), flushed to the disk before the rename so that neither a full disk nor a
   // crash can leave a cut file under the chosen name. errno tells the caller why it failed.
@@ -119,7 +124,7 @@ int saveSettingsFile(const std::string& path, const MainSettings& main,
 }
 
 int loadSettingsText(const std::string& text, MainSettings* main, ExtraSettings* extra,
-                     std::vector<std::string>* skipped) {
+                     std::vector<std::string>* skipped, std::vector<std::string>* applied) {
   std::unique_ptr<cJSON, JsonDeleter> doc(cJSON_Parse(text.c_str()));
   if (!doc) return kJsonNotJson;
   const cJSON* mainObj = cJSON_GetObjectItem(doc.get(), "main_setts");
@@ -127,15 +132,15 @@ int loadSettingsText(const std::string& text, MainSettings* main, ExtraSettings*
   if (!cJSON_IsObject(mainObj) || !cJSON_IsObject(massObj)) return kJsonMissingObject;
   MainSettings m = *main;
   ExtraSettings e = *extra;
-  readObject(mainObj, "main_setts", &m, kMainFields, kMainFieldCount, skipped);
-  readObject(massObj, "mass_setts", &e, kExtraFields, kExtraFieldCount, skipped);
+  readObject(mainObj, "main_setts", &m, kMainFields, kMainFieldCount, skipped, applied);
+  readObject(massObj, "mass_setts", &e, kExtraFields, kExtraFieldCount, skipped, applied);
   *main = m;
   *extra = e;
   return kJsonOk;
 }
 
 int loadSettingsFile(const std::string& path, MainSettings* main, ExtraSettings* extra,
-                     std::vector<std::string>* skipped) {
+                     std::vector<std::string>* skipped, std::vector<std::string>* applied) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return kJsonCannotOpen;
   std::string text(kSettingsFileMaxBytes, '\0');
@@ -144,7 +149,7 @@ int loadSettingsFile(const std::string& path, MainSettings* main, ExtraSettings*
   text.resize(n);
   // A NUL inside the file ends the text there, as it would for the parser.
   text.resize(std::char_traits<char>::length(text.c_str()));
-  return loadSettingsText(text, main, extra, skipped);
+  return loadSettingsText(text, main, extra, skipped, applied);
 }
 
 std::string settingsFileName(const std::string& chosen) {

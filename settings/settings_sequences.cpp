@@ -9,6 +9,7 @@
 
 #include "link/tick.h"
 #include "settings/service_actions.h"
+#include "settings/settings_diff.h"
 #include "settings/settings_json.h"
 #include "ui/catalog.h"
 
@@ -277,14 +278,20 @@ void keepUnkeyedExtraBytes(const ExtraSettings& board, ExtraSettings* loaded) {
     if (!keyed[b]) loaded->bytes[b] = board.bytes[b];
 }
 
-int importSettings(BoardSession& s, SettingsState& st, const std::string& givenPath) {
-  std::string path = givenPath;
-  if (path.empty() && !s.op->chooseFile(tr("Select a file"), kJsonFilter, false, &path)) return 0;
-  if (path.empty()) return 0;
-  MainSettings main;
+int prepareImport(BoardSession& s, const std::string& path, ImportPlan* plan) {
+  // The file first: a file that cannot be used costs no request.
+  {
+    MainSettings m;
+    ExtraSettings e;
+    if (loadSettingsFile(path, &m, &e) != kJsonOk) {
+      s.op->alert(tr("File load error"));
+      return 0;
+    }
+  }
+  ImportPlan p;
   // The fields the file has no key for (baud rates, bus addresses) come from this read; a
   // record that did not arrive would write zeros over them.
-  if (readBlockPolled(s, kMainSettingsAddress, kBankData, kMainSettingsSize, main.data(),
+  if (readBlockPolled(s, kMainSettingsAddress, kBankData, kMainSettingsSize, p.boardMain.data(),
                       kCheckCrc) != kResultDone) {
     s.op->alert(tr("Read error"));
     return 0;
@@ -292,27 +299,46 @@ int importSettings(BoardSession& s, SettingsState& st, const std::string& givenP
   // The file carries no key for the reserved word and the heater temperatures; taking them
   // from the board keeps an import from wiping them. Keyed fields absent from the file are
   // still written as 0, so the file alone decides every keyed value.
-  ExtraSettings boardExtra;
-  if (readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, boardExtra.data(),
+  if (readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, p.boardExtra.data(),
                       kCheckCrc) != kResultDone) {
     s.op->alert(tr("Read error"));
     return 0;
   }
-  ExtraSettings extra;
-  std::vector<std::string> skipped;
-  if (loadSettingsFile(path, &main, &extra, &skipped) != kJsonOk) {
-    s.op->alert(tr("File load error"));
+  p.writeMain = p.boardMain;
+  if (loadSettingsFile(path, &p.writeMain, &p.writeExtra, &p.skipped) != kJsonOk) {
+    s.op->alert(tr("File load error"));  // changed under our feet
     return 0;
   }
-  keepUnkeyedExtraBytes(boardExtra, &extra);
-  for (const std::string& key : skipped)
+  keepUnkeyedExtraBytes(p.boardExtra, &p.writeExtra);
+  *plan = std::move(p);
+  return 1;
+}
+
+size_t logImportChanges(BoardSession& s, const ImportPlan& plan) {
+  for (const std::string& key : plan.skipped)
     s.op->logLine(strprintf(tr("Key %s skipped: its value is not a decimal number"), key.c_str()));
-  st.writeCopy = main;
-  if (!s.op->confirm(tr("Start writing?"))) return 0;
+  // Bytes without a key are the board's own in both records, so the keyed fields are all
+  // that can change.
+  const std::vector<FieldChange> changes =
+      diffSettings(plan.boardMain, plan.boardExtra, plan.writeMain, plan.writeExtra);
+  if (changes.empty()) {
+    s.op->logLine(tr("No values changed"));
+    return 0;
+  }
+  s.op->logLine(tr("Values that change (board \xE2\x86\x92 file):"));
+  for (const FieldChange& c : changes) s.op->logLine("  " + fieldChangeLine(c));
+  return changes.size();
+}
+
+int writeImport(BoardSession& s, SettingsState& st, const ImportPlan& plan) {
+  // The record just read is the board's latest: the main write compares its side A address
+  // with it, so the board is never followed to another address by an import.
+  st.readCopy = plan.boardMain;
+  st.writeCopy = plan.writeMain;
   // Both records are protected writes: one admin log-in, before the first, serves both.
   if (enterAdminPassword(s, false) != 1) return 0;
-  const int extraResult =
-      writeBlockPolled(s, kExtraSettingsAddress, kBankData, extra.data(), kExtraSettingsSize);
+  const int extraResult = writeBlockPolled(s, kExtraSettingsAddress, kBankData,
+                                           plan.writeExtra.data(), kExtraSettingsSize);
   s.op->alert(
       tr(extraResult == kResultDone ? "Write extra settings ok" : "Write extra settings error"));
   // A failed extra write does not stop the main write, but the import as a whole failed.
@@ -325,4 +351,24 @@ int importSettings(BoardSession& s, SettingsState& st, const std::string& givenP
   s.op->logLine(failed);
   s.op->alert(failed);
   return mainResult != kResultDone ? mainResult : extraResult;
+}
+
+int previewImport(BoardSession& s, const std::string& path) {
+  ImportPlan plan;
+  if (prepareImport(s, path, &plan) != 1) return 0;
+  logImportChanges(s, plan);
+  return 1;
+}
+
+int importSettings(BoardSession& s, SettingsState& st, const std::string& givenPath) {
+  std::string path = givenPath;
+  if (path.empty() && !s.op->chooseFile(tr("Select a file"), kJsonFilter, false, &path)) return 0;
+  if (path.empty()) return 0;
+  ImportPlan plan;
+  if (prepareImport(s, path, &plan) != 1) return 0;
+  st.writeCopy = plan.writeMain;
+  logImportChanges(s, plan);
+  // Asked even when nothing changes: the engineer may want the record written again.
+  if (!s.op->confirm(tr("Start writing?"))) return 0;
+  return writeImport(s, st, plan);
 }

@@ -4,6 +4,7 @@
 // Operator and returns when done; messages are shown translated.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "protocol/board.h"
 #include "settings/settings_form.h"
@@ -51,9 +52,30 @@ int exportSettings(BoardSession& s, SettingsState& st, const std::string& path =
 // Copies into *loaded the bytes of the extra record that no file key covers (the reserved
 // word and the heater temperatures), from the record read from the board.
 void keepUnkeyedExtraBytes(const ExtraSettings& board, ExtraSettings* loaded);
-// "Write image from file..": path empty asks the Operator; asks "Start writing?". Returns 1
-// only when both records were written.
+// "Write image from file..": path empty asks the Operator; lists the fields that change,
+// then asks "Start writing?". Returns 1 only when both records were written.
 int importSettings(BoardSession& s, SettingsState& st, const std::string& path = "");
+
+// An import worked out before anything is written: the board's two records as read (CRC
+// checked) and the records the import writes, the file's keyed values over the board's own.
+struct ImportPlan {
+  MainSettings boardMain, writeMain;
+  ExtraSettings boardExtra, writeExtra;
+  std::vector<std::string> skipped;  // file keys whose value is not a decimal number
+};
+// Reads the file, then both records of the board at the handle's address. 1 when the plan is
+// ready; otherwise an alert said why ("File load error", "Read error") and nothing was sent
+// after a bad file.
+int prepareImport(BoardSession& s, const std::string& path, ImportPlan* plan);
+// Logs the fields the import changes ("key: board value → file value") under a heading, or
+// "No values changed". Returns how many change.
+size_t logImportChanges(BoardSession& s, const ImportPlan& plan);
+// Writes a prepared import: the admin log-in, the extra record, the main record with its
+// restart and re-read. Returns 1 only when both records were written.
+int writeImport(BoardSession& s, SettingsState& st, const ImportPlan& plan);
+// The import's dry run: prepares it and lists what it would change; writes nothing.
+// Returns 1 when the list could be made.
+int previewImport(BoardSession& s, const std::string& path);
 
 // Poll helpers over the session's device.
 int readBlockPolled(BoardSession& s, uint32_t address, uint8_t bank, uint8_t count, uint8_t* dst,
