@@ -126,7 +126,10 @@ bool backupFileAddress(const std::string& name, uint8_t* address) {
     if (c < '0' || c > '9') return false;
     v = v * 10 + static_cast<unsigned>(c - '0');
   }
-  if (v < 1 || v >= kBroadcastAddress) return false;
+  // Only the name a backup gives ("board-07.json", not "board-7.json"): a restore reads the
+  // file under that name.
+  if (v < 1 || v >= kBroadcastAddress || name != backupFileName(static_cast<uint8_t>(v)))
+    return false;
   *address = static_cast<uint8_t>(v);
   return true;
 }

@@ -32,7 +32,7 @@ struct BoardBackup {
 
 // "board-03.json".
 std::string backupFileName(uint8_t address);
-// The address of a "board-NN.json" name (1..239); false for any other name.
+// The address of a name backupFileName gives (1..239); false for any other name.
 bool backupFileAddress(const std::string& name, uint8_t* address);
 // The file: "main_setts" and "mass_setts" exactly as an export writes them, then the objects
 // "board", "channel_records", "meter_records" and "side_data", which the import ignores.

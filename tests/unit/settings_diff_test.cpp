@@ -156,12 +156,14 @@ TEST(BackupNames, OnlyBoardFilesOfABusAddressAreTaken) {
   EXPECT_EQ(3, a);
   EXPECT_TRUE(backupFileAddress("board-239.json", &a));
   EXPECT_EQ(239, a);
-  EXPECT_TRUE(backupFileAddress("board-7.json", &a));
-  EXPECT_EQ(7, a);
+  EXPECT_TRUE(backupFileAddress("board-123.json", &a));
+  EXPECT_EQ(123, a);
   a = 99;
-  for (const char* bad : {"board-00.json", "board-240.json", "board-0003.json", "board-.json",
-                          "board-1a.json", "board-03.json~", "board-03.JSON", "xboard-03.json",
-                          "board--3.json", "board-+3.json", ".json", ""})
+  // A name a backup does not give would not be found again under the address's own name.
+  for (const char* bad :
+       {"board-7.json", "board-007.json", "board-00.json", "board-240.json", "board-0003.json",
+        "board-.json", "board-1a.json", "board-03.json~", "board-03.JSON", "xboard-03.json",
+        "board--3.json", "board-+3.json", ".json", ""})
     EXPECT_FALSE(backupFileAddress(bad, &a)) << bad;
   EXPECT_EQ(99, a);
 }
@@ -200,7 +202,8 @@ TEST(BackupFolder, AFolderIsMadeWithItsParentsAndOneThatCannotBeIsRefused) {
   std::vector<uint8_t> found;
   EXPECT_TRUE(backupFilesIn(dir + "/station/2026-12-09", &found, &why));
   EXPECT_TRUE(found.empty());  // the write check left no file behind
-  for (const char* name : {"board-12.json", "board-03.json", "notes.txt", "board-3x.json"})
+  for (const char* name :
+       {"board-12.json", "board-03.json", "board-7.json", "notes.txt", "board-3x.json"})
     testsupport::writeText(dir + "/station/" + name, "{}");
   ASSERT_TRUE(backupFilesIn(dir + "/station", &found, &why)) << why;
   EXPECT_EQ((std::vector<uint8_t>{3, 12}), found);
