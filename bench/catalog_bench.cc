@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 namespace {
 

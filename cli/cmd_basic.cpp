@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 namespace {
 

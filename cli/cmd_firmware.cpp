@@ -7,7 +7,7 @@
 #include "cli/cli.h"
 #include "firmware/boot_update.h"
 #include "settings/preferences.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 namespace {
 

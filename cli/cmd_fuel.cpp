@@ -9,7 +9,7 @@
 #include "link/tick.h"
 #include "protocol/fuelling.h"
 #include "protocol/side_monitor.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "settings/service_actions.h"
 #include "settings/settings_sequences.h"
 #include "settings/side_nozzle.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 namespace {
 

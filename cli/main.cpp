@@ -16,7 +16,7 @@
 #include "link/tick.h"
 #include "settings/preferences.h"
 #include "settings/service_actions.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 #include "util/text.h"
 #include "util/version.h"
 

@@ -13,7 +13,7 @@
 #include "link/port.h"
 #include "link/tick.h"
 #include "protocol/utrk_device.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 // ---- the port-table link ----
 

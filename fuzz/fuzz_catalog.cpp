@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 using namespace fuzzsupport;
 

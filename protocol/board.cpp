@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "link/port.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 #include "util/text.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "link/port.h"
 #include "link/tick.h"
 #include "protocol/board.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 #include "util/operator.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "protocol/board.h"
 #include "protocol/utrk_device.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 #include "util/operator.h"
 #include "util/text.h"
 

@@ -4,7 +4,7 @@
 #include "settings/service_actions.h"
 #include "settings/settings_form.h"
 #include "settings/settings_sequences.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 const char* const kPumpTypeItems[kPumpTypeCount] = {"Shelf", "General pumps", "C4000", "Astra",
                                                     "Tokheim"};

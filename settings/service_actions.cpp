@@ -6,7 +6,7 @@
 
 #include "link/port.h"
 #include "settings/settings_sequences.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 namespace {
 constexpr uint8_t kDiagReg02 = 0x02, kDiagReg03 = 0x03, kDiagReg34 = 0x34, kDiagReg35 = 0x35;

@@ -6,7 +6,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "ui/catalog.h"
+#include "util/catalog.h"
 #include "util/operator.h"
 
 const char* const kMsgSideAddressesSame = "Side addresses must not be the same";

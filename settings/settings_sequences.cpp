@@ -11,7 +11,7 @@
 #include "settings/service_actions.h"
 #include "settings/settings_diff.h"
 #include "settings/settings_json.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 namespace {
 constexpr size_t kPasswordTextMax = 10;  // digits, leading zeros included

@@ -3,7 +3,7 @@
 
 #include "settings/settings_form.h"
 #include "settings/settings_sequences.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 namespace {
 constexpr unsigned kMaxSides = 2;

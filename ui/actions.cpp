@@ -16,8 +16,8 @@
 #include "protocol/fuelling.h"
 #include "settings/service_actions.h"
 #include "settings/settings_sequences.h"
-#include "ui/catalog.h"
 #include "ui/factory_form.h"
+#include "util/catalog.h"
 #include "util/text.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <string>
 
-#include "ui/catalog.h"
+#include "util/catalog.h"
 #include "util/operator.h"
 
 // From the toolkit's platform header, which would bring X11's macros in with it.

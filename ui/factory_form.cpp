@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "ui/catalog.h"
 #include "ui/chan_form.h"
+#include "util/catalog.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <FL/Fl_Native_File_Chooser.H>
 #include <FL/fl_ask.H>
 
-#include "ui/catalog.h"
 #include "ui/main_form.h"
 #include "ui/prompt_dialog.h"
+#include "util/catalog.h"
 
 void translate_dialog_buttons() {
   fl_no = tr("No");

@@ -5,13 +5,13 @@
 #include <FL/Fl_Window.H>
 
 #include "ui/app_state.h"
-#include "ui/catalog.h"
 #include "ui/chan_form.h"
 #include "ui/command_line.h"
 #include "ui/factory_form.h"
 #include "ui/main_form.h"
 #include "ui/program_icon.h"
 #include "ui/window_links.h"
+#include "util/catalog.h"
 #include "util/version.h"
 
 int main(int argc, char** argv) {

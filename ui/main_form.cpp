@@ -20,10 +20,10 @@
 #include "settings/service_actions.h"
 #include "settings/settings_records.h"
 #include "settings/settings_sequences.h"
-#include "ui/catalog.h"
 #include "ui/fltk_operator.h"
 #include "ui/shortcuts.h"
 #include "ui/traffic_window.h"
+#include "util/catalog.h"
 
 // From the toolkit's platform header, which would bring X11's macros in with it.
 void fl_open_display();

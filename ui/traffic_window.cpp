@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "link/port.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 #include "util/operator.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <FL/Fl.H>
 
 #include "protocol/utrk_device.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 bool ChanVarTable::open_ = false;
 int ChanVarTable::next_channel_ = 0;

@@ -25,7 +25,7 @@
 #include "support/scripted_operator.h"
 #include "support/sim_process.h"
 #include "support/test_support.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 namespace guitest {
 

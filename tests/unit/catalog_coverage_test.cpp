@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "support/test_support.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "support/test_support.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The message catalog reader: a GNU .mo file is read whole, checked against its own size,
 // then indexed by first byte so tr() is a short binary search with no allocation.
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 #include <algorithm>
 #include <atomic>

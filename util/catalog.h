@@ -1,5 +1,5 @@
 // The message catalog: GNU gettext .mo files, and tr() that every shown text passes through.
-// No FLTK in here, so the core, the command line and the tests use it too.
+// It lives at the ground floor: every layer above (and the tests) uses it.
 #pragma once
 
 // Refusals of catalog_load beyond the three basic ones: the tables, lengths or offsets
