@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "protocol/board_io.h"
 #include "util/catalog.h"
 
 namespace {

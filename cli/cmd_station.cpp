@@ -10,7 +10,7 @@
 #include "settings/board_backup.h"
 #include "settings/settings_diff.h"
 #include "settings/settings_json.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 namespace {
 

@@ -5,14 +5,12 @@
 
 #include <cstring>
 
-#include "link/port.h"
+#include "protocol/board_io.h"
 #include "util/catalog.h"
 #include "util/text.h"
 
 namespace {
 
-constexpr uint8_t kCmdLastStatus = 0xF0;
-constexpr int kLastStatusCodeByte = 7;
 constexpr uint32_t kServiceRegPasswordEntry = 0x02;
 constexpr uint32_t kServiceRegDisplayMode = 0x25;
 constexpr uint8_t kPasswordSetBit = 0x01;
@@ -41,34 +39,6 @@ bool parsePassword(const std::string& text, uint16_t* out) {
 }
 
 }  // namespace
-
-void sendHeader(uint16_t port, uint8_t address, uint8_t command) {
-  uint8_t h[4] = {kFrameStart, address, command, 0};
-  h[3] = frameChecksum(h, 3);
-  portFlushInput(port);
-  portWrite(port, h, sizeof h);
-}
-
-int readLastStatus(BoardSession& s) {
-  if (!s.dev) return 0;
-  sendHeader(s.dev->port, s.dev->address, kCmdLastStatus);
-  uint8_t reply[kLastStatusReplyLength] = {};
-  if (!portReadWait(s.dev->port, reply, sizeof reply, kLastStatusTimeoutMs)) return 0;
-  return reply[kLastStatusCodeByte];
-}
-
-const char* lastErrorMessage(int code) {
-  switch (code) {
-    case 'X':
-      return N_("Turn the configuration key on");
-    case '[':
-      return N_("Wrong password");
-    case '\\':
-      return N_("Password entry locked");
-    default:
-      return N_("Write error");
-  }
-}
 
 int identifyBoard(BoardSession& s, uint8_t address, bool quiet) {
   // Whatever was known belongs to the previous board.
@@ -149,10 +119,10 @@ int enterAdminPassword(BoardSession& s, bool askOld) {
   int r = pollRequest(
       dev, [&] { return dev.writeBlock(kServiceRegPasswordEntry, kBankService, bytes, 2); });
   if (r == kResultDone) return 1;
-  int code = readLastStatus(s);
+  const std::string why = writeFailureText(s);
   s.passwordCached = false;
   s.cachedPassword = 0;
-  s.op->alert(tr(lastErrorMessage(code)));
+  s.op->alert(why);
   return 0;
 }
 

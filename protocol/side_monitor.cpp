@@ -5,7 +5,7 @@
 
 #include "link/port.h"
 #include "link/tick.h"
-#include "protocol/board.h"
+#include "protocol/board_io.h"
 #include "util/catalog.h"
 #include "util/operator.h"
 

@@ -10,10 +10,11 @@
 #include <filesystem>
 #include <system_error>
 
+#include "protocol/board_io.h"
 #include "settings/settings_diff.h"
 #include "settings/settings_json.h"
 #include "settings/settings_sequences.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 
 namespace {
 

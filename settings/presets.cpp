@@ -1,6 +1,7 @@
 // Factory preset values and their write sequence.
 #include "settings/presets.h"
 
+#include "protocol/board_io.h"
 #include "settings/service_actions.h"
 #include "settings/settings_form.h"
 #include "settings/settings_sequences.h"

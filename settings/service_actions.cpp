@@ -5,7 +5,7 @@
 #include <cerrno>
 
 #include "link/port.h"
-#include "settings/settings_sequences.h"
+#include "protocol/board_io.h"
 #include "util/catalog.h"
 
 namespace {

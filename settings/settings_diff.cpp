@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "settings/settings_json.h"
-#include "ui/catalog.h"
+#include "util/catalog.h"
 #include "util/operator.h"
 
 namespace {

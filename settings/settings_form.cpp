@@ -19,8 +19,6 @@ const char* const kMsgFastTokheim = "Must be 2 nozzles set for fast Tokheim";
 const char* const kMsgMixedTokheim = "Must be 2 or more nozzles set for mixed Tokheim";
 
 namespace {
-constexpr int m(MainControl c) { return static_cast<int>(c); }
-constexpr int e(ExtraControl c) { return static_cast<int>(c); }
 
 constexpr uint8_t kSideAddressMax = 0x20;
 constexpr uint32_t kAztMin = 1;
@@ -109,81 +107,6 @@ CollectResult fail(const char* msg, MainControl focus) {
   return r;
 }
 }  // namespace
-
-const std::array<ControlDesc, kMainControlCount> kMainControls = {{
-    {m(MainControl::PrimaryChannel), ControlKind::Choice, "Primary channel"},
-    {m(MainControl::Peripherals), ControlKind::Choice, "Peripherals"},
-    {m(MainControl::NozzleCount), ControlKind::Choice, "Nozzle count"},
-    {m(MainControl::SideCount), ControlKind::Choice, "Side count"},
-    {m(MainControl::DisplayA), ControlKind::Choice, "Display A"},
-    {m(MainControl::DisplayB), ControlKind::Choice, "Display B"},
-    {m(MainControl::SlowStart), ControlKind::Input, "Slow start"},
-    {m(MainControl::NozzleFat), ControlKind::Input, "Nozzle fat"},
-    {m(MainControl::SlowFinish), ControlKind::Input, "Slow finish"},
-    {m(MainControl::OverfillBuffer), ControlKind::Input, "Overfill buffer"},
-    {m(MainControl::PhaseTimeout), ControlKind::Input, "Phase timeout"},
-    {m(MainControl::FulltankTimeout), ControlKind::Input, "Fulltank timeout"},
-    {m(MainControl::ForecourtTimeout), ControlKind::Input, "Forecourt timeout"},
-    {m(MainControl::MinVolumeSet), ControlKind::Input, "Min volume set"},
-    {m(MainControl::MinPerformance), ControlKind::Input, "Min performance"},
-    {m(MainControl::MinPerfTimeout), ControlKind::Input, "Min perf. timeout"},
-    {m(MainControl::ValveOpenDelay), ControlKind::Input, "Valve open delay"},
-    {m(MainControl::ForceStartDelay), ControlKind::Input, "Force start delay"},
-    {m(MainControl::ValvePwmLength), ControlKind::Input, "Valve PWM length"},
-    {m(MainControl::SideAAddress), ControlKind::Input, "Side A address"},
-    {m(MainControl::SideBAddress), ControlKind::Input, "Side B address"},
-    {m(MainControl::ShiftPriceLeft), ControlKind::Input, "Shift price left"},
-    {m(MainControl::ImmediateStart), ControlKind::Radio, "Immediate start"},
-    {m(MainControl::Start20ml), ControlKind::Radio, "20 ml start"},
-    {m(MainControl::NoCounting), ControlKind::Radio, "No counting"},
-    {m(MainControl::Count3Seconds), ControlKind::Radio, "Count for 3 seconds"},
-    {m(MainControl::PriceDotXXYY), ControlKind::Radio, "price dot position XX.YY"},
-    {m(MainControl::PriceDotXXXY), ControlKind::Radio, "price dot position XXX.Y"},
-    {m(MainControl::PriceDotXXXX), ControlKind::Radio, "price dot position XXXX"},
-    {m(MainControl::VolumeDot), ControlKind::Check, "Volume dot position XXXX.YYY"},
-    {m(MainControl::AztSideA), ControlKind::Table, "AZT2.0 side A addresses"},
-    {m(MainControl::AztSideB), ControlKind::Table, "AZT2.0 side B addresses"},
-    {m(MainControl::Satellite), ControlKind::MultiLine, "Satellite channel"},
-    {m(MainControl::BmuAdmin), ControlKind::Input, "Admin password"},
-    {m(MainControl::BmuUser0), ControlKind::Input, "User0 password"},
-    {m(MainControl::BmuUser1), ControlKind::Input, "User1 password"},
-    {m(MainControl::BmuUser2), ControlKind::Input, "User2 password"},
-    {m(MainControl::BmuUser3), ControlKind::Input, "User3 password"},
-    {m(MainControl::ModeList), ControlKind::CheckList, ""},
-    {m(MainControl::ModeList2), ControlKind::CheckList, ""},
-}};
-
-const std::array<ControlDesc, kExtraControlCount> kExtraControls = {{
-    {e(ExtraControl::DensityMultiplier), ControlKind::Input, "Density multiplier"},
-    {e(ExtraControl::MassMultiplier), ControlKind::Input, "Mass multiplier"},
-    {e(ExtraControl::TcMultiplier), ControlKind::Input, "Tc multiplier"},
-    {e(ExtraControl::VolumeMultiplier), ControlKind::Input, "Volume multiplier"},
-    {e(ExtraControl::Line1MinFlow), ControlKind::Input, "Line1 mininum flow"},
-    {e(ExtraControl::Line2MinFlow), ControlKind::Input, "Line2 mininum flow"},
-    {e(ExtraControl::Line3MinFlow), ControlKind::Input, "Line3 mininum flow"},
-    {e(ExtraControl::FailFlowRate), ControlKind::Input, "Fail flow rate"},
-    {e(ExtraControl::PressureOffset4mA), ControlKind::Input, "Pressure offset 4mA"},
-    {e(ExtraControl::PressureOffset20mA), ControlKind::Input, "Pressure offset 20mA"},
-    {e(ExtraControl::PressureDebug), ControlKind::Input, "Pressure (debug)"},
-    {e(ExtraControl::FinalPressureTimeout), ControlKind::Input, "Final pressure timeout (3 sec)"},
-    {e(ExtraControl::FinalPressureMeasureTime), ControlKind::Input, "Final pressure measure time"},
-    {e(ExtraControl::ModbusPort), ControlKind::Input, "modbus listen port"},
-    {e(ExtraControl::FailPressure), ControlKind::Input, "Fail pressure"},
-    {e(ExtraControl::FinalPressure), ControlKind::Input, "Final pressure"},
-    {e(ExtraControl::PressureFallSpeed), ControlKind::Input, "Pressure fall speed"},
-    {e(ExtraControl::MeterMaxPressure), ControlKind::Input, "Meter max pressure"},
-    {e(ExtraControl::Line1MinFlowTimeout), ControlKind::Input, "Line1 min. flow timeout"},
-    {e(ExtraControl::Line2MinFlowTimeout), ControlKind::Input, "Line2 min. flow timeout"},
-    {e(ExtraControl::Line3MinFlowTimeout), ControlKind::Input, "Line3 min. flow timeout"},
-    {e(ExtraControl::ManualDensity), ControlKind::Input, "Manual density"},
-    {e(ExtraControl::HeaterOnTemp), ControlKind::Input, "Heater turn on temperature"},
-    {e(ExtraControl::HeaterOffTemp), ControlKind::Input, "Heater turn off temperature"},
-    {e(ExtraControl::TcpIp), ControlKind::Input, "TCP ip"},
-    {e(ExtraControl::TcpSubnet), ControlKind::Input, "TCP subnet"},
-    {e(ExtraControl::TcpGateway), ControlKind::Input, "TCP gateway"},
-    {e(ExtraControl::MassmeterType), ControlKind::Choice, "Massmeter type"},
-    {e(ExtraControl::MassFlagList), ControlKind::CheckList, ""},
-}};
 
 MainSettingsForm::MainSettingsForm() {
   choice.fill(-1);

@@ -1,7 +1,7 @@
 // Field tables of the settings records and the item lists of their controls.
 #include "settings/settings_records.h"
 
-#include "settings/settings_form.h"
+#include "settings/settings_controls.h"
 
 namespace {
 constexpr int mc(MainControl c) { return static_cast<int>(c); }

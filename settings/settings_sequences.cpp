@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/tick.h"
+#include "protocol/board_io.h"
 #include "settings/service_actions.h"
 #include "settings/settings_diff.h"
 #include "settings/settings_json.h"
@@ -47,25 +48,6 @@ void forgetBoardSettings(SettingsState* st) {
   st->imitatorByte = 0;
   st->counters = ServiceCounters{};
   setTabs(*st, false);
-}
-
-int readBlockPolled(BoardSession& s, uint32_t address, uint8_t bank, uint8_t count, uint8_t* dst,
-                    uint8_t check) {
-  if (!s.dev) return kResultTimeout;
-  UTRKDevice& dev = *s.dev;
-  return pollRequest(dev, [&] { return dev.readBlock(address, bank, count, dst, check, 0); });
-}
-
-int writeBlockPolled(BoardSession& s, uint32_t address, uint8_t bank, const uint8_t* data,
-                     uint8_t count) {
-  if (!s.dev) return kResultTimeout;
-  UTRKDevice& dev = *s.dev;
-  return pollRequest(dev, [&] { return dev.writeBlock(address, bank, data, count); });
-}
-
-std::string writeFailureText(BoardSession& s, const char* ownText) {
-  const int code = readLastStatus(s);
-  return tr(code == 'X' ? "Turn the configuration key on" : ownText);
 }
 
 int readMainSettings(BoardSession& s, SettingsState& st) {

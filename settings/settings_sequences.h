@@ -77,10 +77,3 @@ int writeImport(BoardSession& s, SettingsState& st, const ImportPlan& plan);
 // Returns 1 when the list could be made.
 int previewImport(BoardSession& s, const std::string& path);
 
-// Poll helpers over the session's device.
-int readBlockPolled(BoardSession& s, uint32_t address, uint8_t bank, uint8_t count, uint8_t* dst,
-                    uint8_t check);
-int writeBlockPolled(BoardSession& s, uint32_t address, uint8_t bank, const uint8_t* data,
-                     uint8_t count);
-// After a failed settings write: the board's reason, or the operation's own text.
-std::string writeFailureText(BoardSession& s, const char* ownText);

@@ -1,8 +1,8 @@
 // Side and nozzle settings: read, display and the meter type / phase write.
 #include "settings/side_nozzle.h"
 
+#include "protocol/board_io.h"
 #include "settings/settings_form.h"
-#include "settings/settings_sequences.h"
 #include "util/catalog.h"
 
 namespace {

@@ -13,6 +13,7 @@
 
 #include "firmware/boot_update.h"
 #include "link/tick.h"
+#include "protocol/board_io.h"
 #include "protocol/fuelling.h"
 #include "settings/service_actions.h"
 #include "settings/settings_sequences.h"

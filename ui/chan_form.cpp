@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <string>
 
+#include "protocol/board_io.h"
 #include "util/catalog.h"
 #include "util/operator.h"
 
@@ -195,7 +196,7 @@ void xChanForm::save_channel() {
   if (r == kResultDone)
     session_->op->alert(tr("Write ok"));
   else
-    session_->op->alert(tr(lastErrorMessage(readLastStatus(*session_))));
+    session_->op->alert(writeFailureText(*session_));
 }
 
 void xChanForm::status_toggled() {

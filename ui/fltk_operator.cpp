@@ -7,7 +7,6 @@
 #include <FL/Fl_Native_File_Chooser.H>
 #include <FL/fl_ask.H>
 
-#include "ui/main_form.h"
 #include "ui/prompt_dialog.h"
 #include "util/catalog.h"
 
@@ -48,10 +47,10 @@ bool FltkOperator::chooseFile(const std::string& title, const std::string& filte
   return true;
 }
 
-void FltkOperator::logLine(const std::string& line) { form_->log_line(line.c_str()); }
-void FltkOperator::logAppend(const std::string& text) { form_->log_append(text.c_str()); }
+void FltkOperator::logLine(const std::string& line) { log_->log_line(line.c_str()); }
+void FltkOperator::logAppend(const std::string& text) { log_->log_append(text.c_str()); }
 void FltkOperator::logReplaceTail(size_t count, const std::string& text) {
-  form_->log_replace_tail(count, text.c_str());
+  log_->log_replace_tail(count, text.c_str());
 }
-void FltkOperator::clearLog() { form_->log_clear(); }
+void FltkOperator::clearLog() { log_->log_clear(); }
 void FltkOperator::repaint() { Fl::wait(0); }

@@ -1,13 +1,12 @@
 // The Operator of the FLTK program: modal dialogs (fl_alert, fl_choice, fl_input,
-// fl_password), the native file chooser, and the main window's log.
+// fl_password), the native file chooser, and the log it is given (the main window's).
 #pragma once
+#include "ui/log_sink.h"
 #include "util/operator.h"
-
-class xMainForm;
 
 class FltkOperator : public Operator {
  public:
-  explicit FltkOperator(xMainForm* form) : form_(form) {}
+  explicit FltkOperator(LogSink* log) : log_(log) {}
 
   void alert(const std::string& text) override;
   bool confirm(const std::string& question) override;
@@ -22,7 +21,7 @@ class FltkOperator : public Operator {
   void repaint() override;
 
  private:
-  xMainForm* form_;
+  LogSink* log_;
 };
 
 // Sets the toolkit's standard dialog button labels through the catalog.

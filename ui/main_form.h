@@ -30,6 +30,7 @@
 #include <string>
 
 #include "ui/Fl_StringTable.h"
+#include "ui/log_sink.h"
 #include "ui/password_field.h"
 
 class Operator;
@@ -42,7 +43,7 @@ constexpr int kMeterRows = 10;
 constexpr int kLogFullHeight = 478;
 constexpr int kLogShortHeight = 384;
 
-class xMainForm : public Fl_Double_Window {
+class xMainForm : public Fl_Double_Window, public LogSink {
  public:
   // Builds every widget, then runs init_main_window. The title is not used: the window's
   // label is the build banner.
@@ -54,15 +55,15 @@ class xMainForm : public Fl_Double_Window {
   // Runs the action of the control that fired (actions.cpp).
   void dispatch_action(Fl_Widget* w);
 
-  void log_line(const char* text);
+  void log_line(const char* text) override;
   // Logs why a port did not open (the OS error text for a serial device).
   void log_open_failure(const char* name, int result);
   // Sets the open port's line to baud with the preferences' framing. When the line refuses,
   // logs and shows the port, the rate and the reason, closes the port and returns false.
   bool set_port_line(uint16_t port, const char* name, int baud);
-  void log_append(const char* text);
-  void log_replace_tail(size_t count, const char* text);
-  void log_clear();
+  void log_append(const char* text) override;
+  void log_replace_tail(size_t count, const char* text) override;
+  void log_clear() override;
   void set_pump_address(int a);
   void enable_settings_tabs(bool on);
   // Identification at the address, followed by the refresh when the board is not in its

@@ -1,12 +1,7 @@
-// Global shortcut handler and its wiring to the main and channel windows.
+// The global shortcut handler: which key does what, through the hooks set for it.
 #include "ui/shortcuts.h"
 
 #include <FL/Fl.H>
-
-#include "protocol/board.h"
-#include "ui/chan_form.h"
-#include "ui/main_form.h"
-#include "ui/var_table.h"
 
 namespace {
 constexpr int kFunctionKeyCount = 12;
@@ -18,32 +13,6 @@ ShortcutHooks& hooks() {
 }  // namespace
 
 void set_shortcut_hooks(ShortcutHooks h) { hooks() = std::move(h); }
-
-void connect_shortcuts(xMainForm* main, xChanForm* chan) {
-  ShortcutHooks h;
-  if (main) {
-    h.selectAddress = [main](int a) {
-      main->set_pump_address(a);
-      main->tabs->value(main->tab_main);
-      main->tabs->redraw();
-      main->claim_bus();  // "Load" is no longer in front: the monitor stops before the
-                          // identification
-    };
-    h.identify = [main](int a) {
-      return identifyBoard(main->app.session, static_cast<uint8_t>(a), false);
-    };
-    h.bootMode = [main] { return main->app.bootMode(); };
-    h.refresh = [main] { main->refresh_after_identification(); };
-    h.claimBus = [main] { return main->claim_bus(); };
-    h.openTraffic = [main] { main->open_traffic_window(); };
-    h.openVariablesTable = [main] {
-      ChanVarTable::open_modal(main->app.dev.get(), &main->app.channels,
-                               [main] { return main->claim_bus(); });
-    };
-  }
-  if (chan) h.openChannelForm = [chan] { chan->open(); };
-  set_shortcut_hooks(std::move(h));
-}
 
 int handle_shortcut_key(int key, int state) {
   ShortcutHooks& h = hooks();

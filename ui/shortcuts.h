@@ -1,12 +1,9 @@
 // The global keyboard shortcuts, caught whichever window has the focus: F1..F12 select bus
 // address 1..12 and identify the board there, Alt+F12 opens the channel settings window,
 // Alt+F11 the channel variables table, Ctrl+T the traffic window. The windows are reached
-// through hooks.
+// through hooks, which window_links wires.
 #pragma once
 #include <functional>
-
-class xMainForm;
-class xChanForm;
 
 struct ShortcutHooks {
   // Asked before a key uses the bus (pauses the side monitor); false: the key does nothing.
@@ -26,8 +23,6 @@ struct ShortcutHooks {
 
 // Replaces the hooks; unset hooks make their keys do nothing.
 void set_shortcut_hooks(ShortcutHooks hooks);
-// Wires the hooks to the main window and the channel window (either may be null until built).
-void connect_shortcuts(xMainForm* main, xChanForm* chan);
 // The handler for Fl::add_handler: looks only at FL_SHORTCUT events; 1 when it used the key.
 int global_shortcut_handler(int event);
 // The same decision for an explicit key and modifier state (tests drive it without events).

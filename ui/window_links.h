@@ -9,3 +9,5 @@ class xFactorySet;
 
 // Any window may be null (tests build only some); what it would link is then skipped.
 void link_windows(xMainForm* main, xChanForm* chan, xFactorySet* factory);
+// Wires the shortcut keys to the main window and the channel window (either may be null).
+void connect_shortcuts(xMainForm* main, xChanForm* chan);

@@ -10,6 +10,7 @@
 #include "gui_events.h"
 #include "settings/settings_records.h"
 #include "ui/shortcuts.h"
+#include "ui/window_links.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "gui_events.h"
 #include "ui/shortcuts.h"
 #include "ui/traffic_window.h"
+#include "ui/window_links.h"
 
 namespace {
 

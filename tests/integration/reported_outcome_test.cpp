@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "firmware/boot_update.h"
+#include "protocol/board_io.h"
 #include "settings/service_actions.h"
 #include "settings/settings_json.h"
 #include "settings/settings_sequences.h"

@@ -3,6 +3,7 @@
 // the settings file round trip, factory presets, meter types and phases, password changes.
 #include <gtest/gtest.h>
 
+#include "protocol/board_io.h"
 #include "settings/presets.h"
 #include "settings/service_actions.h"
 #include "settings/settings_json.h"

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "protocol/board.h"
+#include "protocol/board_io.h"
 #include "support/sim_process.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include "link/port.h"
 #include "link/tick.h"
 #include "protocol/board.h"
+#include "protocol/board_io.h"
 #include "support/scripted_operator.h"
 #include "unit/protocol_peer.h"
 
