@@ -85,7 +85,7 @@ bool runOnce(const std::string& sim, uint32_t baud, const std::string& image, do
     req.currentAddress = 1;
     req.portBaud = baud;
     req.maxBaud = baud;
-    req.prefs.baud = static_cast<int>(baud);
+    req.line.baud = baud;
     PortBootLink link(port);
     QuietOperator op;
     auto t0 = std::chrono::steady_clock::now();

@@ -117,8 +117,8 @@ int cmdWrite(CliContext& ctx, const std::vector<std::string>& args) {
       std::fprintf(stderr, "Password status read result=%d\n", r);
       return kCliFailed;
     }
-    s.passwordStatus[0] = status[0];
-    s.passwordStatus[1] = status[1];
+    s.login.status[0] = status[0];
+    s.login.status[1] = status[1];
     if (enterAdminPassword(s, false) != 1) return kCliFailed;
   }
   int r = pollRequest(dev, [&] {

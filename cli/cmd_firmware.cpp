@@ -51,7 +51,7 @@ int cmdFirmware(CliContext& ctx, const std::vector<std::string>& args) {
   req.maxBaud = prefs.maxBaud > 0 ? static_cast<uint32_t>(prefs.maxBaud) : 0;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--f0") {
-      req.mode = 2;
+      req.target = BootTarget::BootLoaderAddress;
     } else if (args[i] == "--max-baud") {
       uint64_t n = 0;
       if (i + 1 >= args.size() || !cliParseNumber(args[++i], kMaxBaudOption, &n))
@@ -67,8 +67,8 @@ int cmdFirmware(CliContext& ctx, const std::vector<std::string>& args) {
   req.currentAddress = ctx.opt.address;
   req.portBaud = ctx.opt.baud;
   // The line goes back to what this run opened it with.
-  req.prefs = prefs;
-  req.prefs.baud = static_cast<int>(ctx.opt.baud);
+  req.line = preferencesLine(prefs);
+  req.line.baud = ctx.opt.baud;
 
   PortBootLink link(ctx.port);
   FirmwareOutcome o = updateFirmware(link, *ctx.op, req);

@@ -220,25 +220,14 @@ void traceFrame(uint16_t, bool sent, const uint8_t* data, size_t n) {
 
 // Keeps pumping the port until its TCP link is up (or the wait runs out).
 void waitForLink(uint16_t port) {
-  const PortEntry* e = portEntry(port);
-  if (!e) return;
-  if (e->kind == PortKind::TcpClient) {
-    const uint32_t until = nowMs() + kTcpClientConnectWaitMs;
-    while (!e->connected && !deadlineReached(until)) {
-      portAvailable(port);
-      if (!e->connected) portWaitInput(port, kConnectPollMs);  // wakes when the connect completes
-    }
-  } else if (e->kind == PortKind::TcpServer) {
-    const uint32_t until = nowMs() + kTcpServerPeerWaitMs;
-    auto anyPeer = [e] {
-      for (int i = 0; i < kTcpServerClients; ++i)
-        if (e->clientSocket[i] >= 0) return true;
-      return false;
-    };
-    while (!anyPeer() && !deadlineReached(until)) {
-      portAvailable(port);
-      if (!anyPeer()) portWaitInput(port, kConnectPollMs);  // wakes when a peer knocks
-    }
+  const PortLink link = portLinkKind(port);
+  if (link == PortLink::NoLink) return;
+  const uint32_t until = nowMs() + (link == PortLink::ClientConnection ? kTcpClientConnectWaitMs
+                                                                       : kTcpServerPeerWaitMs);
+  while (!portLinkUp(port) && !deadlineReached(until)) {
+    portAvailable(port);
+    // Wakes when the connect completes or a peer knocks.
+    if (!portLinkUp(port)) portWaitInput(port, kConnectPollMs);
   }
 }
 

@@ -275,9 +275,9 @@ FirmwareResult sendImage(BootLink& link, Operator& op, FILE* f, uint64_t imageBy
 // tool's to change; a driver that refuses the rate) would never reach it again: the command
 // goes only to a line that has just shown it can run at that rate. true when both moved.
 bool raiseBaudRate(BootLink& link, Operator& op, uint8_t address, uint32_t baud,
-                   const Preferences& p) {
-  const uint8_t dataBits = static_cast<uint8_t>(p.dataBits);
-  const uint8_t stopBits = static_cast<uint8_t>(p.stopBits);
+                   const LineSettings& p) {
+  const uint8_t dataBits = p.dataBits;
+  const uint8_t stopBits = p.stopBits;
   logLine(op, tr("Increasing baud rate temporarily..."));
   const int probe = link.probeLine(baud, dataBits, p.parity, stopBits);
   if (probe != 0) {
@@ -306,9 +306,8 @@ bool raiseBaudRate(BootLink& link, Operator& op, uint8_t address, uint32_t baud,
   return true;
 }
 
-void restoreLine(BootLink& link, const Preferences& p) {
-  link.setLine(static_cast<uint32_t>(p.baud), static_cast<uint8_t>(p.dataBits), p.parity,
-               static_cast<uint8_t>(p.stopBits));
+void restoreLine(BootLink& link, const LineSettings& p) {
+  link.setLine(p.baud, p.dataBits, p.parity, p.stopBits);
 }
 
 }  // namespace
@@ -326,10 +325,11 @@ FirmwareOutcome updateFirmware(BootLink& link, Operator& op, const FirmwareUpdat
     op.alert(tr("Cannot open file."));
     op.repaint();
     out.result = FirmwareResult::CannotOpenFile;
-    restoreLine(link, req.prefs);
+    restoreLine(link, req.line);
     return out;
   }
-  const uint8_t address = req.mode == 2 ? kBootDefaultAddress : req.currentAddress;
+  const uint8_t address =
+      req.target == BootTarget::BootLoaderAddress ? kBootDefaultAddress : req.currentAddress;
 
   sendCommand(link, address, kBootCmdCpuInfo);
   uint8_t reply[kCpuInfoReplyBytes];
@@ -362,7 +362,7 @@ FirmwareOutcome updateFirmware(BootLink& link, Operator& op, const FirmwareUpdat
   const uint32_t m = req.maxBaud;
   // The payload carries the rate in hundreds in 16 bits; a rate beyond that cannot be asked.
   if (m != req.portBaud && m != 0 && cpu.canChangeBaud && m / 100 <= 0xFFFF)
-    out.baudRaised = raiseBaudRate(link, op, address, m, req.prefs);
+    out.baudRaised = raiseBaudRate(link, op, address, m, req.line);
 
   logLine(op, tr("Writing data..."));
   const uint32_t lineBaud = out.baudRaised ? m : req.portBaud;
@@ -373,6 +373,6 @@ FirmwareOutcome updateFirmware(BootLink& link, Operator& op, const FirmwareUpdat
 
   out.leaveResult = bootHandshake(link, address, false);
   logLine(op, out.leaveResult == kHandshakeFailed ? tr("Error!") : tr("OK"));
-  restoreLine(link, req.prefs);
+  restoreLine(link, req.line);
   return out;
 }

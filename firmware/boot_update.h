@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "settings/preferences.h"
+#include "link/port.h"
 #include "util/operator.h"
 
 // Boot commands (byte 2 of the 4-byte command frame).
@@ -17,7 +17,7 @@ constexpr uint8_t kBootCmdCpuInfo = 0xF4;
 constexpr uint8_t kBootCmdSetBaud = 0xF5;
 constexpr uint8_t kBootCmdEnter = 0xFA;
 
-// A board left in its boot loader answers here (mode 2).
+// A board left in its boot loader answers here.
 constexpr uint8_t kBootDefaultAddress = 0xF0;
 
 constexpr int kBootHandshakeAttempts = 7;
@@ -124,13 +124,19 @@ enum class FirmwareResult {
   FileReadError,  // the image could not be read to its end (an I/O error, not its end)
 };
 
+// Where the update sends its boot commands.
+enum class BootTarget {
+  CurrentAddress,     // the board at the bus address the tool serves
+  BootLoaderAddress,  // a board stuck in its boot loader, at kBootDefaultAddress
+};
+
 struct FirmwareUpdateRequest {
   std::string imagePath;  // UTF-8
-  int mode = 1;           // 1: the current bus address; 2: address 0xF0
+  BootTarget target = BootTarget::CurrentAddress;
   uint8_t currentAddress = 1;
   uint32_t maxBaud = 0;   // "Max baud rate"
   uint32_t portBaud = 0;  // the speed of the open port (the baud input)
-  Preferences prefs;      // line settings restored when the update ends
+  LineSettings line;      // restored when the update ends; a raised rate keeps its framing
 };
 
 struct FirmwareOutcome {

@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   FirmwareUpdateRequest req;
   req.imagePath = (flags & 0x40) ? std::string("/nonexistent/image.bin") : imagePath();
-  req.mode = (flags & 1) ? 2 : 1;
+  req.target = (flags & 1) ? BootTarget::BootLoaderAddress : BootTarget::CurrentAddress;
   req.currentAddress = static_cast<uint8_t>(flags >> 1 & 0x1F);
   req.maxBaud = (flags & 0x20) ? 115200 : 0;
   req.portBaud = 9600;

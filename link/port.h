@@ -51,6 +51,14 @@ constexpr int kPortOpenBadName = -1;  // also a name of 100 characters or more
 constexpr int kPortRateNotTaken = -2;  // the driver took the call but runs another rate
 constexpr int kPortNoOwnLine = -3;     // probe: TCP and stub ports carry no line of their own
 
+// The settings of a serial line: rate and framing.
+struct LineSettings {
+  uint32_t baud = 4800;
+  uint8_t dataBits = 8;
+  char parity = 'N';
+  uint8_t stopBits = 1;
+};
+
 void portTableInit();
 int portOpen(const char* name, uint16_t* port);
 int portClose(uint16_t port);
@@ -91,6 +99,14 @@ int portWaitReply(uint16_t port, size_t count, uint32_t timeoutMs);
 
 // The row of an open port, or nullptr (for inspection and tests).
 const PortEntry* portEntry(uint16_t port);
+
+// A TCP port reaches the board through a link that comes up after the open: a client's
+// connection, or the first peer that joins a listening port. Serial and stub ports (and a
+// port that is not open) have none and need no wait.
+enum class PortLink { NoLink, ClientConnection, ServerPeer };
+PortLink portLinkKind(uint16_t port);
+// Whether that link is up: the client is connected, the listening port has a peer.
+bool portLinkUp(uint16_t port);
 
 // Traffic monitor: called with every chunk written to or received from a port.
 using PortTraceFn = std::function<void(uint16_t port, bool sent, const uint8_t* data, size_t n)>;

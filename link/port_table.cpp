@@ -355,6 +355,25 @@ int portWaitReply(uint16_t port, size_t count, uint32_t timeoutMs) {
 
 const PortEntry* portEntry(uint16_t port) { return openRow(port); }
 
+PortLink portLinkKind(uint16_t port) {
+  const PortEntry* e = openRow(port);
+  if (!e) return PortLink::NoLink;
+  if (e->kind == PortKind::TcpClient) return PortLink::ClientConnection;
+  if (e->kind == PortKind::TcpServer) return PortLink::ServerPeer;
+  return PortLink::NoLink;
+}
+
+bool portLinkUp(uint16_t port) {
+  const PortEntry* e = openRow(port);
+  if (!e) return false;
+  if (e->kind == PortKind::TcpClient) return e->connected != 0;
+  if (e->kind == PortKind::TcpServer) {
+    for (int i = 0; i < kTcpServerClients; ++i)
+      if (e->clientSocket[i] >= 0) return true;
+  }
+  return false;
+}
+
 void portSetTrace(PortTraceFn fn) { g_trace = std::move(fn); }
 
 void portSetPeerHook(PortPeerFn fn) { g_peerHook = std::move(fn); }

@@ -42,13 +42,7 @@ bool parsePassword(const std::string& text, uint16_t* out) {
 
 int identifyBoard(BoardSession& s, uint8_t address, bool quiet) {
   // Whatever was known belongs to the previous board.
-  s.kind = 0;
-  s.textId.clear();
-  s.bootMode = false;
-  s.passwordCached = false;
-  s.cachedPassword = 0;
-  s.passwordStatus[0] = s.passwordStatus[1] = 0;
-  if (s.onForgetBoard) s.onForgetBoard();
+  s.forgetBoard();
   if (!quiet && s.op) s.op->clearLog();
   if (!s.dev) {
     logIf(s, quiet, "No connection");
@@ -96,9 +90,9 @@ int readBoardTextId(UTRKDevice& dev, std::string* utf8) {
 }
 
 int enterAdminPassword(BoardSession& s, bool askOld) {
-  if (!(s.passwordStatus[0] & kPasswordSetBit)) return 1;
+  if (!(s.login.status[0] & kPasswordSetBit)) return 1;
   if (!s.dev || !s.op) return 0;
-  if (!s.passwordCached) {
+  if (!s.login.cached) {
     std::string answer;
     if (!s.op->askPassword(tr(askOld ? "Please enter OLD password" : "Please enter admin password"),
                            &answer))
@@ -110,18 +104,18 @@ int enterAdminPassword(BoardSession& s, bool askOld) {
       s.op->alert(tr("Wrong password"));
       return 0;
     }
-    s.cachedPassword = value;
-    s.passwordCached = true;
+    s.login.password = value;
+    s.login.cached = true;
   }
   UTRKDevice& dev = *s.dev;
-  const uint8_t bytes[2] = {static_cast<uint8_t>(s.cachedPassword & 0xFF),
-                            static_cast<uint8_t>(s.cachedPassword >> 8)};
+  const uint8_t bytes[2] = {static_cast<uint8_t>(s.login.password & 0xFF),
+                            static_cast<uint8_t>(s.login.password >> 8)};
   int r = pollRequest(
       dev, [&] { return dev.writeBlock(kServiceRegPasswordEntry, kBankService, bytes, 2); });
   if (r == kResultDone) return 1;
   const std::string why = writeFailureText(s);
-  s.passwordCached = false;
-  s.cachedPassword = 0;
+  s.login.cached = false;
+  s.login.password = 0;
   s.op->alert(why);
   return 0;
 }

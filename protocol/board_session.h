@@ -9,6 +9,16 @@
 #include "protocol/utrk_device.h"
 #include "util/operator.h"
 
+// The admin log-in of one board: the password the engineer typed (asked once per board) and
+// the board's PasswordStatus word, read with the settings, which says whether one is needed.
+struct AdminLogin {
+  bool cached = false;
+  uint16_t password = 0;
+  uint8_t status[2] = {0, 0};
+
+  void forget() { *this = AdminLogin{}; }
+};
+
 struct BoardSession {
   UTRKDevice* dev = nullptr;
   Operator* op = nullptr;
@@ -18,13 +28,21 @@ struct BoardSession {
   std::string textId;       // text identifier, converted to UTF-8
   bool bootMode = false;    // text identifier contains "boot load"
 
-  bool passwordCached = false;  // admin password typed once per board
-  uint16_t cachedPassword = 0;
-  uint8_t passwordStatus[2] = {0, 0};  // PasswordStatus word as read with the settings
+  AdminLogin login;
 
-  // Hooks to the window (all optional):
-  // forget the cached service values and main settings copy, disable the settings tabs.
+  // What the front end keeps of the board it served (its settings copies, its open tabs) is
+  // dropped through this one hook, called by forgetBoard.
   std::function<void()> onForgetBoard;
   // the current pump address changed (banner "Pump address %d").
   std::function<void(uint8_t)> onPumpAddress;
+
+  // Everything known of the board served so far goes: what identification found, the
+  // log-in, and (through the hook) what the front end keeps of it.
+  void forgetBoard() {
+    kind = 0;
+    textId.clear();
+    bootMode = false;
+    login.forget();
+    if (onForgetBoard) onForgetBoard();
+  }
 };

@@ -123,3 +123,12 @@ int savePreferences(const Preferences& prefs, const char* path) {
   }
   return 1;
 }
+
+LineSettings preferencesLine(const Preferences& prefs) {
+  LineSettings line;
+  line.baud = static_cast<uint32_t>(prefs.baud);
+  line.dataBits = static_cast<uint8_t>(prefs.dataBits);
+  line.parity = prefs.parity;
+  line.stopBits = static_cast<uint8_t>(prefs.stopBits);
+  return line;
+}

@@ -3,6 +3,8 @@
 #pragma once
 #include <string>
 
+#include "link/port.h"
+
 constexpr const char* kPreferencesFile = "korvane_v3.ini";
 constexpr int kPreferencesPortNameMax = 99;
 
@@ -14,6 +16,9 @@ struct Preferences {
   int stopBits = 1;
   int maxBaud = 38400;
 };
+
+// The line the preferences describe.
+LineSettings preferencesLine(const Preferences& prefs);
 
 // Sets the defaults, then reads the file: -1 when it is missing (defaults kept), 1 otherwise.
 // Values after the first one that does not scan keep their defaults.

@@ -467,12 +467,11 @@ void applyExclusiveOptions(std::array<bool, 11>* modes2) {
 PasswordView passwordView(const PasswordStatus& st, bool calibration) {
   const bool set = calibration ? st.calibrationSet() : st.adminSet();
   const bool locked = calibration ? st.calibrationLocked() : st.adminLocked();
-  // The colour follows the lock bits alone: a board can lock the entry even while it
-  // reports no password set, and the red field is what warns the engineer of that.
-  const int colour = locked ? kColourLocked : kColourNormal;
-  if (!set) return {"Not set", colour};
-  if (locked) return {"Locked", colour};
-  return {"****", colour};
+  // The mark follows the lock bits alone: a board can lock the entry even while it
+  // reports no password set, and the marked field is what warns the engineer of that.
+  if (!set) return {"Not set", locked};
+  if (locked) return {"Locked", locked};
+  return {"****", locked};
 }
 
 // ---------------------------------------------------------------- extra settings

@@ -85,11 +85,9 @@ SatelliteScan scanSatelliteText(const std::string& text);
 std::string satelliteText(uint16_t word, const char* notAssigned);
 
 // ---- password state ----
-constexpr int kColourLocked = 88;  // red
-constexpr int kColourNormal = 49;  // default background
 struct PasswordView {
   const char* text;  // "Not set", "Locked" (catalog keys) or "****"
-  int colour;
+  bool locked;       // the board locks the entry: the window marks the field
 };
 PasswordView passwordView(const PasswordStatus& st, bool calibration);
 

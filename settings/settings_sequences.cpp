@@ -76,8 +76,8 @@ void readServiceState(BoardSession& s, SettingsState& st) {
   PasswordStatus ps;
   if (readBlockPolled(s, kRegPasswordStatus, kBankService, 2, ps.bytes, kCheckNone) ==
       kResultDone) {
-    s.passwordStatus[0] = ps.bytes[0];
-    s.passwordStatus[1] = ps.bytes[1];
+    s.login.status[0] = ps.bytes[0];
+    s.login.status[1] = ps.bytes[1];
   }
   if (st.onServiceValues) st.onServiceValues();
   readMainSettings(s, st);
@@ -209,8 +209,8 @@ int changePassword(BoardSession& s, SettingsState& st, bool calibration, const s
   }
   if (!calibration) {
     // The next protected write logs in with the new password, not the old cached one.
-    s.cachedPassword = static_cast<uint16_t>(value);
-    s.passwordCached = true;
+    s.login.password = static_cast<uint16_t>(value);
+    s.login.cached = true;
   }
   if (!s.bootMode) refreshAfterIdentify(s, st);
   s.op->alert(tr("Ok"));

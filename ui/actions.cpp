@@ -519,7 +519,8 @@ void xMainForm::run_firmware_update() {
     mode = op.confirm(tr("Start updating?")) ? 1 : 0;
   }
   if (mode == 0) return;
-  start_update(path, mode, app.session.pumpAddress);
+  start_update(path, mode == 2 ? BootTarget::BootLoaderAddress : BootTarget::CurrentAddress,
+               app.session.pumpAddress);
 }
 
 namespace {
@@ -557,15 +558,15 @@ class UpdateOperator : public Operator {
 
 }  // namespace
 
-void xMainForm::start_update(const std::string& path, int mode, uint8_t address) {
+void xMainForm::start_update(const std::string& path, BootTarget target, uint8_t address) {
   BusyScope busy(this);
   FirmwareUpdateRequest req;
   req.imagePath = path;
-  req.mode = mode;
+  req.target = target;
   req.currentAddress = address;
   req.maxBaud = static_cast<uint32_t>(atol(max_baud->value() ? max_baud->value() : ""));
   req.portBaud = static_cast<uint32_t>(atol(baud_choice->value() ? baud_choice->value() : ""));
-  req.prefs = app.prefs;
+  req.line = preferencesLine(app.prefs);
   PortBootLink link(app.port);
   uint32_t startMs = 0;
   UpdateOperator op(*app.op, [this, &startMs](uint64_t done, uint64_t total) {
@@ -679,7 +680,7 @@ void xMainForm::run_extended_firmware_update() {
   std::string path;
   if (!op.chooseFile(tr("Select a file"), filter, false, &path)) return;
   if (!op.confirm(tr("Start updating?"))) return;
-  start_update(path, 1, target);
+  start_update(path, BootTarget::CurrentAddress, target);
   // From here on the tool serves the board it updated: "Leave bootloader", "Get identifier"
   // and every other action go there, and the banner says so. What the settings tabs show
   // belongs to the board served before.

@@ -39,6 +39,9 @@ constexpr int kLabelLineH = 14;  // one line of a size-12 label
 constexpr const char* kBaudItemsShown[] = {"4800", "9600", "19200", "38400"};
 // The log under the port row; it gives up its lower part to the firmware progress.
 constexpr int kLogTop = 122, kLogW = 272;
+// A password field whose entry the board locks turns red; otherwise it keeps the background.
+constexpr Fl_Color kPasswordLockedColour = FL_RED;
+constexpr Fl_Color kPasswordNormalColour = FL_BACKGROUND_COLOR;
 constexpr int kProgressBarH = 48, kProgressLabelSize = 28;
 constexpr int kProgressTextH = 38, kProgressTextSize = 14;
 
@@ -639,10 +642,8 @@ void xMainForm::init_main_window() {
   app.dev = std::make_unique<UTRKDevice>(app.port);
   app.session.dev = app.dev.get();
   app.session.op = &op;
-  app.session.onForgetBoard = [this] {
-    forgetBoardSettings(&app.settings);
-    enable_settings_tabs(false);
-  };
+  // Forgetting the settings copies closes the tabs through onTabsEnabled below.
+  app.session.onForgetBoard = [this] { forgetBoardSettings(&app.settings); };
   SettingsState& st = app.settings;
   st.onTabsEnabled = [this](bool on) { enable_settings_tabs(on); };
   st.onMainRead = [this] {
@@ -979,14 +980,14 @@ ExtraSettingsForm xMainForm::read_extra_form() const {
 
 void xMainForm::show_service_values() {
   PasswordStatus st;
-  st.bytes[0] = app.session.passwordStatus[0];
-  st.bytes[1] = app.session.passwordStatus[1];
+  st.bytes[0] = app.session.login.status[0];
+  st.bytes[1] = app.session.login.status[1];
   const PasswordView views[2] = {passwordView(st, false), passwordView(st, true)};
   PasswordField* inputs[2] = {admin_password, calib_password};
   for (int i = 0; i < 2; ++i) {
     const char* text = views[i].text;
     inputs[i]->show_status(std::strcmp(text, "****") == 0 ? text : tr(text));
-    inputs[i]->color(static_cast<Fl_Color>(views[i].colour));
+    inputs[i]->color(views[i].locked ? kPasswordLockedColour : kPasswordNormalColour);
     inputs[i]->redraw();
   }
   if (app.settings.imitatorActive)

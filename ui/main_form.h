@@ -34,6 +34,7 @@
 #include "ui/password_field.h"
 
 class Operator;
+enum class BootTarget;
 class TrafficWindow;
 
 constexpr int kMainWindowW = 996;
@@ -276,7 +277,7 @@ class xMainForm : public Fl_Double_Window, public LogSink {
   void wire_side_monitor();
   void run_firmware_update();
   void run_extended_firmware_update();
-  void start_update(const std::string& path, int mode, uint8_t address);
+  void start_update(const std::string& path, BootTarget target, uint8_t address);
   void show_service_values();
   void show_side_nozzle();
   SideNozzleForm read_side_nozzle_form() const;

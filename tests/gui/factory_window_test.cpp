@@ -146,7 +146,7 @@ TEST_F(FactoryPresetTest, PresetsWriteTheirRecordsAfterTheControllerClear) {
 TEST(AdminPassword, AWrongOneWritesNothingFromTheChannelOrFactoryWindowAndTheRightOneWrites) {
   SimBoard sim({"--admin-password", "4321"});
   ASSERT_TRUE(sim.ready());
-  sim.session.passwordStatus[0] = 1;  // the board has an admin password set
+  sim.session.login.status[0] = 1;  // the board has an admin password set
   const std::vector<uint8_t> channelBefore = sim.read(0x2000, 72),
                              mainBefore = sim.read(0x3101, 68);
   SettingsState st;

@@ -41,7 +41,7 @@ class FirmwareSim : public ::testing::Test {
     req.imagePath = dir + "/pcb_m7_test.bin";
     outPath = dir + "/received.bin";
     req.currentAddress = 1;
-    req.prefs.baud = req.portBaud = req.maxBaud = 9600;
+    req.line.baud = req.portBaud = req.maxBaud = 9600;
   }
   void TearDown() override {
     portSetTrace(nullptr);
@@ -77,7 +77,7 @@ TEST_F(FirmwareSim, PseudoTerminalUpdateAtARaisedRateArrivesWholeAndReturnsToThe
   port = simtest::openSimPty(sim, dir + "/pty", {"--baud", "4800", "--image-out", outPath}, 4800);
   ASSERT_NE(port, 0) << sim.stderrText();
   const Bytes want = writeImage(5 * kImageRecordBytes + 100, 1);
-  req.prefs.baud = req.portBaud = 4800;
+  req.line.baud = req.portBaud = 4800;
   req.maxBaud = 38400;
   PortBootLink link(port);
   const FirmwareOutcome o = updateFirmware(link, op, req);
@@ -132,7 +132,7 @@ TEST_F(FirmwareSim, TcpUpdateAtALowLineRateWaitsForEachBlockToCrossTheLine) {
   port = simtest::openSimPort(sim, {"--image-out", outPath, "--baud", "4800"});
   ASSERT_NE(port, 0) << sim.stderrText();
   const Bytes want = writeImage(2 * kImageRecordBytes + 10, 3);
-  req.prefs.baud = req.portBaud = req.maxBaud = 4800;
+  req.line.baud = req.portBaud = req.maxBaud = 4800;
   EXPECT_EQ(lineTimeMs(280, 4800), 584u);
   EXPECT_EQ(lineTimeMs(280, 0), 0u);
   PortBootLink link(port);
@@ -160,7 +160,7 @@ TEST_F(FirmwareSim, BoardInItsBootLoaderAnswersOnlyBootCommandsAndIsReachedAtF0)
   EXPECT_EQ(readMain(), kResultTimeout);
 
   const Bytes want = writeImage(3 * kImageRecordBytes, 3);
-  req.mode = 2;
+  req.target = BootTarget::BootLoaderAddress;
   req.currentAddress = 9;  // not the board's: mode 2 must not use it
   PortBootLink link(port);
   EXPECT_TRUE(updateFirmware(link, op, req).ok()) << op.log;

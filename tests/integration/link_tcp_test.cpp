@@ -146,6 +146,42 @@ TEST_F(TcpPortTest, ClientOpenedBeforeThePeerListensConnectsOnceItDoes) {
   EXPECT_EQ(readPort(port, 2), (Bytes{9, 8}));
 }
 
+TEST_F(TcpPortTest, LinkQueryFollowsTheClientConnectionAndTheServersPeers) {
+  uint16_t stub = 0;
+  ASSERT_EQ(portOpen("STUB", &stub), 0);
+  EXPECT_EQ(portLinkKind(stub), PortLink::NoLink);
+  EXPECT_FALSE(portLinkUp(stub));
+  EXPECT_EQ(portLinkKind(0), PortLink::NoLink);
+  EXPECT_EQ(portLinkKind(99), PortLink::NoLink);
+
+  const uint16_t client = openPort(clientName());
+  EXPECT_EQ(portLinkKind(client), PortLink::ClientConnection);
+  EXPECT_FALSE(portLinkUp(client));  // nobody listens yet
+  const int listener = keep(listenOn(tcpPort_));
+  ASSERT_TRUE(waitFor([&] { return portAvailable(client) >= 0 && portLinkUp(client); }, client));
+  keep(acceptWithin(listener));
+  EXPECT_EQ(portClose(client), 1);
+  EXPECT_FALSE(portLinkUp(client));
+
+  const int serverTcpPort = freeTcpPort();
+  const uint16_t server = openPort("TCPS_" + std::to_string(serverTcpPort));
+  ASSERT_NE(server, 0);
+  EXPECT_EQ(portLinkKind(server), PortLink::ServerPeer);
+  EXPECT_FALSE(portLinkUp(server));
+  const int peer = keep(connectTo(serverTcpPort));
+  ASSERT_TRUE(waitFor([&] { return portAvailable(server) >= 0 && portLinkUp(server); }, server));
+  // The only peer leaves: the link is down again once the port notices.
+  forget(peer);
+  EXPECT_TRUE(waitFor(
+      [&] {
+        uint8_t b;
+        portRead(server, &b, 1);
+        portAvailable(server);
+        return !portLinkUp(server);
+      },
+      server));
+}
+
 TEST_F(TcpPortTest, RefusedConnectIsRetriedAfterAShortPauseNotOnEveryPoll) {
   tickUseFakeClock(true);
   tickSetFake(5000);

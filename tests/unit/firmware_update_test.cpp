@@ -125,7 +125,7 @@ class FirmwareUpdate : public ::testing::Test {
     tickSetFake(5000);
     dir = testsupport::makeTempDir();
     req.currentAddress = 7;
-    req.prefs.baud = 9600;
+    req.line.baud = 9600;
     req.portBaud = 9600;
     req.maxBaud = 9600;
   }
@@ -334,7 +334,7 @@ TEST_F(FirmwareUpdate, EachEarlyEndSendsOnlyItsFramesLogsItsTextAndLeavesTheLine
 }
 
 TEST_F(FirmwareUpdate, ModeTwoAddressesEveryFrameToF0) {
-  req.mode = 2;
+  req.target = BootTarget::BootLoaderAddress;
   ASSERT_TRUE(run(pattern(2 * 272)).ok());
   ASSERT_EQ(board.frames.size(), 6u);
   for (auto& f : board.frames) EXPECT_EQ(f.address, 0xF0);

@@ -62,13 +62,13 @@ TEST_F(BoardProcedures, IdentificationForgetsTheOldBoardAndLogsTheTextIdentifier
   board.address = 3;
   connect();
   op.log = "old line\n";
-  session.passwordCached = true;
-  session.cachedPassword = 1234;
-  session.passwordStatus[0] = 1;
+  session.login.cached = true;
+  session.login.password = 1234;
+  session.login.status[0] = 1;
   EXPECT_EQ(identifyBoard(session, 3, false), 1);
   EXPECT_EQ(forgets, 1);
-  EXPECT_FALSE(session.passwordCached);
-  EXPECT_EQ(session.passwordStatus[0], 0);
+  EXPECT_FALSE(session.login.cached);
+  EXPECT_EQ(session.login.status[0], 0);
   EXPECT_EQ(op.logLines(), std::vector<std::string>{"Test board"});
   EXPECT_EQ(session.kind, '#');
   EXPECT_EQ(session.textId, "Test board");
@@ -124,10 +124,10 @@ TEST_F(BoardProcedures, SilenceAndMissingTextEndInTheirMessages) {
 
 TEST_F(BoardProcedures, NoPasswordSetCancelAndNonNumericTextSendNothing) {
   connect();
-  session.passwordStatus[0] = 0x02;  // only the calibration password is set
+  session.login.status[0] = 0x02;  // only the calibration password is set
   EXPECT_EQ(enterAdminPassword(session, false), 1);
   EXPECT_TRUE(op.prompts.empty());
-  session.passwordStatus[0] = 0x01;
+  session.login.status[0] = 0x01;
   EXPECT_EQ(enterAdminPassword(session, true), 0);  // no answer queued: cancel
   EXPECT_EQ(op.prompts, std::vector<std::string>{"Please enter OLD password"});
   op.passwordAnswers = {"12ab"};
@@ -139,11 +139,11 @@ TEST_F(BoardProcedures, NoPasswordSetCancelAndNonNumericTextSendNothing) {
 TEST_F(BoardProcedures, WrongPasswordIsDroppedThenTheRightOneIsCachedForTheBoard) {
   board.adminPassword = 4321;
   connect();
-  session.passwordStatus[0] = 0x01;
+  session.login.status[0] = 0x01;
   op.passwordAnswers = {"1111", "4321"};
   EXPECT_EQ(enterAdminPassword(session, false), 0);
   EXPECT_EQ(op.alerts, std::vector<std::string>{"Wrong password"});
-  EXPECT_FALSE(session.passwordCached);
+  EXPECT_FALSE(session.login.cached);
   EXPECT_EQ(requestsWithCommand(0xF0), 1u);  // the board was asked why
 
   EXPECT_EQ(enterAdminPassword(session, false), 1);

@@ -77,27 +77,25 @@ TEST(SettingsRecords, SizesFieldTablesLittleEndianFieldsAndPasswordStates) {
   EXPECT_EQ(channelRecordAddress(3), 0x2300u);
   EXPECT_EQ(meterRecordAddress(3), 0x1300u);
 
-  // The red colour follows the lock bits alone (all three), also when no password is set.
+  // The lock mark follows the lock bits alone (all three), also when no password is set.
   struct Case {
     uint8_t set, locks;
     bool calibration;
     const char* text;
-    int colour;
+    bool locked;
   };
-  for (const Case& k : {Case{0x03, 0x07, false, "Locked", kColourLocked},
-                        Case{0x03, 0x07, true, "****", kColourNormal},
-                        Case{0x00, 0x07, false, "Not set", kColourLocked},
-                        Case{0x00, 0x38, true, "Not set", kColourLocked},
-                        Case{0x00, 0x38, false, "Not set", kColourNormal},
-                        Case{0x02, 0x38, true, "Locked", kColourLocked},
-                        Case{0x02, 0x18, true, "****", kColourNormal}}) {
+  for (const Case& k :
+       {Case{0x03, 0x07, false, "Locked", true}, Case{0x03, 0x07, true, "****", false},
+        Case{0x00, 0x07, false, "Not set", true}, Case{0x00, 0x38, true, "Not set", true},
+        Case{0x00, 0x38, false, "Not set", false}, Case{0x02, 0x38, true, "Locked", true},
+        Case{0x02, 0x18, true, "****", false}}) {
     PasswordStatus ps;
     ps.bytes[0] = k.set;
     ps.bytes[1] = k.locks;
     SCOPED_TRACE(testing::Message()
                  << int(k.set) << "/" << int(k.locks) << " calibration " << k.calibration);
     EXPECT_STREQ(passwordView(ps, k.calibration).text, k.text);
-    EXPECT_EQ(passwordView(ps, k.calibration).colour, k.colour);
+    EXPECT_EQ(passwordView(ps, k.calibration).locked, k.locked);
   }
 }
 
