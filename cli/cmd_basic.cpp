@@ -15,7 +15,6 @@ constexpr uint8_t kScanLastAddress = 32;
 constexpr uint64_t kMaxBank = 7;
 constexpr uint64_t kMaxBlockAddress = 0xFFFFFF;
 constexpr int kMaxReplyBytes = 253;  // data + check + trailing byte of a block read
-constexpr uint32_t kPasswordStatusRegister = 0x02;
 
 int usage(const char* line) {
   std::fprintf(stderr, "usage: korvane-cli %s\n", line);
@@ -109,9 +108,9 @@ int cmdWrite(CliContext& ctx, const std::vector<std::string>& args) {
   BoardSession& s = *ctx.session;
   // A raw write logs in only when asked to: the board tells whether a password is set.
   if (!ctx.opt.password.empty()) {
-    uint8_t status[2] = {0, 0};
+    uint8_t status[kPasswordStatusSize] = {0, 0};
     int r = pollRequest(dev, [&] {
-      return dev.readBlock(kPasswordStatusRegister, kBankService, 2, status, kCheckNone, 0);
+      return dev.readBlock(kRegPasswordStatus, kBankService, sizeof status, status, kCheckNone, 0);
     });
     if (r != kResultDone) {
       std::fprintf(stderr, "Password status read result=%d\n", r);

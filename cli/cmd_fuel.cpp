@@ -16,8 +16,6 @@ namespace {
 const char* const kFuelUsage =
     "fuel volume|amount|fulltank|finish|suspend|continue|price [VALUE] [--side A|B] [--nozzle N]";
 const char* const kMonitorUsage = "monitor [--count N] [--side A|B] [--nozzle N]";
-constexpr uint32_t kMainSettingsAddress = 0x3101;
-constexpr uint8_t kMainSettingsBytes = 68;
 constexpr int kSideAAddressByte = 3;
 constexpr int kSideBAddressByte = 4;
 constexpr int kSideCountByte = 9;
@@ -89,10 +87,11 @@ bool takeSideOptions(std::vector<std::string>* args, SideOptions* so, uint64_t* 
 // The side addresses come from the board's main settings; without them side A is the board
 // the command line names and side B is unknown.
 bool setUpSides(CliContext& ctx, SideMonitor* mon, const SideOptions& so) {
-  uint8_t rec[kMainSettingsBytes] = {};
+  uint8_t rec[kMainSettingsSize] = {};
   UTRKDevice& dev = *ctx.dev;
   int r = pollRequest(dev, [&] {
-    return dev.readBlock(kMainSettingsAddress, kBankData, kMainSettingsBytes, rec, kCheckCrc, 0);
+    return dev.readBlock(kMainSettingsAddress, kBankData, static_cast<uint8_t>(kMainSettingsSize),
+                         rec, kCheckCrc, 0);
   });
   mon->sideAAddress = ctx.opt.address;
   mon->sideBAddress = 0;

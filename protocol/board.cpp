@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr uint32_t kServiceRegPasswordEntry = 0x02;
-constexpr uint32_t kServiceRegDisplayMode = 0x25;
 constexpr uint8_t kPasswordSetBit = 0x01;
 constexpr int kCodePageBoardText = 866;
 constexpr int kTextIdBufferSize = 129;
@@ -110,8 +108,8 @@ int enterAdminPassword(BoardSession& s, bool askOld) {
   UTRKDevice& dev = *s.dev;
   const uint8_t bytes[2] = {static_cast<uint8_t>(s.login.password & 0xFF),
                             static_cast<uint8_t>(s.login.password >> 8)};
-  int r = pollRequest(
-      dev, [&] { return dev.writeBlock(kServiceRegPasswordEntry, kBankService, bytes, 2); });
+  int r =
+      pollRequest(dev, [&] { return dev.writeBlock(kRegPasswordEntry, kBankService, bytes, 2); });
   if (r == kResultDone) return 1;
   const std::string why = writeFailureText(s);
   s.login.cached = false;
@@ -123,8 +121,7 @@ int enterAdminPassword(BoardSession& s, bool askOld) {
 int setDisplayMode(BoardSession& s, uint8_t mode) {
   if (!s.dev) return kResultTimeout;
   UTRKDevice& dev = *s.dev;
-  int r = pollRequest(
-      dev, [&] { return dev.writeBlock(kServiceRegDisplayMode, kBankService, &mode, 1); });
+  int r = pollRequest(dev, [&] { return dev.writeBlock(kRegDisplayMode, kBankService, &mode, 1); });
   if (s.op) s.op->logLine(strprintf(tr("Display mode result=%d"), r));
   return r;
 }

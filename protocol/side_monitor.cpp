@@ -147,7 +147,7 @@ int SideMonitor::step() {
     }
 
     case kMonitorReadIo: {
-      int r = pollRead(kIoBitsRegister, kIoBitsBytes, ioBuffer_, kCheckNone);
+      int r = pollRead(kRegIoBits, kIoBitsBytes, ioBuffer_, kCheckNone);
       if (r == kResultInProgress) break;
       if (r == kResultDone) {
         for (int i = 0; i < kIoBitsBytes; ++i) {
@@ -161,7 +161,7 @@ int SideMonitor::step() {
     }
 
     case kMonitorReadMass: {
-      int r = pollRead(kMassValuesRegister, kMassValuesBytes, massBuffer_, kCheckCrc);
+      int r = pollRead(kRegMassValues, kMassValuesBytes, massBuffer_, kCheckCrc);
       if (r == kResultInProgress) break;
       if (r == kResultDone) {
         const int s = monitorAddress == sideAAddress ? 0 : 1;

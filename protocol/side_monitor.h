@@ -15,10 +15,6 @@ constexpr uint32_t kMonitorPauseSleepMs = 1;
 constexpr int kMonitorStop = -1;  // step result: do not re-arm
 constexpr int kStatusReplyBytes = 8;
 constexpr uint8_t kStatusPollCommand = 0x80;
-constexpr uint32_t kIoBitsRegister = 0x2E;
-constexpr uint8_t kIoBitsBytes = 2;
-constexpr uint32_t kMassValuesRegister = 0x29;
-constexpr uint8_t kMassValuesBytes = 24;
 constexpr int kIndicatorCount = 12;  // six bits of each of two bytes
 constexpr uint8_t kStatusLoading = 0x30;
 // Codes from here on end a delivery ("Finished", "Overfill" and the stop reasons).

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/memory_map.h"
+
 // Result codes of every request.
 constexpr int kResultDone = 1;
 constexpr int kResultInProgress = 0;
@@ -21,10 +23,6 @@ constexpr uint32_t kReplyBaseTimeoutMs = 300;  // plus kReplyPerByteMs per byte 
 constexpr uint32_t kReplyPerByteMs = 3;
 constexpr uint32_t kLongWritePauseMs = 50;  // between the first 12 bytes and the rest
 constexpr uint32_t kWriteClockDelayMs = 500;
-
-// Memory banks of block requests.
-constexpr uint8_t kBankData = 0;
-constexpr uint8_t kBankService = 2;
 
 // Check modes of readBlock.
 constexpr uint8_t kCheckNone = 0;

@@ -6,14 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/memory_map.h"
 #include "settings/le_bytes.h"
 
 constexpr int kChannelCount = 10;  // 5 nozzles x 2 sides
-constexpr size_t kChannelRecordSize = 72;
-constexpr size_t kMeterRecordSize = 15;
-constexpr uint32_t kChannelRecordBase = 0x2000;  // + 0x100 x channel, bank 0
-constexpr uint32_t kMeterRecordBase = 0x1000;    // + 0x100 x channel, bank 0
-constexpr uint32_t kChannelRecordStride = 0x100;
 
 // Channel index: 2 x nozzle (from 0) + side (A = 0, B = 1).
 constexpr int channelIndex(int side, int nozzleFrom0) { return 2 * nozzleFrom0 + side; }
@@ -21,10 +17,10 @@ constexpr int channelSide(int channel) { return channel & 1; }
 constexpr int channelNozzle(int channel) { return channel / 2 + 1; }  // counted from 1
 constexpr char channelSideLetter(int channel) { return (channel & 1) ? 'B' : 'A'; }
 constexpr uint32_t channelRecordAddress(int channel) {
-  return kChannelRecordBase + kChannelRecordStride * static_cast<uint32_t>(channel);
+  return kChannelRecordBase + kRecordRowStride * static_cast<uint32_t>(channel);
 }
 constexpr uint32_t meterRecordAddress(int channel) {
-  return kMeterRecordBase + kChannelRecordStride * static_cast<uint32_t>(channel);
+  return kMeterRecordBase + kRecordRowStride * static_cast<uint32_t>(channel);
 }
 
 // The 21 variables of the channel record, in record order (also the row order of the

@@ -9,9 +9,8 @@
 #include "util/catalog.h"
 
 namespace {
-constexpr uint8_t kDiagReg02 = 0x02, kDiagReg03 = 0x03, kDiagReg34 = 0x34, kDiagReg35 = 0x35;
-constexpr uint8_t kDiagRegs22 = 0x22;
-constexpr uint8_t kCounterRegs[3] = {0x2B, 0x2C, 0x2D};
+constexpr uint32_t kCounterColumns[3] = {kRegCountersColumnA, kRegCountersColumnB,
+                                         kRegCountersColumnAB};
 constexpr int kCountersPerBlock = 12;
 }  // namespace
 
@@ -34,9 +33,15 @@ int controllerClear(BoardSession& s) {
 
 void readDiagnostics(BoardSession& s) {
   struct Reg {
-    uint8_t address, count;
+    uint32_t address;
+    uint8_t count;
   };
-  const Reg regs[4] = {{kDiagReg02, 1}, {kDiagReg03, 1}, {kDiagReg34, 1}, {kDiagReg35, 5}};
+  // The password status, one diagnostic value, and the diagnostic bytes of the two SIP
+  // registers (read shorter than the SIP actions read them).
+  const Reg regs[4] = {{kRegPasswordStatus, 1},
+                       {kRegDiagnosticValue, 1},
+                       {kRegSipDiagnostics, 1},
+                       {kRegSipAddress, 5}};
   for (const Reg& g : regs) {
     uint8_t buf[5] = {};
     const int r = readBlockPolled(s, g.address, kBankService, g.count, buf, kCheckNone);
@@ -50,17 +55,18 @@ void readDiagnostics(BoardSession& s) {
       s.op->logLine(line);
     }
   }
-  uint8_t six[6] = {};
-  const int r = readBlockPolled(s, kDiagRegs22, kBankService, 6, six, kCheckNone);
+  uint8_t six[kDiagnosticBlockSize] = {};
+  const int r = readBlockPolled(s, kRegDiagnosticBlock, kBankService, sizeof six, six, kCheckNone);
   if (r == kResultDone) {
-    for (int i = 0; i < 6; ++i)
-      s.op->logLine(strprintf(tr("$%02X val=$%02X (%d)"), kDiagRegs22 + i, six[i], six[i]));
+    for (size_t i = 0; i < sizeof six; ++i)
+      s.op->logLine(strprintf(tr("$%02X val=$%02X (%d)"),
+                              static_cast<unsigned>(kRegDiagnosticBlock + i), six[i], six[i]));
   } else {
     s.op->logLine(strprintf(tr("$22-$27 read error res=%d"), r));
   }
   uint8_t blocks[3][4 * kCountersPerBlock] = {};
   for (int b = 0; b < 3; ++b)
-    readBlockPolled(s, kCounterRegs[b], kBankService, sizeof blocks[b], blocks[b], kCheckNone);
+    readBlockPolled(s, kCounterColumns[b], kBankService, sizeof blocks[b], blocks[b], kCheckNone);
   for (int k = 0; k < kCountersPerBlock; ++k)
     s.op->logLine(strprintf(tr("[%d]: A=%4lu B=%4lu AB=%4lu"), k,
                             static_cast<unsigned long>(getU32(&blocks[0][4 * k])),

@@ -7,31 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/memory_map.h"
 #include "settings/le_bytes.h"
 
-// ---- where the records live (bank, address, length) ----
-constexpr uint32_t kMainSettingsAddress = 0x3101;      // bank 0
-constexpr uint32_t kExtraSettingsAddress = 0x5000;     // bank 0
-constexpr uint32_t kSideDataBase = 0x4000;             // bank 0, + 0x100 x side
-constexpr uint32_t kMeterPhaseTableAddress = 0x0000;   // bank 0, one byte per channel
-constexpr uint32_t kMeterTypeTableAddress = 0x0010;    // bank 0, one u16 per channel
-constexpr uint32_t kRegPasswordStatus = 0x02;          // bank 2, R 2 (also W 2: admin log-in)
-constexpr uint32_t kRegServiceCounters = 0x04;         // bank 2, R 4 with CRC
-constexpr uint32_t kRegNewAdminPassword = 0x04;        // bank 2, W 2
-constexpr uint32_t kRegNewCalibrationPassword = 0x05;  // bank 2, W 2
-constexpr uint32_t kRegSerialNumber = 0x07;            // bank 2, W 14
-constexpr uint32_t kRegControllerClear = 0x08;         // bank 2, W 1 (0x55)
-constexpr uint32_t kRegWrongClearCount = 0x09;         // bank 2, W 1 (side)
-constexpr uint32_t kRegImitator = 0x24;                // bank 2, R/W 1
-constexpr uint32_t kRegDisplayMode = 0x25;             // bank 2, W 1
-constexpr uint32_t kRegRawPressure = 0x30;             // bank 2, R 4 with CRC
-constexpr uint32_t kRestartAddress = 0x88FFFF;         // bank 0, W 1 (0x55)
-constexpr uint8_t kMagicByte = 0x55;                   // restart / clear confirmation byte
-constexpr uint8_t kImitatorBit = 0x40;
-
-constexpr size_t kMainSettingsSize = 68;
-constexpr size_t kExtraSettingsSize = 60;
-constexpr size_t kSideDataSize = 14;
 constexpr uint8_t kRecTag = 0x22;
 
 // How a field is shown in its control and taken back from it.

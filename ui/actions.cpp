@@ -34,11 +34,7 @@ std::string trimmed(const std::string& t) {
 
 constexpr int kScanFirstAddress = 1;
 constexpr int kScanLastAddress = 32;
-constexpr uint32_t kSipDiagRegister = 0x34;
-constexpr uint8_t kSipDiagBytes = 144;
 constexpr int kSipEntries = 12;
-constexpr uint32_t kSipAddressRegister = 0x35;
-constexpr uint8_t kSipAddressBytes = 12;
 constexpr int kIoBitsUsed = 6;
 constexpr uint8_t kExtraNoLitresFlag = 0x10;  // extra record byte 8: counters without litres
 
@@ -437,12 +433,13 @@ void xMainForm::on_load_action(Fl_Widget* w) {
       return;
     }
     mon.pauseSideMonitor();
-    uint8_t block[kSipDiagBytes] = {};
+    uint8_t block[kSipDiagnosticsBytes] = {};
     const uint8_t keep = app.dev->address;
     app.dev->address = mon.monitorAddress;
     UTRKDevice& dev = *app.dev;
     const int r = pollRequest(dev, [&] {
-      return dev.readBlock(kSipDiagRegister, kBankService, kSipDiagBytes, block, kCheckNone, 0);
+      return dev.readBlock(kRegSipDiagnostics, kBankService, kSipDiagnosticsBytes, block,
+                           kCheckNone, 0);
     });
     app.dev->address = keep;
     if (r != 1) {
@@ -483,8 +480,7 @@ void xMainForm::on_load_action(Fl_Widget* w) {
     const uint8_t keep = dev.address;
     dev.address = mon.monitorAddress;
     int r = pollRequest(dev, [&] {
-      return dev.readBlock(kSipAddressRegister, kBankService, kSipAddressBytes, block, kCheckNone,
-                           0);
+      return dev.readBlock(kRegSipAddress, kBankService, kSipAddressBytes, block, kCheckNone, 0);
     });
     dev.address = keep;
     if (r != 1) {
@@ -496,9 +492,8 @@ void xMainForm::on_load_action(Fl_Widget* w) {
       return;
     }
     dev.address = mon.monitorAddress;
-    r = pollRequest(dev, [&] {
-      return dev.writeBlock(kSipAddressRegister, kBankService, block, kSipAddressBytes);
-    });
+    r = pollRequest(
+        dev, [&] { return dev.writeBlock(kRegSipAddress, kBankService, block, kSipAddressBytes); });
     dev.address = keep;
     if (r != 1) op.alert(tr("Meter does not reply. Address changing failed"));
   }

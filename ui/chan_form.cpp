@@ -74,18 +74,6 @@ void fit_text_size(Fl_Choice* c) {
 
 }  // namespace
 
-void add_plain_menu_item(Fl_Choice* choice, const char* text) {
-  // Fl_Menu_::add() reads '/' as a submenu, '&' as a shortcut mark, a leading '_' as a
-  // divider and '\' as an escape; catalog texts must show as they are.
-  std::string s;
-  for (const char* p = text; *p; ++p) {
-    if (*p == '/' || *p == '\\' || (*p == '_' && p == text)) s += '\\';
-    if (*p == '&') s += '&';
-    s += *p;
-  }
-  choice->add(s.c_str());
-}
-
 xChanForm::xChanForm(int w, int h, const char* label) : Fl_Double_Window(w, h, label) {
   group = new Fl_Group(8, 8, 792, 560);
   selector = plain_choice(16, 16, 232, 24);

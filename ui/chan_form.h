@@ -15,6 +15,7 @@
 
 #include "protocol/board.h"
 #include "settings/channel_form.h"
+#include "ui/menu_item.h"
 
 class xChanForm : public Fl_Double_Window {
  public:
@@ -83,6 +84,3 @@ class xChanForm : public Fl_Double_Window {
   std::function<int()> noz_count_;
   Fl_Window* main_window_ = nullptr;
 };
-
-// Adds a text to a menu as one plain item ('/', '&', '_' and '\' shown as typed).
-void add_plain_menu_item(Fl_Choice* choice, const char* text);

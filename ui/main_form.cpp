@@ -21,6 +21,7 @@
 #include "settings/settings_records.h"
 #include "settings/settings_sequences.h"
 #include "ui/fltk_operator.h"
+#include "ui/menu_item.h"
 #include "ui/shortcuts.h"
 #include "ui/traffic_window.h"
 #include "util/catalog.h"
@@ -45,17 +46,7 @@ constexpr Fl_Color kPasswordNormalColour = FL_BACKGROUND_COLOR;
 constexpr int kProgressBarH = 48, kProgressLabelSize = 28;
 constexpr int kProgressTextH = 38, kProgressTextSize = 14;
 
-// Menu labels treat '/', '&', '_' and '\' as markup; port and list names are literal.
-std::string menu_escape(const char* text) {
-  std::string out;
-  for (const char* p = text; *p; ++p) {
-    if (*p == '/' || *p == '&' || *p == '_' || *p == '\\') out += '\\';
-    out += *p;
-  }
-  return out;
-}
-
-void add_item(Fl_Choice* c, const char* text) { c->add(menu_escape(text).c_str()); }
+void add_item(Fl_Choice* c, const char* text) { add_plain_menu_item(c, text); }
 
 // Lines a label takes when wrapped to the given width (the translation decides).
 int label_lines(const char* text, int width) {
@@ -578,7 +569,7 @@ void xMainForm::fill_port_choice() {
     char name[kSerialPortNameSize];
     memcpy(name, list.names[i], sizeof name);
     name[kSerialPortNameSize - 1] = '\0';
-    port_choice->add(menu_escape(name).c_str());
+    port_choice->add(plain_menu_text(name).c_str());
   }
 }
 
@@ -627,17 +618,18 @@ void xMainForm::init_main_window() {
   }
   Operator& op = *app.op;
 
-  // 1. Dialog buttons in the catalog's language.
+  // Dialog buttons speak the catalog's language before the first question is asked.
   translate_dialog_buttons();
 
-  // 2. Lists.
+  // The baud, port and meter phase lists.
   for (const char* b : kBaudItemsShown) baud_choice->add(b);
   baud_choice->value(0);
   fill_port_choice();
   for (Fl_Choice* c : meter_phase)
     for (const char* item : kPhaseItems) add_item(c, tr(item));
 
-  // 3. The device handle, bound to no port yet.
+  // The device handle, bound to no port yet, and the hooks through which the core
+  // updates this window.
   app.port = 0;
   app.dev = std::make_unique<UTRKDevice>(app.port);
   app.session.dev = app.dev.get();
@@ -665,24 +657,25 @@ void xMainForm::init_main_window() {
       app.op->logLine(strprintf(tr(connected ? "Peer %s connected" : "Peer %s left"), peer));
   });
 
-  // 4.-5.
+  // Settings tabs stay closed until a board's settings are read; the preferences name the
+  // port and its line.
   enable_settings_tabs(false);
   loadPreferences(&app.prefs);
 
-  // 6.-8., 10.
+  // Controls, the global shortcut keys and the "Leave bootloader" button answer from here.
   attach_callbacks();
   Fl::remove_handler(global_shortcut_handler);  // a window built again must not add it twice
   Fl::add_handler(global_shortcut_handler);
   leave_bootloader->callback(&xMainForm::leave_bootloader_cb, this);
 
-  // 11. The pump address.
+  // The engineer names the pump address the tool serves.
   std::string answer;
   int address = 1;
   if (op.askText(tr("Enter pump address"), "1", &answer)) address = atoi(answer.c_str()) & 0xFF;
   set_pump_address(address);
 
-  // 12.-13. The field names the stored port whether or not it opens, so that a wrong name
-  // can be mended where it shows.
+  // The stored port opens. The field names the stored port whether or not it opens, so that a wrong
+  // name can be mended where it shows.
   port_choice->value(app.prefs.portName.c_str());
   tickStart();
   portTableInit();
@@ -695,7 +688,8 @@ void xMainForm::init_main_window() {
   }
   app.port = port;
 
-  // 14.-16.
+  // The baud choice shows the stored rate (typed in when it is not one of the list), and
+  // the "Max baud rate" field its stored value.
   bool listed = false;
   for (int i = 0; i < 4; ++i)
     if (atoi(kBaudItemsShown[i]) == app.prefs.baud) {
@@ -705,7 +699,7 @@ void xMainForm::init_main_window() {
   if (!listed) baud_choice->value(strprintf("%d", app.prefs.baud).c_str());
   max_baud->value(strprintf("%d", app.prefs.maxBaud).c_str());
 
-  // 17.-18.
+  // The line takes the stored rate; then the port can no longer be changed until it closes.
   if (!set_port_line(app.port, app.prefs.portName.c_str(), app.prefs.baud)) {
     app.port = 0;
     return;
@@ -715,7 +709,7 @@ void xMainForm::init_main_window() {
   port_choice->deactivate();
   baud_choice->deactivate();
 
-  // 19.
+  // The board at the pump address is identified and, outside its boot loader, read.
   identify_and_refresh(app.session.pumpAddress, false);
 }
 

@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include "ui/menu_item.h"
+
 namespace {
 
 using namespace guitest;
@@ -171,6 +173,17 @@ TEST_F(MainWindowTest, CoupledStartAndOverfillControlsFollowEachOther) {
 
 TEST_F(MainWindowTest, ListItemsTakeMenuMarkupLiterallyAndTabsShowTheirForms) {
   build();
+  // Every markup character of a menu, at the start and inside: one item, whose label draws
+  // the text as it is ("&&" is one '&', no shortcut).
+  {
+    Fl_Choice plain(0, 0, 10, 10);
+    add_plain_menu_item(&plain, "_a/b&c\\d_");
+    add_plain_menu_item(&plain, "/dev/ttyS0");
+    ASSERT_EQ(2, plain.size() - 1);
+    EXPECT_STREQ("_a/b&&c\\d_", plain.menu()[0].label());
+    EXPECT_EQ(0, plain.menu()[0].flags);
+    EXPECT_STREQ("/dev/ttyS0", plain.menu()[1].label());
+  }
   // '/' and '&' are no submenu or shortcut markers in these items.
   ASSERT_EQ(16, form->modes->nitems());
   EXPECT_STREQ("'Sever' mode / Report nozzle down AZT2.0", form->modes->text(16));
