@@ -1,5 +1,6 @@
-// korvane-cli commands of the "Load" tab: fuelling commands to one side and nozzle, and the
-// side monitor run in a loop that prints the nozzle's state and performance as they change.
+// korvane-cli commands of the "Load" tab: fuelling commands to one side and nozzle, the side
+// monitor run in a loop that prints the nozzle's state and performance as they change, the
+// SIP diagnostics and set-address of a side, and the counters the tab shows.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,8 +8,10 @@
 #include "cli/cli.h"
 #include "link/port.h"
 #include "link/tick.h"
+#include "protocol/board_io.h"
 #include "protocol/fuelling.h"
 #include "protocol/side_monitor.h"
+#include "session/service_session.h"
 #include "util/catalog.h"
 
 namespace {
@@ -16,6 +19,9 @@ namespace {
 const char* const kFuelUsage =
     "fuel volume|amount|fulltank|finish|suspend|continue|price [VALUE] [--side A|B] [--nozzle N]";
 const char* const kMonitorUsage = "monitor [--count N] [--side A|B] [--nozzle N]";
+const char* const kSipDiagUsage = "sip-diag [--side A|B]";
+const char* const kSipAddressUsage = "sip-address [--side A|B]";
+const char* const kCountersUsage = "counters";
 constexpr int kSideAAddressByte = 3;
 constexpr int kSideBAddressByte = 4;
 constexpr int kSideCountByte = 9;
@@ -237,11 +243,91 @@ int cmdMonitor(CliContext& ctx, const std::vector<std::string>& argsIn) {
   return kCliOk;
 }
 
+// Takes --side out of args (no --nozzle, --count or anything else); false on bad usage.
+bool takeSideOnly(const std::vector<std::string>& argsIn, SideOptions* so) {
+  for (const std::string& a : argsIn)
+    if (a == "--nozzle" || a == "--count") return false;
+  std::vector<std::string> args = argsIn;
+  return takeSideOptions(&args, so, nullptr) && args.empty();
+}
+
+int cmdSipDiag(CliContext& ctx, const std::vector<std::string>& args) {
+  SideOptions so;
+  if (!takeSideOnly(args, &so)) return usage(kSipDiagUsage);
+  SideMonitor mon(ctx.dev);
+  if (!setUpSides(ctx, &mon, so)) return kCliFailed;
+  std::string text;
+  const int r = readSipDiagnostics(*ctx.dev, mon.monitorAddress, &text);
+  if (r != kResultDone) {
+    ctx.op->logLine(tr("Read error"));
+    std::fprintf(stderr, "korvane-cli: sip-diag: read result=%d\n", r);
+    return kCliFailed;
+  }
+  std::fputs(text.c_str(), stdout);
+  return kCliOk;
+}
+
+int cmdSipAddress(CliContext& ctx, const std::vector<std::string>& args) {
+  SideOptions so;
+  if (!takeSideOnly(args, &so)) return usage(kSipAddressUsage);
+  SideMonitor mon(ctx.dev);
+  if (!setUpSides(ctx, &mon, so)) return kCliFailed;
+  ctx.op->alert(
+      tr("Set the desired meter's switch to 'calibrate'.\nTake the corresponding nozzle out"));
+  uint8_t ioBits[kIoBitsBytes] = {};
+  const int r = readIoBits(*ctx.dev, mon.monitorAddress, ioBits);
+  if (r != kResultDone) {
+    ctx.op->logLine(tr("Read error"));
+    std::fprintf(stderr, "korvane-cli: sip-address: input bits read result=%d\n", r);
+    return kCliFailed;
+  }
+  if (!exactlyOneNozzleOut(ioBits)) {
+    ctx.op->alert(tr("No nozzles (or more than 1) were taken out"));
+    return kCliFailed;
+  }
+  const SipAddressResult result = exchangeSipAddress(*ctx.dev, mon.monitorAddress);
+  if (result != SipAddressResult::Done) {
+    ctx.op->alert(tr(sipAddressResultText(result)));
+    return kCliFailed;
+  }
+  ctx.op->logLine(tr("OK"));
+  return kCliOk;
+}
+
+int cmdCounters(CliContext& ctx, const std::vector<std::string>& args) {
+  if (!args.empty()) return usage(kCountersUsage);
+  BoardSession& s = *ctx.session;
+  // The board's kind decides whether mass and amount are shown.
+  if (identifyBoard(s, ctx.opt.address, true) != 1) {
+    ctx.op->logLine(tr("No connection"));
+    return kCliFailed;
+  }
+  SettingsState st;
+  // Whether the counters carry litres is an extra setting; unread, they are shown.
+  readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, st.extra.bytes.data(),
+                  kCheckCrc);
+  const std::string text = readLoadCounters(s, st);
+  if (text.empty()) {
+    std::fprintf(stderr, "korvane-cli: counters: the channel records could not be read\n");
+    return kCliFailed;
+  }
+  std::fputs(text.c_str(), stdout);
+  return kCliOk;
+}
+
 const CliRegistrar kFuel({"fuel", kFuelUsage, cmdFuel, true,
                           "send a fuelling command to a side and nozzle: load a volume or an "
                           "amount, full tank, finish, suspend, continue, or set the price"});
 const CliRegistrar kMonitor(
     {"monitor", kMonitorUsage, cmdMonitor, true,
      "follow a side and print the nozzle's state and delivery as they change"});
+const CliRegistrar kSipDiag({"sip-diag", kSipDiagUsage, cmdSipDiag, true,
+                             "print the SIP diagnostics of a side: one line a meter or sensor"});
+const CliRegistrar kSipAddress(
+    {"sip-address", kSipAddressUsage, cmdSipAddress, true,
+     "give the meter of the one nozzle taken out on a side the address it is to take"});
+const CliRegistrar kCounters({"counters", kCountersUsage, cmdCounters, true,
+                              "print the counters of nozzle 1 on both sides, as the Load tab "
+                              "shows them"});
 
 }  // namespace

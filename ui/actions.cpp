@@ -34,9 +34,7 @@ std::string trimmed(const std::string& t) {
 
 constexpr int kScanFirstAddress = 1;
 constexpr int kScanLastAddress = 32;
-constexpr int kSipEntries = 12;
 constexpr int kIoBitsUsed = 6;
-constexpr uint8_t kExtraNoLitresFlag = 0x10;  // extra record byte 8: counters without litres
 
 // The side monitor's timer as a toolkit timeout on the GUI thread. Arming drops a pending
 // one first, so there is never more than one.
@@ -55,18 +53,6 @@ class FltkMonitorTimer : public MonitorTimer {
   static void fire(void* self) { static_cast<FltkMonitorTimer*>(self)->mon_->sideMonitorStep(); }
   SideMonitor* mon_;
 };
-
-int popcount6(uint8_t b) {
-  int n = 0;
-  for (int i = 0; i < kIoBitsUsed; ++i) n += (b >> i) & 1;
-  return n;
-}
-
-// Two-decimal text of a 64-bit value in hundredths, at least 3 characters wide.
-std::string hundredths(uint64_t v) {
-  return strprintf("%3llu.%02u", static_cast<unsigned long long>(v / 100),
-                   static_cast<unsigned>(v % 100));
-}
 
 }  // namespace
 
@@ -319,33 +305,7 @@ void xMainForm::counters_cb(void* self) {
 }
 
 void xMainForm::show_counters() {
-  BoardSession& s = app.session;
-  SettingsState& st = app.settings;
-  std::string text;
-  for (int side = 0; side < 2; ++side) {
-    // A failed read leaves the host copy as it was.
-    ChannelRecord rec;
-    const uint8_t* bytes = rec.data();
-    if (readBlockPolled(s, channelRecordAddress(side), kBankData, kChannelRecordSize, rec.data(),
-                        kCheckCrc) != 1)
-      continue;
-    st.records.channels[side] = rec;
-    st.records.channelRead[side] = true;
-    if (s.kind == '$')
-      text +=
-          strprintf(tr("Side %d\n%s kg\n%s rub\n"), side + 1,
-                    hundredths(getU64(bytes + 63)).c_str(), hundredths(getU64(bytes + 55)).c_str());
-    else
-      text += strprintf(tr("Side %d\n"), side + 1);
-    if (!(st.extra.bytes[8] & kExtraNoLitresFlag)) {
-      const uint32_t whole =
-          static_cast<uint32_t>(bytes[50]) | (static_cast<uint32_t>(bytes[51]) << 8) |
-          (static_cast<uint32_t>(bytes[52]) << 16) | (static_cast<uint32_t>(bytes[53]) << 24);
-      text += strprintf(tr("%lu.%02u l\n"), static_cast<unsigned long>(whole),
-                        static_cast<unsigned>(bytes[54]));
-    }
-    text += "\n";
-  }
+  const std::string text = readLoadCounters(app.session, app.settings);
   counters->value(text.c_str());
   counters->position(0);  // the first side's heading in view, not the end of the text
 }
@@ -433,29 +393,10 @@ void xMainForm::on_load_action(Fl_Widget* w) {
       return;
     }
     mon.pauseSideMonitor();
-    uint8_t block[kSipDiagnosticsBytes] = {};
-    const uint8_t keep = app.dev->address;
-    app.dev->address = mon.monitorAddress;
-    UTRKDevice& dev = *app.dev;
-    const int r = pollRequest(dev, [&] {
-      return dev.readBlock(kRegSipDiagnostics, kBankService, kSipDiagnosticsBytes, block,
-                           kCheckNone, 0);
-    });
-    app.dev->address = keep;
-    if (r != 1) {
+    std::string text;
+    if (readSipDiagnostics(*app.dev, mon.monitorAddress, &text) != kResultDone) {
       sip_diag_text->value(tr("Read error"));
       return;
-    }
-    std::string text;
-    for (int i = 0; i < kSipEntries; ++i) {
-      text += static_cast<char>('0' + i);
-      text += " - ";
-      for (int k = 0; k < kSipAddressBytes; ++k) {
-        // Non-printing bytes would break the multi-line field: show them as '.'.
-        const uint8_t b = block[i * kSipAddressBytes + k];
-        text += (b >= 32 && b < 127) ? static_cast<char>(b) : '.';
-      }
-      text += "\n";
     }
     sip_diag_text->value(text.c_str());
     sip_diag_text->position(0);  // from the first meter, not scrolled to the end
@@ -470,32 +411,13 @@ void xMainForm::on_load_action(Fl_Widget* w) {
     }
     op.alert(
         tr("Set the desired meter's switch to 'calibrate'.\nTake the corresponding nozzle out"));
-    if (popcount6(mon.ioBits[0]) + popcount6(mon.ioBits[1]) != 1) {
+    if (!exactlyOneNozzleOut(mon.ioBits)) {
       op.alert(tr("No nozzles (or more than 1) were taken out"));
       return;
     }
     mon.pauseSideMonitor();
-    uint8_t block[kSipAddressBytes] = {};
-    UTRKDevice& dev = *app.dev;
-    const uint8_t keep = dev.address;
-    dev.address = mon.monitorAddress;
-    int r = pollRequest(dev, [&] {
-      return dev.readBlock(kRegSipAddress, kBankService, kSipAddressBytes, block, kCheckNone, 0);
-    });
-    dev.address = keep;
-    if (r != 1) {
-      op.alert(tr("Read error"));
-      return;
-    }
-    if (block[0] == 0) {
-      op.alert(tr("Meter does not reply"));
-      return;
-    }
-    dev.address = mon.monitorAddress;
-    r = pollRequest(
-        dev, [&] { return dev.writeBlock(kRegSipAddress, kBankService, block, kSipAddressBytes); });
-    dev.address = keep;
-    if (r != 1) op.alert(tr("Meter does not reply. Address changing failed"));
+    const SipAddressResult r = exchangeSipAddress(*app.dev, mon.monitorAddress);
+    if (r != SipAddressResult::Done) op.alert(tr(sipAddressResultText(r)));
   }
 }
 

@@ -3,6 +3,7 @@
 // fuelling and firmware commands, and the exit status of bad usage.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "firmware/boot_update.h"
@@ -183,6 +184,55 @@ TEST_F(Cli, FuelCommandsAndTheMonitorFollowADelivery) {
   r = run("fuel finish --side B");  // the board serves one side: side B has no address
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(has(r.err + r.out, "side B address unknown")) << r.err;
+}
+
+TEST_F(Cli, SipDiagnosticsSipAddressAndCountersGoToTheSideTheMainSettingsName) {
+  start({"--board", "1"});
+  // The side's address comes from the main settings; then the 144-byte diagnostics read.
+  CliRun r = run("--trace sip-diag");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(r.err, " ms >> 60 01 48 68 02 00 31 00 01 00 44 58\n")) << r.err;
+  EXPECT_TRUE(has(r.err, " ms >> 60 01 4a 6c 00 00 00 00 34 00 90 7f\n")) << r.err;
+  EXPECT_EQ(0u, r.out.rfind("0 - A1 ok adr 01\n1 - B1 absent   \n", 0)) << r.out;
+  EXPECT_EQ(12, std::count(r.out.begin(), r.out.end(), '\n')) << r.out;
+
+  // No nozzle out: the input bits are read, and nothing is written.
+  r = run("--trace sip-address");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.err, " ms >> 60 01 4a 6c 00 00 00 00 2e 00 02 8a\n")) << r.err;
+  EXPECT_TRUE(has(r.err, "No nozzles (or more than 1) were taken out")) << r.err;
+  EXPECT_FALSE(has(r.err, " 35 00 0c")) << r.err;
+
+  // Nozzle 1 delivering: the meter's block is read and written back as it came.
+  ASSERT_EQ(run("fuel volume 50").status, 0);
+  r = run("--trace sip-address");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "OK\n");
+  EXPECT_TRUE(has(r.err, " ms >> 60 01 4a 6c 00 00 00 00 35 00 0c 4e\n")) << r.err;
+  EXPECT_TRUE(has(r.err, " ms << 01 01 01 30 30 34 31 30 30 30 30 30 c1\n")) << r.err;
+  EXPECT_TRUE(has(r.err, " ms >> 60 01 42 7c 00 00 00 00 35 01 0c 4a\n")) << r.err;
+  EXPECT_TRUE(has(r.err, " ms >> 01 01 30 30 34 31 30 30 30 30 30 d1\n")) << r.err;
+  EXPECT_EQ(run("fuel finish").status, 0);
+
+  // Counters: identify (the kind), the extra settings (litres or not), nozzle 1 of A and B.
+  r = run("--trace counters");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(r.err, " ms >> 60 01 21 ba\n")) << r.err;
+  EXPECT_TRUE(has(r.err, " ms >> 60 01 48 68 02 00 50 00 00 00 3c 8c\n")) << r.err;
+  EXPECT_TRUE(has(r.err, " ms >> 60 01 48 68 02 00 20 00 00 00 48 6a\n")) << r.err;
+  EXPECT_TRUE(has(r.err, " ms >> 60 01 48 68 02 00 21 00 00 00 48 4a\n")) << r.err;
+  EXPECT_EQ(0u, r.out.rfind("Side 1\n", 0)) << r.out;
+  EXPECT_TRUE(has(r.out, " l\n\nSide 2\n")) << r.out;
+
+  for (const char* bad : {"sip-diag --nozzle 2", "sip-diag A", "sip-address --count 3",
+                          "counters 1", "sip-diag --side C"})
+    EXPECT_EQ(run(bad).status, 2) << bad;
+  r = run("sip-diag --side B");  // one side: side B has no address
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.err, "side B address unknown")) << r.err;
+  r = run("--address 9 counters");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "No connection\n");
 }
 
 TEST_F(Cli, FirmwareUpdateAndLeaveBoot) {
