@@ -6,12 +6,11 @@
 
 #include "cli/cli.h"
 #include "protocol/board_io.h"
+#include "session/service_session.h"
 #include "util/catalog.h"
 
 namespace {
 
-constexpr uint8_t kScanFirstAddress = 1;
-constexpr uint8_t kScanLastAddress = 32;
 constexpr uint64_t kMaxBank = 7;
 constexpr uint64_t kMaxBlockAddress = 0xFFFFFF;
 constexpr int kMaxReplyBytes = 253;  // data + check + trailing byte of a block read
@@ -47,13 +46,7 @@ int cmdIdentify(CliContext& ctx, const std::vector<std::string>& args) {
 
 int cmdScan(CliContext& ctx, const std::vector<std::string>& args) {
   if (!args.empty()) return usage("scan");
-  int found = 0;
-  for (unsigned a = kScanFirstAddress; a <= kScanLastAddress; ++a) {
-    bool ok = identifyBoard(*ctx.session, static_cast<uint8_t>(a), true) == 1;
-    found += ok;
-    ctx.op->logLine(strprintf(tr(ok ? "Pump %02d found" : "Pump %02d not found"), a));
-  }
-  return found > 0 ? kCliOk : kCliFailed;
+  return scanBus(*ctx.session) > 0 ? kCliOk : kCliFailed;
 }
 
 const char* const kReadUsage = "read BANK ADDR COUNT [--check 0|1|2]";

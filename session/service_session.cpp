@@ -2,6 +2,7 @@
 // line: SIP diagnostics and set-address, and the "Load" tab's counters.
 #include "session/service_session.h"
 
+#include "protocol/board.h"
 #include "protocol/board_io.h"
 #include "settings/channel_record.h"
 #include "util/catalog.h"
@@ -35,6 +36,27 @@ int pollAt(UTRKDevice& dev, uint8_t address, Request&& request) {
 }
 
 }  // namespace
+
+int scanBus(BoardSession& s) {
+  const char kind = s.kind;
+  const std::string textId = s.textId;
+  const bool bootMode = s.bootMode;
+  int found = 0;
+  for (int n = kScanFirstAddress; n <= kScanLastAddress; ++n) {
+    const bool ok = identifyBoard(s, static_cast<uint8_t>(n), true) == 1;
+    found += ok;
+    if (s.op) {
+      s.op->logLine(strprintf(tr(ok ? "Pump %02d found" : "Pump %02d not found"), n));
+      s.op->repaint();
+    }
+  }
+  // The next action must reach the board the banner names, not the last address scanned.
+  if (s.dev) s.dev->address = s.pumpAddress;
+  s.kind = kind;
+  s.textId = textId;
+  s.bootMode = bootMode;
+  return found;
+}
 
 int readSipDiagnostics(UTRKDevice& dev, uint8_t address, std::string* text) {
   uint8_t block[kSipDiagnosticsBytes] = {};

@@ -35,6 +35,16 @@ struct ServiceSession {
   bool bootMode() const { return session.bootMode; }
 };
 
+// The bus addresses a scan asks, first and last.
+constexpr int kScanFirstAddress = 1;
+constexpr int kScanLastAddress = 32;
+
+// Identifies every bus address of the scan in turn and logs "Pump %02d found" or "Pump %02d
+// not found" for each (the window repaints after each line). The banner never moves: the
+// handle goes back to its address and its board keeps what was known of it (kind, text,
+// boot mode). Returns how many boards answered.
+int scanBus(BoardSession& s);
+
 // The SIP diagnostics: twelve 12-character entries, one a meter or sensor.
 constexpr int kSipEntries = 12;
 

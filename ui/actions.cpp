@@ -32,8 +32,6 @@ std::string trimmed(const std::string& t) {
   return t.substr(b, e - b);
 }
 
-constexpr int kScanFirstAddress = 1;
-constexpr int kScanLastAddress = 32;
 constexpr int kIoBitsUsed = 6;
 
 // The side monitor's timer as a toolkit timeout on the GUI thread. Arming drops a pending
@@ -102,24 +100,9 @@ void xMainForm::run_bus_scan() {
   BoardSession& s = app.session;
   Operator& op = *app.op;
   BusyScope busy(this);
-  // Quiet identification moves the handle and replaces what is known of the board; the
-  // scan gives the banner's board back its own.
-  const char kind = s.kind;
-  const std::string textId = s.textId;
-  const bool bootMode = s.bootMode;
   search_pumps->deactivate();
   op.repaint();
-  for (int n = kScanFirstAddress; n <= kScanLastAddress; ++n) {
-    const int r = identifyBoard(s, static_cast<uint8_t>(n), true);
-    op.logLine(strprintf(tr(r == 1 ? "Pump %02d found" : "Pump %02d not found"), n));
-    op.repaint();
-  }
-  // The banner never moved; the handle goes back to it, so that the next action reaches the
-  // board the banner names and not the last address scanned.
-  if (app.dev) app.dev->address = s.pumpAddress;
-  s.kind = kind;
-  s.textId = textId;
-  s.bootMode = bootMode;
+  scanBus(s);
   search_pumps->activate();
 }
 
