@@ -12,6 +12,7 @@
 #include "protocol/fuelling.h"
 #include "protocol/side_monitor.h"
 #include "session/service_session.h"
+#include "settings/settings_records.h"
 #include "util/catalog.h"
 
 namespace {
@@ -22,9 +23,6 @@ const char* const kMonitorUsage = "monitor [--count N] [--side A|B] [--nozzle N]
 const char* const kSipDiagUsage = "sip-diag [--side A|B]";
 const char* const kSipAddressUsage = "sip-address [--side A|B]";
 const char* const kCountersUsage = "counters";
-constexpr int kSideAAddressByte = 3;
-constexpr int kSideBAddressByte = 4;
-constexpr int kSideCountByte = 9;
 constexpr uint64_t kMaxNozzle = 5;
 constexpr uint64_t kMaxCount = 1000000;
 
@@ -102,9 +100,9 @@ bool setUpSides(CliContext& ctx, SideMonitor* mon, const SideOptions& so) {
   mon->sideAAddress = ctx.opt.address;
   mon->sideBAddress = 0;
   if (r == kResultDone) {
-    mon->sideAAddress = rec[kSideAAddressByte] ? rec[kSideAAddressByte] : ctx.opt.address;
-    mon->sideBAddress = rec[kSideBAddressByte];
-    mon->sideCount = rec[kSideCountByte];
+    mon->sideAAddress = rec[ms::side_addr0.offset] ? rec[ms::side_addr0.offset] : ctx.opt.address;
+    mon->sideBAddress = rec[ms::side_addr1.offset];
+    mon->sideCount = rec[ms::side_count.offset];
   }
   if (so.sideB && mon->sideBAddress == 0) {
     std::fprintf(stderr, "korvane-cli: side B address unknown (main settings read result=%d)\n", r);

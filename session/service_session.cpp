@@ -10,8 +10,7 @@
 namespace {
 
 constexpr int kIoBitsUsed = 6;                // six inputs a byte
-constexpr uint8_t kExtraNoLitresFlag = 0x10;  // extra record byte 8: counters without litres
-constexpr int kExtraFlagsByte = 8;
+constexpr uint8_t kExtraNoLitresFlag = 0x10;  // in the mass flags: counters without litres
 
 int popcount6(uint8_t b) {
   int n = 0;
@@ -134,7 +133,7 @@ std::string readLoadCounters(BoardSession& s, SettingsState& st) {
                     hundredths(getU64(bytes + 63)).c_str(), hundredths(getU64(bytes + 55)).c_str());
     else
       text += strprintf(tr("Side %d\n"), side + 1);
-    if (!(st.extra.bytes[kExtraFlagsByte] & kExtraNoLitresFlag)) {
+    if (!(st.extra.bytes[es::mass_flags.offset] & kExtraNoLitresFlag)) {
       const uint32_t whole =
           static_cast<uint32_t>(bytes[50]) | (static_cast<uint32_t>(bytes[51]) << 8) |
           (static_cast<uint32_t>(bytes[52]) << 16) | (static_cast<uint32_t>(bytes[53]) << 24);

@@ -265,8 +265,8 @@ void xMainForm::wire_side_monitor() {
   mon.dev = app.dev.get();
   mon.timer = monitor_timer_.get();
   mon.kind = app.session.kind ? app.session.kind : '#';
-  mon.sideAAddress = app.settings.readCopy.bytes[3];
-  mon.sideBAddress = app.settings.readCopy.bytes[4];
+  mon.sideAAddress = static_cast<uint8_t>(app.settings.readCopy.get(ms::side_addr0));
+  mon.sideBAddress = static_cast<uint8_t>(app.settings.readCopy.get(ms::side_addr1));
   mon.sideCount = static_cast<uint8_t>(app.settings.sideCount());
   mon.view.showState = [this](const std::string& t) { state_field->value(t.c_str()); };
   mon.view.showPerformance = [this](const std::string& t) { performance_field->value(t.c_str()); };
