@@ -9,6 +9,7 @@
 
 #include "settings/settings_controls.h"
 #include "settings/settings_records.h"
+#include "util/number_text.h"
 
 constexpr int kAztColumns = 5;
 
@@ -90,13 +91,3 @@ struct PasswordView {
   bool locked;       // the board locks the entry: the window marks the field
 };
 PasswordView passwordView(const PasswordStatus& st, bool calibration);
-
-// ---- number readers shared by the codecs (never read past the end of the text) ----
-// Optional white space, sign and leading digits; 0 when there are none (saturates).
-int64_t parseLeadingInt(const std::string& text);
-// The same taken as "%u" would: negative values wrap to 32 bits.
-uint32_t parseUnsigned(const std::string& text);
-// Exact decimal real scaled by 10^decimals, truncated toward zero ("2.3", 1 -> 23).
-int64_t parseScaledDecimal(const std::string& text, unsigned decimals);
-// Hex digits after an optional "0x" prefix ("0x1A2" and "1A2" -> 0x1A2); 0 when none.
-uint32_t parseHexAfterPrefix(const std::string& text);

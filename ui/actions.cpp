@@ -464,8 +464,9 @@ void xMainForm::start_update(const std::string& path, BootTarget target, uint8_t
   req.imagePath = path;
   req.target = target;
   req.currentAddress = address;
-  req.maxBaud = static_cast<uint32_t>(atol(max_baud->value() ? max_baud->value() : ""));
-  req.portBaud = static_cast<uint32_t>(atol(baud_choice->value() ? baud_choice->value() : ""));
+  req.maxBaud = static_cast<uint32_t>(parseLeadingInt(max_baud->value() ? max_baud->value() : ""));
+  req.portBaud =
+      static_cast<uint32_t>(parseLeadingInt(baud_choice->value() ? baud_choice->value() : ""));
   req.line = preferencesLine(app.prefs);
   PortBootLink link(app.port);
   uint32_t startMs = 0;

@@ -25,6 +25,7 @@
 #include "ui/shortcuts.h"
 #include "ui/traffic_window.h"
 #include "util/catalog.h"
+#include "util/number_text.h"
 
 // From the toolkit's platform header, which would bring X11's macros in with it.
 void fl_open_display();
@@ -671,7 +672,8 @@ void xMainForm::init_main_window() {
   // The engineer names the pump address the tool serves.
   std::string answer;
   int address = 1;
-  if (op.askText(tr("Enter pump address"), "1", &answer)) address = atoi(answer.c_str()) & 0xFF;
+  if (op.askText(tr("Enter pump address"), "1", &answer))
+    address = static_cast<int>(parseLeadingInt(answer) & 0xFF);
   set_pump_address(address);
 
   // The stored port opens. The field names the stored port whether or not it opens, so that a wrong
@@ -692,7 +694,7 @@ void xMainForm::init_main_window() {
   // the "Max baud rate" field its stored value.
   bool listed = false;
   for (int i = 0; i < 4; ++i)
-    if (atoi(kBaudItemsShown[i]) == app.prefs.baud) {
+    if (parseLeadingInt(kBaudItemsShown[i]) == app.prefs.baud) {
       baud_choice->value(i);
       listed = true;
     }
@@ -843,12 +845,13 @@ void xMainForm::toggle_port() {
     app.op->alert(tr("Cannot open serial port"));
     return;
   }
-  const int baud = static_cast<int>(atol(baud_choice->value() ? baud_choice->value() : ""));
+  const int baud =
+      static_cast<int>(parseLeadingInt(baud_choice->value() ? baud_choice->value() : ""));
   if (!set_port_line(port, name.c_str(), baud)) return;  // a refused rate is not kept
   port_choice->value(name.c_str());
   app.port = port;
   app.prefs.baud = baud;
-  app.prefs.maxBaud = static_cast<int>(atol(max_baud->value() ? max_baud->value() : ""));
+  app.prefs.maxBaud = static_cast<int>(parseLeadingInt(max_baud->value() ? max_baud->value() : ""));
   app.dev->port = app.port;
   app.prefs.portName = name;
   if (savePreferences(app.prefs) < 0) {

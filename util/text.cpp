@@ -6,34 +6,6 @@
 
 #include "util/codepage.h"
 
-bool parseNumberText(const std::string& text, uint64_t max, uint64_t* out) {
-  if (text.empty()) return false;
-  unsigned base = 10;
-  size_t i = 0;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    i = 2;
-  }
-  uint64_t v = 0;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    unsigned d;
-    if (c >= '0' && c <= '9')
-      d = static_cast<unsigned>(c - '0');
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      d = static_cast<unsigned>(c - 'a' + 10);
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      d = static_cast<unsigned>(c - 'A' + 10);
-    else
-      return false;
-    if (v > (UINT64_MAX - d) / base) return false;
-    v = v * base + d;
-    if (v > max) return false;
-  }
-  *out = v;
-  return true;
-}
-
 int32_t parseFixed(const char* text, unsigned decimals) {
   if (!text) return 0;
   // Unsigned arithmetic: the value wraps at 32 bits like the board's own fields, without

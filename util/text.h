@@ -6,12 +6,10 @@
 #include <cstdint>
 #include <string>
 
+#include "util/number_text.h"
+
 // "12.34" with 2 decimals -> 1234; ',' is a separator too; no validation; 32-bit wrapping.
 int32_t parseFixed(const char* text, unsigned decimals);
-// A whole number as the engineer types it: decimal, or hexadecimal after "0x" ("12" is
-// twelve, "0x12" eighteen). Nothing but the digits (no sign, no spaces); false for an empty
-// text, another character, or a value above max (*out is then untouched).
-bool parseNumberText(const std::string& text, uint64_t max, uint64_t* out);
 // Writes v in base (2..16, upper-case digits) into buf of capacity cap (NUL-terminated, cut
 // to fit). Returns the length of the full text (sign included); base < 2 writes "" and returns 0.
 int intToText(char* buf, size_t cap, int64_t v, int base);
