@@ -14,6 +14,7 @@
 #include "cli/cli.h"
 #include "link/port.h"
 #include "link/tick.h"
+#include "session/service_session.h"
 #include "settings/preferences.h"
 #include "settings/service_actions.h"
 #include "util/catalog.h"
@@ -21,12 +22,6 @@
 #include "util/version.h"
 
 namespace {
-
-// How long to wait for a TCP link to come up before the first request is sent; a request
-// written before that would be lost and end as a time-out.
-constexpr uint32_t kTcpClientConnectWaitMs = 3000;
-constexpr uint32_t kTcpServerPeerWaitMs = 10000;
-constexpr uint32_t kConnectPollMs = 5;
 
 std::vector<CliCommand>& commandTable() {
   static std::vector<CliCommand> table;
@@ -218,19 +213,6 @@ void traceFrame(uint16_t, bool sent, const uint8_t* data, size_t n) {
   std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-// Keeps pumping the port until its TCP link is up (or the wait runs out).
-void waitForLink(uint16_t port) {
-  const PortLink link = portLinkKind(port);
-  if (link == PortLink::NoLink) return;
-  const uint32_t until = nowMs() + (link == PortLink::ClientConnection ? kTcpClientConnectWaitMs
-                                                                       : kTcpServerPeerWaitMs);
-  while (!portLinkUp(port) && !deadlineReached(until)) {
-    portAvailable(port);
-    // Wakes when the connect completes or a peer knocks.
-    if (!portLinkUp(port)) portWaitInput(port, kConnectPollMs);
-  }
-}
-
 const CliCommand* findCommand(const std::string& name) {
   for (const CliCommand& c : cliCommands())
     if (name == c.name) return &c;
@@ -338,17 +320,12 @@ int main(int argc, char** argv) {
     }
     // A rate the line does not run at would make every request fail as "No connection"
     // (or reach the board at the wrong rate): stop before anything is sent.
-    rc = portSetLine(port, opt.baud, static_cast<uint8_t>(prefs.dataBits), prefs.parity,
-                     static_cast<uint8_t>(prefs.stopBits));
-    if (rc != 0) {
-      std::fprintf(stderr, "%s\n",
-                   strprintf(tr("Cannot set %d baud on port \"%s\": %s"),
-                             static_cast<int>(opt.baud), opt.port.c_str(), portErrorText(rc))
-                       .c_str());
-      portClose(port);
+    std::string refusal;
+    if (!setSessionLine(port, opt.port, opt.baud, preferencesLine(prefs), &refusal)) {
+      std::fprintf(stderr, "%s\n", refusal.c_str());
       return kCliFailed;
     }
-    waitForLink(port);
+    waitForPortLink(port);
     ctx.port = port;
   }
 

@@ -2,12 +2,18 @@
 // line: SIP diagnostics and set-address, and the "Load" tab's counters.
 #include "session/service_session.h"
 
+#include "link/port.h"
+#include "link/tick.h"
 #include "protocol/board.h"
 #include "protocol/board_io.h"
 #include "settings/channel_record.h"
 #include "util/catalog.h"
 
 namespace {
+
+constexpr uint32_t kTcpClientConnectWaitMs = 3000;
+constexpr uint32_t kTcpServerPeerWaitMs = 10000;
+constexpr uint32_t kConnectPollMs = 5;
 
 constexpr int kIoBitsUsed = 6;                // six inputs a byte
 constexpr uint8_t kExtraNoLitresFlag = 0x10;  // in the mass flags: counters without litres
@@ -35,6 +41,28 @@ int pollAt(UTRKDevice& dev, uint8_t address, Request&& request) {
 }
 
 }  // namespace
+
+bool setSessionLine(uint16_t port, const std::string& name, uint32_t baud, const LineSettings& line,
+                    std::string* refusal) {
+  const int r = portSetLine(port, baud, line.dataBits, line.parity, line.stopBits);
+  if (r == 0) return true;
+  *refusal = strprintf(tr("Cannot set %d baud on port \"%s\": %s"), static_cast<int>(baud),
+                       name.c_str(), portErrorText(r));
+  portClose(port);
+  return false;
+}
+
+void waitForPortLink(uint16_t port) {
+  const PortLink link = portLinkKind(port);
+  if (link == PortLink::NoLink) return;
+  const uint32_t until = nowMs() + (link == PortLink::ClientConnection ? kTcpClientConnectWaitMs
+                                                                       : kTcpServerPeerWaitMs);
+  while (!portLinkUp(port) && !deadlineReached(until)) {
+    portAvailable(port);
+    // Wakes when the connect completes or a peer knocks.
+    if (!portLinkUp(port)) portWaitInput(port, kConnectPollMs);
+  }
+}
 
 int scanBus(BoardSession& s) {
   const char kind = s.kind;

@@ -35,6 +35,18 @@ struct ServiceSession {
   bool bootMode() const { return session.bootMode; }
 };
 
+// Sets the open port's line to baud with the framing of line (its rate is not used). When
+// the line refuses, closes the port and puts the engineer's words into *refusal ("Cannot set
+// %d baud on port ..."): working on at another rate would only end every request in "No
+// connection", or reach the board at the wrong rate.
+bool setSessionLine(uint16_t port, const std::string& name, uint32_t baud, const LineSettings& line,
+                    std::string* refusal);
+
+// A TCP port's link comes up after the open: pumps the port until the client is connected or
+// a peer has joined the listening port, or the wait for it runs out. A request written before
+// would be lost and end as a time-out. Serial and stub ports return at once.
+void waitForPortLink(uint16_t port);
+
 // The bus addresses a scan asks, first and last.
 constexpr int kScanFirstAddress = 1;
 constexpr int kScanLastAddress = 32;

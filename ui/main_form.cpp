@@ -798,16 +798,11 @@ void xMainForm::log_open_failure(const char* name, int result) {
 }
 
 bool xMainForm::set_port_line(uint16_t port, const char* name, int baud) {
-  const int r =
-      portSetLine(port, static_cast<uint32_t>(baud), static_cast<uint8_t>(app.prefs.dataBits),
-                  app.prefs.parity, static_cast<uint8_t>(app.prefs.stopBits));
-  if (r == 0) return true;
-  // Working on at another rate would only end every request in "No connection".
-  const std::string text =
-      strprintf(tr("Cannot set %d baud on port \"%s\": %s"), baud, name, portErrorText(r));
+  std::string text;
+  if (setSessionLine(port, name, static_cast<uint32_t>(baud), preferencesLine(app.prefs), &text))
+    return true;
   app.op->logLine(text);
   app.op->alert(text);
-  portClose(port);
   return false;
 }
 
