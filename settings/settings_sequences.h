@@ -76,4 +76,3 @@ int writeImport(BoardSession& s, SettingsState& st, const ImportPlan& plan);
 // The import's dry run: prepares it and lists what it would change; writes nothing.
 // Returns 1 when the list could be made.
 int previewImport(BoardSession& s, const std::string& path);
-

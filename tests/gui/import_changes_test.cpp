@@ -4,6 +4,7 @@
 // listed values and nothing else.
 #include "gui_test.h"
 
+#include "protocol/board_io.h"
 #include "settings/settings_json.h"
 #include "settings/settings_sequences.h"
 #include "ui/fltk_operator.h"
