@@ -156,17 +156,16 @@ std::string readLoadCounters(BoardSession& s, SettingsState& st) {
     st.records.channels[side] = rec;
     st.records.channelRead[side] = true;
     if (s.kind == '$')
-      text +=
-          strprintf(tr("Side %d\n%s kg\n%s rub\n"), side + 1,
-                    hundredths(getU64(bytes + 63)).c_str(), hundredths(getU64(bytes + 55)).c_str());
+      text += strprintf(tr("Side %d\n%s kg\n%s rub\n"), side + 1,
+                        hundredths(getU64(bytes + kChannelMassTotal64Offset)).c_str(),
+                        hundredths(getU64(bytes + kChannelMoneyTotal64Offset)).c_str());
     else
       text += strprintf(tr("Side %d\n"), side + 1);
     if (!(st.extra.bytes[es::mass_flags.offset] & kExtraNoLitresFlag)) {
-      const uint32_t whole =
-          static_cast<uint32_t>(bytes[50]) | (static_cast<uint32_t>(bytes[51]) << 8) |
-          (static_cast<uint32_t>(bytes[52]) << 16) | (static_cast<uint32_t>(bytes[53]) << 24);
-      text += strprintf(tr("%lu.%02u l\n"), static_cast<unsigned long>(whole),
-                        static_cast<unsigned>(bytes[54]));
+      // The grand total in litres: whole litres and their hundredths.
+      text +=
+          strprintf(tr("%lu.%02u l\n"), static_cast<unsigned long>(rec.get(ChannelField::f_count)),
+                    static_cast<unsigned>(rec.get(ChannelField::f_c_mil)));
     }
     text += "\n";
   }
