@@ -1,9 +1,6 @@
 // korvane-cli: the headless front end. Parses the global options, opens the bus port from the
 // preferences or --port, builds the device handle and board session, and runs one command
 // from the table that the cli/cmd_*.cpp files register.
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -12,12 +9,14 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/console.h"
 #include "link/port.h"
 #include "link/tick.h"
 #include "session/service_session.h"
 #include "settings/preferences.h"
 #include "settings/service_actions.h"
 #include "util/catalog.h"
+#include "util/files.h"
 #include "util/text.h"
 #include "util/version.h"
 
@@ -32,8 +31,7 @@ std::vector<CliCommand>& commandTable() {
 // standard error, questions are answered by --yes/--password or read from a terminal.
 class CliOperator : public Operator {
  public:
-  explicit CliOperator(const CliOptions& opt)
-      : opt_(opt), interactive_(isatty(STDIN_FILENO) != 0) {}
+  explicit CliOperator(const CliOptions& opt) : opt_(opt), interactive_(consoleInputIsTerminal()) {}
 
   void alert(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
 
@@ -89,7 +87,7 @@ class CliOperator : public Operator {
   }
   // A terminal can step back over the tail; a pipe gets the new text on a line of its own.
   void logReplaceTail(size_t count, const std::string& text) override {
-    if (isatty(STDOUT_FILENO)) {
+    if (consoleOutputIsTerminal()) {
       std::string back(count, '\b');
       std::fputs(back.c_str(), stdout);
     } else if (!atLineStart_) {
@@ -104,22 +102,7 @@ class CliOperator : public Operator {
     return prompt == tr("Please enter admin password") || prompt == tr("Please enter OLD password");
   }
 
-  static bool readLine(std::string* out, bool echo) {
-    termios saved{};
-    bool restore = false;
-    if (!echo && tcgetattr(STDIN_FILENO, &saved) == 0) {
-      termios quiet = saved;
-      quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-      restore = tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
-    }
-    bool ok = static_cast<bool>(std::getline(std::cin, *out));
-    if (restore) {
-      tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-      std::fputc('\n', stderr);
-    }
-    if (ok && !out->empty() && out->back() == '\r') out->pop_back();
-    return ok;
-  }
+  static bool readLine(std::string* out, bool echo) { return consoleReadLine(out, echo); }
 
   const CliOptions& opt_;
   bool interactive_;
@@ -230,6 +213,8 @@ bool cliParseNumber(const std::string& text, uint64_t max, uint64_t* out) {
 }
 
 int main(int argc, char** argv) {
+  consoleSetUp();
+  const std::vector<std::string> args = programArguments(argc, argv);
   CliOptions opt;
   bool portGiven = false;
   std::string commandName;
@@ -238,11 +223,12 @@ int main(int argc, char** argv) {
 
   // Global options may stand before or after the command; anything else after the command
   // name belongs to the command.
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
+  const int count = static_cast<int>(args.size());
+  for (int i = 1; i < count; ++i) {
+    const std::string& a = args[i];
     auto value = [&](std::string* dst) {
-      if (i + 1 >= argc) return false;
-      *dst = argv[++i];
+      if (i + 1 >= count) return false;
+      *dst = args[++i];
       return true;
     };
     if (a == "--help" || a == "-h") {

@@ -3,8 +3,6 @@
 // one acknowledgement byte, as fast as the line allows.
 #include "firmware/boot_update.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +12,7 @@
 #include "link/tick.h"
 #include "protocol/utrk_device.h"
 #include "util/catalog.h"
+#include "util/files.h"
 
 // ---- the port-table link ----
 
@@ -317,10 +316,10 @@ FirmwareOutcome updateFirmware(BootLink& link, Operator& op, const FirmwareUpdat
   FilePtr file;
   // A longer path would have to be cut, and a cut path names some other file.
   if (!req.imagePath.empty() && utf16Units(req.imagePath) <= kMaxImagePathUnits)
-    file.reset(std::fopen(req.imagePath.c_str(), "rb"));
+    file.reset(fileOpen(req.imagePath, "rb"));
   // A folder opens for reading here but yields no bytes: it would pass for an empty image.
-  struct stat st;
-  if (file && (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode))) file.reset();
+  uint64_t imageBytes = 0;
+  if (file && !fileIsRegular(file.get(), &imageBytes)) file.reset();
   if (!file) {
     op.alert(tr("Cannot open file."));
     op.repaint();
@@ -366,8 +365,8 @@ FirmwareOutcome updateFirmware(BootLink& link, Operator& op, const FirmwareUpdat
 
   logLine(op, tr("Writing data..."));
   const uint32_t lineBaud = out.baudRaised ? m : req.portBaud;
-  out.result = sendImage(link, op, file.get(), static_cast<uint64_t>(st.st_size), address,
-                         cpu.pageBytes, lineBaud, &out.blocksSent);
+  out.result = sendImage(link, op, file.get(), imageBytes, address, cpu.pageBytes, lineBaud,
+                         &out.blocksSent);
   file.reset();
   logLine(op, tr("\n\nFinished. Returning to a normal mode"));
 

@@ -40,6 +40,7 @@ struct PortEntry {
   char clientPeer[kTcpServerClients][kPeerTextSize];
   // Serial: bytes the driver gathers before it reports input ready (0 until first set).
   uint8_t wakeThreshold;
+  void* transportState;  // what a transport keeps beyond these fields (Windows serial: its wait)
 };
 
 // Result codes of portOpen besides 0 and the OS error codes of a serial open.
@@ -112,7 +113,8 @@ bool portLinkUp(uint16_t port);
 using PortTraceFn = std::function<void(uint16_t port, bool sent, const uint8_t* data, size_t n)>;
 void portSetTrace(PortTraceFn fn);
 
-// Words for a portOpen/portSetLine result: the table's own codes, or the OS text of an errno.
+// Words for a portOpen/portSetLine result: the table's own codes, or the system's text of an
+// OS error code (errno on Linux, a Windows error code on Windows).
 const char* portErrorText(int code);
 
 // Who may open a serial device, read from the device itself: its path, the name of the group

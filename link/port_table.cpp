@@ -1,10 +1,6 @@
 // The process-wide table of 32 open ports: opening by name, the receive ring every read is
 // served from, waiting for input, and dispatch to the transport behind each row.
 // The table never looks inside the bytes it carries.
-#include <errno.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,12 +37,11 @@ int stubSetLine(PortEntry&, uint32_t, uint8_t, char, uint8_t) { return 0; }
 void stubPrepare(PortEntry&) {}
 void stubPump(PortEntry&, uint16_t) {}
 int stubWrite(PortEntry&, const uint8_t*, size_t) { return 1; }
-int stubPollFds(PortEntry&, pollfd*, int) { return 0; }
+int stubWait(PortEntry&, uint32_t) { return -1; }
 void stubDiscard(PortEntry&) {}
 int stubTxEmpty(PortEntry&) { return 1; }
-const PortTransport kStubTransport = {stubOpen,    stubClose,  stubSetLine, stubPrepare,
-                                      stubPump,    stubWrite,  stubPollFds, nullptr,
-                                      stubDiscard, stubTxEmpty};
+const PortTransport kStubTransport = {stubOpen,  stubClose, stubSetLine, stubPrepare, stubPump,
+                                      stubWrite, stubWait,  nullptr,     stubDiscard, stubTxEmpty};
 
 const PortTransport& transportOf(const PortEntry& e) {
   switch (e.kind) {
@@ -81,19 +76,6 @@ void ringTake(PortEntry& e, uint8_t* dst, size_t n) {
   std::memcpy(dst, e.rxRing + e.rxRead, first);
   std::memcpy(dst + first, e.rxRing, n - first);
   e.rxRead = static_cast<uint16_t>((e.rxRead + n) % RX_RING_SIZE);
-}
-
-// Contiguous free span starting at rxWrite.
-size_t ringSpan(const PortEntry& e) {
-  size_t free = ringFree(e);
-  size_t toEnd = RX_RING_SIZE - e.rxWrite;
-  return free < toEnd ? free : toEnd;
-}
-
-void ringCommit(PortEntry& e, uint16_t port, size_t n) {
-  if (n == 0) return;
-  if (g_trace) g_trace(port, false, e.rxRing + e.rxWrite, n);
-  e.rxWrite = static_cast<uint16_t>((e.rxWrite + n) % RX_RING_SIZE);
 }
 
 // "STUB" only exactly; "stub" or "STUB1" are serial device names.
@@ -150,22 +132,16 @@ size_t ringCount(const PortEntry& e) {
 }
 size_t ringFree(const PortEntry& e) { return RX_RING_SIZE - 1 - ringCount(e); }
 
-FillResult ringFillFromFd(PortEntry& e, uint16_t port, int fd, bool isSocket) {
-  for (;;) {
-    size_t span = ringSpan(e);
-    if (span == 0) return FillResult::RingFull;
-    uint8_t* dst = e.rxRing + e.rxWrite;
-    ssize_t r = isSocket ? recv(fd, dst, span, MSG_DONTWAIT) : read(fd, dst, span);
-    if (r > 0) {
-      ringCommit(e, port, static_cast<size_t>(r));
-      if (static_cast<size_t>(r) < span) return FillResult::Drained;
-      continue;
-    }
-    if (r == 0) return isSocket ? FillResult::EndOfStream : FillResult::Drained;
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return FillResult::Drained;
-    return FillResult::Error;
-  }
+size_t ringSpan(const PortEntry& e) {
+  size_t free = ringFree(e);
+  size_t toEnd = RX_RING_SIZE - e.rxWrite;
+  return free < toEnd ? free : toEnd;
+}
+
+void ringCommit(PortEntry& e, uint16_t port, size_t n) {
+  if (n == 0) return;
+  if (g_trace) g_trace(port, false, e.rxRing + e.rxWrite, n);
+  e.rxWrite = static_cast<uint16_t>((e.rxWrite + n) % RX_RING_SIZE);
 }
 
 // ---- table ----
@@ -211,7 +187,7 @@ int portOpen(const char* name, uint16_t* port) {
   if (e.rxRing == nullptr) {
     transportOf(e).close(e);
     clearRow(e);
-    return ENOMEM;
+    return kOsErrorNoMemory;
   }
   e.rxWrite = 0;
   e.rxRead = 0;
@@ -407,7 +383,7 @@ const char* portErrorText(int code) {
     default:
       break;
   }
-  if (code > 0) return std::strerror(code);
+  if (code > 0) return osErrorText(code);
   static thread_local char text[32];
   std::snprintf(text, sizeof text, "error %d", code);
   return text;

@@ -1,6 +1,7 @@
-// The platform's half of waiting for input on an open port: blocking on the handles a row's
-// transport names, and sleeping. The port table's portWaitInput decides what to wait for;
-// port_wait_posix.cpp does the blocking with poll(), another platform brings its own file.
+// The platform's half of waiting for input on an open port. The port table's portWaitInput
+// decides what to wait for; the row's transport blocks on its own handles (poll() on Linux,
+// WaitCommEvent or WSAPoll on Windows), and port_wait_posix.cpp / port_wait_win32.cpp turn
+// its answer into a sleep that never spins.
 #pragma once
 #include <cstdint>
 
@@ -10,6 +11,3 @@
 // knocking) or timeoutMs passes. With no handle to wait on it sleeps the whole time, never
 // spins. true when a handle is ready.
 bool waitTransportReady(PortEntry& e, const PortTransport& t, uint32_t timeoutMs);
-
-// Sleeps ms of real time (the fake clock of the tests does not shorten it).
-void sleepRealMs(uint32_t ms);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "link/port_internal.h"
+#include "link/serial_posix.h"
 
 namespace {
 
@@ -28,6 +29,8 @@ constexpr size_t kGroupBufferBytes = 64 * 1024;
 // A write may take this long plus the per-byte allowance before the rest is given up.
 constexpr uint32_t kSerialWriteBaseTimeoutMs = 20;
 constexpr uint32_t kSerialWritePerByteTimeoutMs = 20;
+// poll() takes a signed int; longer waits simply end early and are waited again.
+constexpr uint32_t kMaxPollMs = 0x7FFFFFFF;
 
 struct Rate {
   uint32_t baud;
@@ -226,7 +229,16 @@ void serialPrepare(PortEntry&) {}
 
 void serialPump(PortEntry& e, uint16_t port) {
   // Errors (a USB adapter pulled out) simply deliver nothing; the caller's time-out reports it.
-  ringFillFromFd(e, port, static_cast<int>(e.handle), false);
+  const int fd = static_cast<int>(e.handle);
+  for (;;) {
+    const size_t span = ringSpan(e);
+    if (span == 0) return;  // the rest stays in the driver until the reader makes room
+    const ssize_t r = read(fd, e.rxRing + e.rxWrite, span);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return;
+    ringCommit(e, port, static_cast<size_t>(r));
+    if (static_cast<size_t>(r) < span) return;
+  }
 }
 
 // The result is 1 even when the line takes fewer bytes: a lost frame shows up as a missing reply.
@@ -252,10 +264,18 @@ int serialWrite(PortEntry& e, const uint8_t* data, size_t count) {
   return 1;
 }
 
-int serialPollFds(PortEntry& e, pollfd* fds, int maxFds) {
-  if (maxFds < 1 || e.handle < 0) return 0;
-  fds[0] = pollfd{static_cast<int>(e.handle), POLLIN, 0};
-  return 1;
+int serialWait(PortEntry& e, uint32_t timeoutMs) {
+  if (e.handle < 0) return -1;
+  pollfd p{static_cast<int>(e.handle), POLLIN, 0};
+  const uint32_t start = monotonicMs();
+  for (;;) {
+    const uint32_t elapsed = monotonicMs() - start;
+    const uint32_t left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+    const int r =
+        poll(&p, 1, left > kMaxPollMs ? static_cast<int>(kMaxPollMs) : static_cast<int>(left));
+    if (r >= 0) return r > 0 ? 1 : 0;
+    if (errno != EINTR) return -1;
+  }
 }
 
 // The line's VMIN: poll() on a terminal in raw mode with VTIME 0 reports input only once VMIN
@@ -316,5 +336,9 @@ bool serialDeviceAccess(const char* name, SerialDeviceAccess* out) {
 }
 
 const PortTransport kSerialTransport = {
-    serialOpen,  serialClose,   serialSetLine,          serialPrepare, serialPump,
-    serialWrite, serialPollFds, serialSetWakeThreshold, serialDiscard, serialTxEmpty};
+    serialOpen,  serialClose, serialSetLine,          serialPrepare, serialPump,
+    serialWrite, serialWait,  serialSetWakeThreshold, serialDiscard, serialTxEmpty};
+
+const int kOsErrorNoMemory = ENOMEM;
+
+const char* osErrorText(int code) { return std::strerror(code); }

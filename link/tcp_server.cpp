@@ -1,80 +1,61 @@
 // TCP server transport ("TCPS_port" on every local address, "TCPS_a.b.c.d:port" on one):
 // listens for up to 16 peers, accepts one per step, drops a peer silent for 60 s, merges what
 // the peers send into one ring in slot order, and reports every peer that comes and goes.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "link/port_internal.h"
+#include "link/socket.h"
 #include "link/tick.h"
 
 namespace {
 
 constexpr size_t kTcpServerPrefixLength = 5;  // "TCPS_"
 constexpr int kTcpListenBacklog = 5;
+constexpr size_t kIpv4TextSize = 16;  // "255.255.255.255" and the NUL
 
 void dropClient(PortEntry& e, int slot) {
-  if (e.clientSocket[slot] < 0) return;
-  closeSocket(e.clientSocket[slot]);
+  if (e.clientSocket[slot] == kNoSocket) return;
+  socketClose(e.clientSocket[slot]);
   notifyPeer(e, slot, false);
   e.clientPeer[slot][0] = '\0';
 }
 
 // "PORT" listens on every local address; "a.b.c.d:PORT" on that address only.
-bool parseListenName(const char* text, in_addr* address, uint16_t* port) {
-  address->s_addr = htonl(INADDR_ANY);
+bool parseListenName(const char* text, uint32_t* address, uint16_t* port) {
+  *address = 0;  // any local address
   const char* colon = std::strchr(text, ':');
   if (colon == nullptr) return parseTcpPortNumber(text, true, port);
   const size_t length = static_cast<size_t>(colon - text);
-  char ip[INET_ADDRSTRLEN];
+  char ip[kIpv4TextSize];
   if (length == 0 || length >= sizeof ip) return false;
   std::memcpy(ip, text, length);
   ip[length] = '\0';
-  if (inet_pton(AF_INET, ip, address) != 1) return false;
+  if (!socketParseIpv4(ip, address)) return false;
   return parseTcpPortNumber(colon + 1, true, port);
 }
 
 int serverOpen(PortEntry& e) {
   uint16_t listenPort = 0;
-  in_addr listenAddress{};
+  uint32_t listenAddress = 0;
   if (!parseListenName(e.name + kTcpServerPrefixLength, &listenAddress, &listenPort))
     return kPortOpenBadName;
-  for (auto& s : e.clientSocket) s = -1;
-  const int fd = makeStreamSocket();
-  if (fd < 0) return kPortOpenBadName;
-  int on = 1;
-  // Lets the tool (and the tests) listen again at once after a close.
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr = listenAddress;
-  a.sin_port = htons(listenPort);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      listen(fd, kTcpListenBacklog) != 0) {
-    intptr_t s = fd;
-    closeSocket(s);
-    return kPortOpenBadName;
-  }
-  e.handle = fd;
+  for (auto& s : e.clientSocket) s = kNoSocket;
+  const intptr_t s = socketListen(listenAddress, listenPort, kTcpListenBacklog);
+  if (s == kNoSocket) return kPortOpenBadName;
+  e.handle = s;
   return 0;
 }
 
 void serverClose(PortEntry& e) {
   for (int i = 0; i < kTcpServerClients; ++i) dropClient(e, i);
-  closeSocket(e.handle);
+  socketClose(e.handle);
 }
 
 int serverSetLine(PortEntry&, uint32_t, uint8_t, char, uint8_t) { return 0; }
 
 int freeSlot(const PortEntry& e) {
   for (int i = 0; i < kTcpServerClients; ++i) {
-    if (e.clientSocket[i] < 0) return i;
+    if (e.clientSocket[i] == kNoSocket) return i;
   }
   return -1;
 }
@@ -82,53 +63,43 @@ int freeSlot(const PortEntry& e) {
 // Accept step: drops idle peers, then takes at most one waiting connection.
 void serverPrepare(PortEntry& e) {
   for (int i = 0; i < kTcpServerClients; ++i) {
-    if (e.clientSocket[i] >= 0 && deadlineReached(e.clientDeadline[i])) dropClient(e, i);
+    if (e.clientSocket[i] != kNoSocket && deadlineReached(e.clientDeadline[i])) dropClient(e, i);
   }
   const int slot = freeSlot(e);
-  if (slot < 0 || e.handle < 0) return;
-  sockaddr_in from{};
-  socklen_t fromLength = sizeof from;
-  const int fd = accept4(static_cast<int>(e.handle), reinterpret_cast<sockaddr*>(&from),
-                         &fromLength, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (fd < 0) return;
-  int on = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-  e.clientSocket[slot] = fd;
+  if (slot < 0 || e.handle == kNoSocket) return;
+  const intptr_t s = socketAccept(e.handle, e.clientPeer[slot], sizeof e.clientPeer[slot]);
+  if (s == kNoSocket) return;
+  e.clientSocket[slot] = s;
   e.clientDeadline[slot] = nowMs() + kTcpClientIdleDropMs;
-  char ip[INET_ADDRSTRLEN] = "?";
-  inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
-  std::snprintf(e.clientPeer[slot], sizeof e.clientPeer[slot], "%s:%u", ip,
-                static_cast<unsigned>(ntohs(from.sin_port)));
   notifyPeer(e, slot, true);
 }
 
 void serverPump(PortEntry& e, uint16_t port) {
   serverPrepare(e);
-  // One poll() over all peers tells which have bytes (or have closed), instead of a
-  // query per slot.
-  pollfd fds[kTcpServerClients];
+  // One look over all peers tells which have bytes (or have closed), instead of a query
+  // per slot.
+  SocketWait peers[kTcpServerClients];
   int slotOf[kTcpServerClients];
   int n = 0;
   for (int i = 0; i < kTcpServerClients; ++i) {
-    if (e.clientSocket[i] >= 0) {
-      fds[n] = pollfd{static_cast<int>(e.clientSocket[i]), POLLIN, 0};
+    if (e.clientSocket[i] != kNoSocket) {
+      peers[n] = SocketWait{e.clientSocket[i], false, false, false};
       slotOf[n++] = i;
     }
   }
-  if (n == 0 || poll(fds, static_cast<nfds_t>(n), 0) <= 0) return;
+  if (n == 0 || socketWait(peers, n, 0) <= 0) return;
   for (int k = 0; k < n; ++k) {
-    if (fds[k].revents == 0) continue;
     const int slot = slotOf[k];
-    if (fds[k].revents & POLLNVAL) {
+    if (peers[k].invalid) {
       // Not a socket any more: nothing to close, but the peer is gone.
-      e.clientSocket[slot] = -1;
+      e.clientSocket[slot] = kNoSocket;
       notifyPeer(e, slot, false);
       e.clientPeer[slot][0] = '\0';
       continue;
     }
+    if (!peers[k].ready) continue;
     const size_t before = ringCount(e);
-    const FillResult r = ringFillFromFd(e, port, static_cast<int>(e.clientSocket[slot]), true);
+    const FillResult r = socketFill(e, port, e.clientSocket[slot]);
     if (ringCount(e) != before) e.clientDeadline[slot] = nowMs() + kTcpClientIdleDropMs;
     if (r == FillResult::EndOfStream || r == FillResult::Error) dropClient(e, slot);
     // A full ring leaves the later peers' bytes in their sockets for the next pump.
@@ -142,8 +113,8 @@ int serverWrite(PortEntry& e, const uint8_t* data, size_t count) {
   serverPrepare(e);
   int result = 1;
   for (int i = 0; i < kTcpServerClients; ++i) {
-    if (e.clientSocket[i] < 0) continue;
-    if (sendAll(static_cast<int>(e.clientSocket[i]), data, count)) {
+    if (e.clientSocket[i] == kNoSocket) continue;
+    if (socketSendAll(e.clientSocket[i], data, count)) {
       e.clientDeadline[i] = nowMs() + kTcpClientIdleDropMs;
     } else {
       dropClient(e, i);
@@ -153,16 +124,20 @@ int serverWrite(PortEntry& e, const uint8_t* data, size_t count) {
   return result;
 }
 
-int serverPollFds(PortEntry& e, pollfd* fds, int maxFds) {
+int serverWait(PortEntry& e, uint32_t timeoutMs) {
+  SocketWait items[kTcpServerClients + 1];
   int n = 0;
   // The listener only counts while a slot is free; otherwise a waiting 17th peer would
   // wake every wait without anything to do.
-  if (e.handle >= 0 && freeSlot(e) >= 0 && n < maxFds)
-    fds[n++] = pollfd{static_cast<int>(e.handle), POLLIN, 0};
-  for (int i = 0; i < kTcpServerClients && n < maxFds; ++i) {
-    if (e.clientSocket[i] >= 0) fds[n++] = pollfd{static_cast<int>(e.clientSocket[i]), POLLIN, 0};
+  if (e.handle != kNoSocket && freeSlot(e) >= 0)
+    items[n++] = SocketWait{e.handle, false, false, false};
+  for (int i = 0; i < kTcpServerClients; ++i) {
+    if (e.clientSocket[i] != kNoSocket)
+      items[n++] = SocketWait{e.clientSocket[i], false, false, false};
   }
-  return n;
+  if (n == 0) return -1;
+  const int r = socketWait(items, n, timeoutMs);
+  return r < 0 ? -1 : (r > 0 ? 1 : 0);
 }
 
 void serverDiscard(PortEntry&) {}
@@ -171,5 +146,17 @@ int serverTxEmpty(PortEntry&) { return 1; }
 }  // namespace
 
 const PortTransport kTcpServerTransport = {
-    serverOpen,  serverClose,   serverSetLine, serverPrepare, serverPump,
-    serverWrite, serverPollFds, nullptr,       serverDiscard, serverTxEmpty};
+    serverOpen,  serverClose, serverSetLine, serverPrepare, serverPump,
+    serverWrite, serverWait,  nullptr,       serverDiscard, serverTxEmpty};
+
+bool parseTcpPortNumber(const char* text, bool allowZero, uint16_t* port) {
+  if (*text == '\0' || std::strlen(text) > 5) return false;
+  unsigned long v = 0;
+  for (const char* p = text; *p; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    v = v * 10 + static_cast<unsigned long>(*p - '0');
+  }
+  if ((v == 0 && !allowZero) || v > 65535) return false;
+  *port = static_cast<uint16_t>(v);
+  return true;
+}

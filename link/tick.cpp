@@ -2,10 +2,7 @@
 // step by hand, and the pool of 512 one-shot timers.
 #include "link/tick.h"
 
-#include <time.h>
-
 #include <atomic>
-#include <cerrno>
 #include <mutex>
 
 #include "link/port_internal.h"
@@ -42,9 +39,7 @@ void tickSleepMs(uint32_t ms) {
     g_fakeMs.fetch_add(ms);
     return;
   }
-  timespec req{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-  while (nanosleep(&req, &req) != 0 && errno == EINTR) {
-  }
+  sleepRealMs(ms);
 }
 
 int timerStart(uint32_t ms) {

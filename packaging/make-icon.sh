@@ -24,3 +24,5 @@ mkdir -p "$out"
 for size in 128 64 48 32; do
   "$convert" "$out/korvane_v3-256.png" -resize ${size}x${size} "$out/korvane_v3-$size.png"
 done
+# The Windows icon resource of korvane_v3.exe: every size Explorer and the task bar ask for.
+"$convert" "$out/korvane_v3-256.png" -define icon:auto-resize=256,48,32,16 "$out/korvane_v3.ico"

@@ -3,19 +3,17 @@
 // truncated file where the good one was.
 #include "settings/preferences.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "util/files.h"
+
 namespace {
 
 // The longest line worth reading: a port name at its limit plus five numbers and spaces.
 constexpr size_t kLineMaxBytes = 256;
-constexpr int kTempNameAttempts = 16;
 // The scan width below is written out in the format.
 static_assert(kPreferencesPortNameMax == 99, "update the %99s width of loadPreferences");
 
@@ -27,33 +25,13 @@ bool validPortName(const std::string& name) {
   return true;
 }
 
-bool writeAll(int fd, const char* data, size_t len) {
-  while (len > 0) {
-    ssize_t n = ::write(fd, data, len);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    len -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-std::string folderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 }  // namespace
 
 int loadPreferences(Preferences* prefs, const char* path) {
   if (!prefs) return -1;
   *prefs = Preferences();
   if (!path) return -1;
-  FILE* f = std::fopen(path, "rb");
+  FILE* f = fileOpen(path, "rb");
   if (!f) return -1;
   char line[kLineMaxBytes + 1] = {0};
   if (!std::fgets(line, sizeof line, f)) line[0] = '\0';
@@ -95,33 +73,7 @@ int savePreferences(const Preferences& prefs, const char* path) {
                           prefs.baud, prefs.dataBits, prefs.parity, prefs.stopBits, prefs.maxBaud);
   if (len < 0 || static_cast<size_t>(len) >= sizeof text) return -1;
 
-  const std::string target = path;
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
-    temp = target + ".tmp" + std::to_string(static_cast<long>(::getpid())) + "_" +
-           std::to_string(attempt);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return -1;
-  }
-  if (fd < 0) return -1;
-
-  bool ok = writeAll(fd, text, static_cast<size_t>(len)) && ::fsync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;
-  if (!ok) {
-    const int err = errno;  // the caller names the reason; unlink must not replace it
-    ::unlink(temp.c_str());
-    errno = err;
-    return -1;
-  }
-  // Make the rename itself durable; the file is already complete either way.
-  int dir = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return 1;
+  return fileReplaceContents(path, std::string(text, static_cast<size_t>(len))) == 0 ? 1 : -1;
 }
 
 LineSettings preferencesLine(const Preferences& prefs) {

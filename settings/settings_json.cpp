@@ -3,19 +3,15 @@
 
 #include <cjson/cJSON.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
 
+#include "util/files.h"
 #include "util/operator.h"
 
 namespace {
-
-constexpr int kTempNameAttempts = 100;
 
 template <size_t N>
 void writeObject(std::string* out, const SettingsRecord<N>& rec, const RecordField* fields,
@@ -86,41 +82,10 @@ int saveSettingsFile(const std::string& path, const MainSettings& main,
 }
 
 int saveTextFileAtomically(const std::string& path, const std::string& text) {
-  // A temporary name of our own (created exclusively, never an existing file of the
-  // engineer's), flushed to the disk before the rename so that neither a full disk nor a
-  // crash can leave a cut file under the chosen name. errno tells the caller why it failed.
-  std::string tmp;
-  int fd = -1;
-  for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
-    tmp = path + ".tmp" + std::to_string(static_cast<long>(::getpid())) + "_" +
-          std::to_string(attempt);
-    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return kJsonCannotOpen;
-  }
-  if (fd < 0) return kJsonCannotOpen;
-  bool ok = true;
-  for (size_t done = 0; ok && done < text.size();) {
-    const ssize_t w = ::write(fd, text.data() + done, text.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    ok = w > 0;
-    if (ok) done += static_cast<size_t>(w);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  int err = ok ? 0 : errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    ::unlink(tmp.c_str());
-    errno = err;
-    return kJsonCannotOpen;
-  }
-  return kJsonOk;
+  // Written beside the chosen name, flushed to the disk and moved over it in one step, so
+  // that neither a full disk nor a crash can leave a cut file under that name. errno tells
+  // the caller why it failed.
+  return fileReplaceContents(path, text) == 0 ? kJsonOk : kJsonCannotOpen;
 }
 
 int loadSettingsText(const std::string& text, MainSettings* main, ExtraSettings* extra,
@@ -141,7 +106,7 @@ int loadSettingsText(const std::string& text, MainSettings* main, ExtraSettings*
 
 int loadSettingsFile(const std::string& path, MainSettings* main, ExtraSettings* extra,
                      std::vector<std::string>* skipped, std::vector<std::string>* applied) {
-  FILE* f = std::fopen(path.c_str(), "rb");
+  FILE* f = fileOpen(path, "rb");
   if (!f) return kJsonCannotOpen;
   std::string text(kSettingsFileMaxBytes, '\0');
   size_t n = std::fread(&text[0], 1, kSettingsFileMaxBytes, f);

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "sim/platform.h"
+
 namespace sim {
 
 uint8_t busChecksum(const uint8_t* data, size_t n) {
@@ -1103,8 +1105,7 @@ void Board::doPrice(FrameEvent* ev, uint8_t requestAddress) {
 
 void Board::doClockRead(FrameEvent* ev) {
   const std::time_t t = std::time(nullptr) + clockOffsetS_;
-  std::tm tm{};
-  localtime_r(&t, &tm);
+  const std::tm tm = localTime(t);
   ev->reply = {toBcd(tm.tm_hour),
                toBcd(tm.tm_min),
                toBcd(tm.tm_sec),

@@ -1,12 +1,7 @@
 // korvane-sim: simulated controller boards on a simulated service bus, for training, demos,
 // work without hardware and the integration tests. Parses the options, builds the bus,
-// and runs the single-threaded event loop until SIGINT or SIGTERM.
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/time.h>
-#include <unistd.h>
-
+// and runs the single-threaded event loop until it is asked to stop (SIGINT or SIGTERM;
+// on Windows Ctrl+C or its stop event).
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -16,22 +11,16 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "sim/bus.h"
 #include "sim/line.h"
+#include "sim/platform.h"
 #include "sim/transport.h"
 #include "util/version.h"
 
 namespace {
-
-// Wake-ups are wanted to the microsecond: one byte at 115200 baud lasts 87 us.
-constexpr unsigned long kTimerSlackNs = 1000;
-
-volatile sig_atomic_t gStop = 0;
-void onSignal(int) { gStop = 1; }
 
 const char* const kHelp =
     "Usage: korvane-sim [OPTIONS]\n"
@@ -156,22 +145,12 @@ uint64_t nowNs() {
 }
 uint64_t nowMs() { return nowNs() / 1000000ull; }
 
-std::string stamp() {
-  timeval tv;
-  gettimeofday(&tv, nullptr);
-  std::tm tm{};
-  localtime_r(&tv.tv_sec, &tm);
-  char b[32];
-  std::snprintf(b, sizeof b, "%02d:%02d:%02d.%03ld", tm.tm_hour, tm.tm_min, tm.tm_sec,
-                static_cast<long>(tv.tv_usec / 1000));
-  return b;
-}
-
-bool parseNumber(const char* s, long lo, long hi, long* out) {
+// long long: a long has only 32 bits on Windows, too few for a 32-bit unsigned --seed.
+bool parseNumber(const char* s, long long lo, long long hi, long long* out) {
   if (!s || !*s) return false;
   char* end = nullptr;
   errno = 0;
-  const long v = std::strtol(s, &end, 0);
+  const long long v = std::strtoll(s, &end, 0);
   if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
   *out = v;
   return true;
@@ -191,11 +170,7 @@ bool parseProbability(const char* s, double* out) {
 // notes, but never holds up the boards.
 void note(const std::string& text) {
   std::fflush(stdout);
-  const std::string line = "korvane-sim: " + text + "\n";
-  pollfd p{1, POLLOUT, 0};
-  if (::poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT)) return;
-  const ssize_t written = ::write(1, line.data(), line.size());
-  (void)written;
+  sim::writeNoteLine("korvane-sim: " + text + "\n");
 }
 
 int usageError(const std::string& msg) {
@@ -204,9 +179,10 @@ int usageError(const std::string& msg) {
 }
 
 bool writeImage(const std::string& path, const std::vector<uint8_t>& image) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-  return static_cast<bool>(f);
+  FILE* f = sim::openFile(path, "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(image.data(), 1, image.size(), f) == image.size();
+  return std::fclose(f) == 0 && ok;
 }
 
 struct Options {
@@ -221,15 +197,16 @@ struct Options {
 };
 
 // Returns -1 to go on, otherwise the exit status.
-int parseOptions(int argc, char** argv, Options* o) {
+int parseOptions(const std::vector<std::string>& argv, Options* o) {
+  const int argc = static_cast<int>(argv.size());
   int adminPassword = -1, calibPassword = -1;
   bool keyOff = false;
   unsigned flow = 50;
   sim::CpuInfo cpu;
-  auto need = [&](int& i) -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+  auto need = [&](int& i) -> const char* { return i + 1 < argc ? argv[++i].c_str() : nullptr; };
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    long v = 0;
+    long long v = 0;
     if (a == "--help" || a == "-h") {
       std::fputs(kHelp, stdout);
       return 0;
@@ -300,7 +277,7 @@ int parseOptions(int argc, char** argv, Options* o) {
       if (!parseNumber(need(i), 50, 4000000, &v)) return usageError("--baud needs 50..4000000");
       o->baud = static_cast<uint32_t>(v);
     } else if (a == "--seed") {
-      if (!parseNumber(need(i), 0, 0xFFFFFFFFL, &v)) return usageError("--seed needs a number");
+      if (!parseNumber(need(i), 0, 0xFFFFFFFFLL, &v)) return usageError("--seed needs a number");
       o->seed = static_cast<uint32_t>(v);
     } else if (a == "--flow") {
       if (!parseNumber(need(i), 1, 600, &v))
@@ -308,7 +285,7 @@ int parseOptions(int argc, char** argv, Options* o) {
       flow = static_cast<unsigned>(v * 100 / 60);
     } else if (a == "--cpu") {
       const char* s = need(i);
-      long part, flash, page, flags;
+      long long part, flash, page, flags;
       char extra;
       char p1[16], p2[16], p3[16], p4[16];
       if (!s || std::sscanf(s, "%15[^/]/%15[^/]/%15[^/]/%15s%c", p1, p2, p3, p4, &extra) != 4 ||
@@ -328,6 +305,8 @@ int parseOptions(int argc, char** argv, Options* o) {
   }
   const int transports = !o->listen.empty() + !o->connect.empty() + !o->pty.empty();
   if (transports != 1) return usageError("give exactly one of --listen, --connect, --pty");
+  if (!o->pty.empty() && sim::ptyUnavailableReason())
+    return usageError(std::string("--pty: ") + sim::ptyUnavailableReason());
   if (o->boards.empty()) {
     o->boards.emplace_back();
     o->ownText.push_back(false);
@@ -348,7 +327,7 @@ int parseOptions(int argc, char** argv, Options* o) {
 
 int main(int argc, char** argv) {
   Options opt;
-  const int early = parseOptions(argc, argv, &opt);
+  const int early = parseOptions(sim::utf8Arguments(argc, argv), &opt);
   if (early >= 0) return early;
 
   std::unique_ptr<sim::Transport> transport;
@@ -363,25 +342,11 @@ int main(int argc, char** argv) {
                                    : sim::makeListenTransport(host, port);
   }
 
-  // SIGINT and SIGTERM are let through only while waiting, so a signal can never slip in
-  // between the stop check and a wait without a time-out.
-  struct sigaction sa {};
-  sa.sa_handler = onSignal;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-  sigset_t stopSignals, waitMask;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
-  sigdelset(&waitMask, SIGINT);
-  sigdelset(&waitMask, SIGTERM);
-  prctl(PR_SET_TIMERSLACK, kTimerSlackNs);
+  sim::setUpProcess();
 
   sim::Bus bus(opt.boards, opt.faults, opt.seed);
   auto logLine = [&](const std::string& line) {
-    if (opt.verbose) std::fprintf(stderr, "%s %s\n", stamp().c_str(), line.c_str());
+    if (opt.verbose) std::fprintf(stderr, "%s %s\n", sim::timeStamp().c_str(), line.c_str());
   };
   bus.log = logLine;
   bus.onImageFinished = [&](const sim::Board& b) {
@@ -405,36 +370,27 @@ int main(int argc, char** argv) {
 
   uint8_t buf[4096];
   std::vector<uint8_t> out;
-  while (!gStop) {
+  while (!sim::stopRequested()) {
     // Sleep exactly until the next byte is due on the line or the transport wants service.
     uint64_t dueNs = line.nextDueNs();
     const uint64_t serviceMs = transport->serviceDueMs();
     if (serviceMs != sim::kNoServiceDueMs)
       dueNs = std::min<uint64_t>(dueNs, serviceMs * 1000000ull);
-    timespec wait{};
-    timespec* waitp = nullptr;
-    if (dueNs != sim::kNeverNs) {
-      const uint64_t t = nowNs();
-      const uint64_t left = dueNs > t ? dueNs - t : 0;
-      wait.tv_sec = static_cast<time_t>(left / 1000000000ull);
-      wait.tv_nsec = static_cast<long>(left % 1000000000ull);
-      waitp = &wait;
-    }
-    pollfd fds[2];
-    int nfds = 0;
-    short serviceEvents = 0;
-    const int serviceFd = transport->serviceFd(&serviceEvents);
+    sim::WaitHandle handles[2];
+    int count = 0;
+    bool serviceForWrite = false;
+    const intptr_t service = transport->serviceHandle(&serviceForWrite);
     int serviceSlot = -1;
-    if (serviceFd >= 0) {
-      serviceSlot = nfds;
-      fds[nfds++] = {serviceFd, serviceEvents, 0};
+    if (service >= 0) {
+      serviceSlot = count;
+      handles[count++] = {service, serviceForWrite, false};
     }
-    const int sfd = transport->streamFd();
-    if (sfd >= 0) fds[nfds++] = {sfd, POLLIN, 0};
-    ::ppoll(fds, static_cast<nfds_t>(nfds), waitp, &waitMask);
-    if (gStop) break;
+    const intptr_t stream = transport->streamHandle();
+    if (stream >= 0) handles[count++] = {stream, false, false};
+    sim::waitForEvents(handles, count, dueNs);
+    if (sim::stopRequested()) break;
 
-    const bool serviceReady = serviceSlot >= 0 && fds[serviceSlot].revents != 0;
+    const bool serviceReady = serviceSlot >= 0 && handles[serviceSlot].ready;
     if (serviceReady || (serviceMs != sim::kNoServiceDueMs && nowMs() >= serviceMs)) {
       std::string note;
       if (transport->service(nowMs(), &note)) {
@@ -474,7 +430,7 @@ int main(int argc, char** argv) {
 
     out.clear();
     line.run(nowNs(), &out);
-    if (!out.empty() && transport->streamFd() >= 0) transport->writeAll(out.data(), out.size());
+    if (!out.empty() && transport->streamHandle() >= 0) transport->writeAll(out.data(), out.size());
     bus.advance(nowMs());
   }
 

@@ -1,6 +1,8 @@
 // The ways the tool reaches the simulated bus: the simulator listens for TCP connections,
-// connects to the tool's TCP server, or offers a pseudo-terminal whose slave the tool opens
-// as a serial device. One transport carries one byte stream at a time.
+// connects to the tool's TCP server, or (on Linux) offers a pseudo-terminal whose slave the
+// tool opens as a serial device. One transport carries one byte stream at a time.
+// transport_posix.cpp and transport_win32.cpp implement them; handles are descriptors or
+// sockets kept as intptr_t, -1 for none.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -20,17 +22,17 @@ class Transport {
   // Sets the transport up; false with a message in err. ready receives the line printed for
   // whoever waits for the simulator ("listening on 127.0.0.1:40123").
   virtual bool open(std::string* ready, std::string* err) = 0;
-  // The descriptor whose readiness calls for service() (-1 for none) and the poll events to
-  // wait for on it: a listening socket to accept on, or a connection being made.
-  virtual int serviceFd(short* events) const {
-    *events = 0;
+  // The handle whose readiness calls for service() (-1 for none), and whether that readiness
+  // is to write (a connection being made) rather than to read (a listener to accept on).
+  virtual intptr_t serviceHandle(bool* forWrite) const {
+    *forWrite = false;
     return -1;
   }
   // The latest time service() wants to run (a retry or a give-up), kNoServiceDueMs for none.
   virtual uint64_t serviceDueMs() const { return kNoServiceDueMs; }
-  // The stream descriptor, -1 while no stream is up.
-  virtual int streamFd() const = 0;
-  // Called when serviceFd is ready or serviceDueMs has come; never blocks. True when a new
+  // The stream handle, -1 while no stream is up.
+  virtual intptr_t streamHandle() const = 0;
+  // Called when serviceHandle is ready or serviceDueMs has come; never blocks. True when a new
   // stream began; note then says so (one line, or one line a peer for a listener that
   // replaced an older stream: "Peer OLD left", "Peer NEW connected").
   virtual bool service(uint64_t nowMs, std::string* note) = 0;
@@ -49,8 +51,11 @@ class Transport {
 std::unique_ptr<Transport> makeListenTransport(const std::string& host, int port);
 std::unique_ptr<Transport> makeConnectTransport(const std::string& host, int port);
 std::unique_ptr<Transport> makePtyTransport(const std::string& linkPath);
+// Why this system cannot offer --pty; nullptr where it can.
+const char* ptyUnavailableReason();
 
-// The output rate of the terminal fd as the kernel holds it (termios2), 0 when unknown.
+// The output rate of the terminal fd as the kernel holds it (termios2), 0 when unknown
+// (pty_rate.cpp; Linux only).
 uint32_t ptyLineRate(int fd);
 
 // Splits "HOST:PORT"; false when malformed.

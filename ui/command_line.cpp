@@ -9,12 +9,19 @@ namespace {
 
 enum class Request { None, Help, Version };
 Request gRequest = Request::None;
+bool gUserFolder = false;
 
-// Called by the toolkit's parser before its own options: takes --help, -h and --version.
-// The first of them wins; the parser goes on so a bad option before it is still reported.
+// Called by the toolkit's parser before its own options: takes --help, -h, --version and
+// --user-folder. The first of --help and --version wins; the parser goes on so a bad option
+// before it is still reported.
 int takeOwnOption(int, char** argv, int& i) {
   const char* a = argv[i];
   Request r = Request::None;
+  if (std::strcmp(a, "--user-folder") == 0) {
+    gUserFolder = true;
+    ++i;
+    return 1;
+  }
   if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0)
     r = Request::Help;
   else if (std::strcmp(a, "--version") == 0)
@@ -39,8 +46,9 @@ const char* const kHelp =
     "Port names (typed into the port field, or picked from the serial ports found):\n"
     "a serial device (ttyUSB0 or /dev/ttyUSB0), STUB, TCPS_PORT (the program listens\n"
     "on every local address), TCPS_a.b.c.d:PORT (it listens on that address only) or\n"
-    "TCPC_a.b.c.d:PORT (it connects). The desktop menu entry starts the program\n"
-    "through korvane_v3-launcher, in ~/.config/korvane_v3.\n"
+    "TCPC_a.b.c.d:PORT (it connects); on Windows COM3 and so on. The desktop menu\n"
+    "entry starts the program through korvane_v3-launcher, in ~/.config/korvane_v3;\n"
+    "the Start-menu entry on Windows with --user-folder.\n"
     "\n"
     "Keys, in every window: F1..F12 select bus address 1..12 and identify the board\n"
     "there; Alt+F11 opens the channel variables table, Alt+F12 the channel settings\n"
@@ -50,6 +58,9 @@ const char* const kHelp =
     "Options:\n"
     "  -h, --help              print this help and exit\n"
     "  --version               print the version and exit\n"
+    "  --user-folder           work in the engineer's own folder, made when missing:\n"
+    "                          $XDG_CONFIG_HOME/korvane_v3 or ~/.config/korvane_v3,\n"
+    "                          %APPDATA%\\korvane_v3 on Windows\n"
     "\n"
     "Toolkit options (FLTK):\n"
     "  -display HOST:N.N       the X display to use\n"
@@ -69,7 +80,8 @@ const char* const kHelp =
     "Files:\n"
     "  korvane_v3.ini          the port and its line settings, in the working folder;\n"
     "                          saved again when they change\n"
-    "  ru/korvane_v3.mo        the Russian catalog, in the working folder\n"
+    "  ru/korvane_v3.mo        the Russian catalog, in the working folder, else beside\n"
+    "                          the program\n"
     "\n"
     "Exit status: 0 when the main window is closed, 2 bad usage.\n";
 
@@ -79,6 +91,7 @@ const char* gui_help_text() { return kHelp; }
 
 int gui_command_line(int argc, char** argv, const std::string& version_text, FILE* out, FILE* err) {
   gRequest = Request::None;
+  gUserFolder = false;
   int i = 0;
   Fl::args(argc, argv, i, takeOwnOption);
   if (gRequest == Request::Help) {
@@ -98,3 +111,5 @@ int gui_command_line(int argc, char** argv, const std::string& version_text, FIL
   }
   return -1;
 }
+
+bool gui_user_folder_requested() { return gUserFolder; }

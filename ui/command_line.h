@@ -13,3 +13,5 @@ int gui_command_line(int argc, char** argv, const std::string& version_text, FIL
 
 // The --help text.
 const char* gui_help_text();
+// Whether the last command line asked for --user-folder (work in the engineer's own folder).
+bool gui_user_folder_requested();

@@ -561,7 +561,7 @@ void xMainForm::build_load_tab() {
   tab_load->end();
 }
 
-const char* xMainForm::serial_sys_root = "/sys/class/tty";
+const char* xMainForm::serial_sys_root = kSerialPortSource;
 
 void xMainForm::fill_port_choice() {
   SerialPortList list{};

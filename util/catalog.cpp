@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "util/files.h"
+
 namespace {
 
 constexpr uint32_t kMagicNative = 0x950412deu;
@@ -48,7 +50,7 @@ uint32_t readU32(const std::vector<char>& d, size_t at, bool swap) {
 
 // Reads the whole file; 0 on success or the refusal code.
 int readWholeFile(const char* path, std::vector<char>* out) {
-  FILE* f = std::fopen(path, "rb");
+  FILE* f = fileOpen(path, "rb");
   if (!f) return -1;
   std::vector<char> data;
   char chunk[8192];

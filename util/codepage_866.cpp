@@ -1,5 +1,5 @@
-// Code page 866 (DOS Cyrillic, what the boards store their text identifiers in) to UTF-16.
-// This is the file a Windows build replaces with a call to MultiByteToWideChar.
+// The table of code page 866 (DOS Cyrillic, what the boards store their text identifiers in):
+// the lower half is ASCII, the upper half Cyrillic letters, box drawing and a few signs.
 #include "util/codepage.h"
 
 namespace {
@@ -34,15 +34,4 @@ const uint16_t kCp866Upper[128] = {
 
 }  // namespace
 
-size_t codePageToUtf16(const uint8_t* in, size_t n, uint16_t* out, size_t cap, int codePage) {
-  if (!in || !out) return 0;
-  size_t count = n < cap ? n : cap;
-  for (size_t i = 0; i < count; ++i) {
-    uint8_t b = in[i];
-    if (codePage == 866 && b >= 0x80)
-      out[i] = kCp866Upper[b - 0x80];
-    else
-      out[i] = b;
-  }
-  return count;
-}
+uint16_t cp866ToUtf16(uint8_t byte) { return byte < 0x80 ? byte : kCp866Upper[byte - 0x80]; }

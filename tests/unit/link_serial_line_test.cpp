@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "link/port_internal.h"
+#include "link/serial_posix.h"
 
 namespace {
 

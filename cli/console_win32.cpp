@@ -1,0 +1,77 @@
+// The console of the command line on Windows: a console is read in UTF-16 (ReadConsoleW) and
+// switched to UTF-8 output; redirected input and output are plain byte streams.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "cli/console.h"
+
+namespace {
+
+constexpr DWORD kReadUnits = 1024;
+
+bool isConsole(DWORD which) {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(which), &mode) != 0;
+}
+
+std::string toUtf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                        nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return {};
+  std::string out(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes,
+                      nullptr, nullptr);
+  return out;
+}
+
+}  // namespace
+
+bool consoleInputIsTerminal() { return isConsole(STD_INPUT_HANDLE); }
+bool consoleOutputIsTerminal() { return isConsole(STD_OUTPUT_HANDLE); }
+
+bool consoleReadLine(std::string* out, bool echo) {
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD saved = 0;
+  if (!GetConsoleMode(in, &saved)) {
+    const bool ok = static_cast<bool>(std::getline(std::cin, *out));
+    if (ok && !out->empty() && out->back() == '\r') out->pop_back();
+    return ok;
+  }
+  if (!echo) SetConsoleMode(in, saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+  std::wstring line;
+  bool ended = false;
+  for (;;) {
+    wchar_t buf[kReadUnits];
+    DWORD got = 0;
+    if (!ReadConsoleW(in, buf, kReadUnits, &got, nullptr) || got == 0) {
+      ended = line.empty();
+      break;
+    }
+    line.append(buf, got);
+    const size_t nl = line.find(L'\n');
+    if (nl != std::wstring::npos) {
+      line.resize(nl);
+      break;
+    }
+  }
+  if (!echo) {
+    SetConsoleMode(in, saved);
+    std::fputc('\n', stderr);
+  }
+  if (!line.empty() && line.back() == L'\r') line.pop_back();
+  *out = toUtf8(line);
+  return !ended;
+}
+
+void consoleSetUp() {
+  SetConsoleOutputCP(CP_UTF8);
+  SetConsoleCP(CP_UTF8);
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+}
