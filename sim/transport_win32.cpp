@@ -26,8 +26,18 @@ void setNoDelay(SOCKET s) {
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
+// Winsock is started once, on first use (the simulator's process set-up starts it too).
+bool winsockStarted() {
+  static const bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  return started;
+}
+
 // A socket the tools' own child processes do not inherit.
 SOCKET openSocket() {
+  if (!winsockStarted()) return INVALID_SOCKET;
   SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                         WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET) {
@@ -78,6 +88,7 @@ long readSocket(SOCKET s, uint8_t* buf, size_t cap) {
 }
 
 bool parseAddress(const std::string& host, sockaddr_in* sa, int port) {
+  if (!winsockStarted()) return false;
   std::memset(sa, 0, sizeof *sa);
   sa->sin_family = AF_INET;
   sa->sin_port = htons(static_cast<uint16_t>(port));

@@ -34,6 +34,22 @@ std::wstring toWide(const std::string& text, bool* ok) {
   return out;
 }
 
+// The UTF-16 name the system is given. A name as long as MAX_PATH or longer is made absolute
+// and given the "\\?\" prefix, which lifts the limit of 260 units (the tool's own limits,
+// such as the 1999 of an image path, are what counts).
+std::wstring systemPath(const std::string& path, bool* ok) {
+  std::wstring wide = toWide(path, ok);
+  if (!*ok || wide.size() < MAX_PATH || wide.compare(0, 4, L"\\\\?\\") == 0) return wide;
+  const DWORD units = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (units == 0) return wide;
+  std::wstring full(units, L'\0');
+  const DWORD got = GetFullPathNameW(wide.c_str(), units, &full[0], nullptr);
+  if (got == 0 || got >= units) return wide;
+  full.resize(got);
+  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
 std::string toUtf8(const wchar_t* text, size_t units) {
   if (units == 0) return {};
   const int bytes =
@@ -84,7 +100,7 @@ std::string folderOf(const std::string& path) {
 
 FILE* fileOpen(const std::string& path, const char* mode) {
   bool ok;
-  const std::wstring wide = toWide(path, &ok);
+  const std::wstring wide = systemPath(path, &ok);
   std::wstring wideMode;
   for (const char* m = mode; *m; ++m) wideMode += static_cast<wchar_t>(*m);
   if (!ok || wide.empty()) {
@@ -108,7 +124,7 @@ bool fileIsRegular(FILE* f, uint64_t* size) {
 
 int fileReplaceContents(const std::string& path, const std::string& text) {
   bool ok;
-  const std::wstring target = toWide(path, &ok);
+  const std::wstring target = systemPath(path, &ok);
   if (!ok || target.empty()) return errno = path.empty() ? ENOENT : EINVAL;
   // A temporary name of our own, created exclusively: never an existing file of the engineer's.
   std::wstring temp;

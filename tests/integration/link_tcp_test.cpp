@@ -1,14 +1,11 @@
 // TCP client and server ports against real sockets on 127.0.0.1: connecting late,
 // reconnecting, the 16-peer limit, idle drop, the merged ring, what happens when it fills,
 // and dropping stale input.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -40,9 +37,8 @@ long msSince(Clock::time_point t0) {
 
 // True when the peer sees the connection closed by the port.
 bool peerSeesClose(int fd) {
-  pollfd p{fd, POLLIN, 0};
   uint8_t b;
-  return poll(&p, 1, kPeerTimeoutMs) == 1 && recv(fd, &b, 1, 0) <= 0;
+  return waitReady(fd, false, kPeerTimeoutMs) && recvSome(fd, &b, 1) <= 0;
 }
 
 Bytes pattern(size_t n, size_t offset = 0) {
@@ -75,14 +71,14 @@ class TcpPortTest : public ::testing::Test {
     portSetTrace(nullptr);
     portTableShutdownForTests();
     tickUseFakeClock(false);
-    for (int fd : fds_) close(fd);
+    for (int fd : fds_) closeSocket(fd);
   }
   int keep(int fd) {
     if (fd >= 0) fds_.push_back(fd);
     return fd;
   }
   void forget(int fd) {
-    close(fd);
+    closeSocket(fd);
     fds_.erase(std::remove(fds_.begin(), fds_.end(), fd), fds_.end());
   }
   uint16_t openPort(const std::string& name) {
@@ -116,7 +112,8 @@ TEST_F(TcpPortTest, ClientOpenedBeforeThePeerListensConnectsOnceItDoes) {
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->kind, PortKind::TcpClient);
   EXPECT_EQ(e->tcpPort, tcpPort_);
-  EXPECT_EQ(e->ipAddress, htonl(INADDR_LOOPBACK));
+  const uint8_t loopback[4] = {127, 0, 0, 1};  // network byte order
+  EXPECT_EQ(std::memcmp(&e->ipAddress, loopback, 4), 0);
   EXPECT_EQ(e->clientSocket[0], e->handle);
   const Bytes frame = {0x60, 0x01, 0x80, 0x1E};
   EXPECT_EQ(portWrite(port, frame.data(), frame.size()), 0);  // nobody listens yet
@@ -136,8 +133,7 @@ TEST_F(TcpPortTest, ClientOpenedBeforeThePeerListensConnectsOnceItDoes) {
   forget(peer);
   ASSERT_TRUE(waitFor([&] {
     portAvailable(port);
-    pollfd p{listener, POLLIN, 0};
-    return poll(&p, 1, 0) == 1;
+    return waitReady(listener, false, 0);
   }));
   ASSERT_TRUE(waitFor([&] { return portWrite(port, frame.data(), 3) == 1; }, port));
   const int again = keep(acceptWithin(listener));
@@ -204,12 +200,7 @@ TEST_F(TcpPortTest, PendingConnectIsAbandonedAndRestartedAfterTenSeconds) {
   // A listener with a full backlog never completes the handshake, so the connect hangs.
   ASSERT_GE(keep(listenOn(tcpPort_, 0)), 0);
   for (int i = 0; i < 3; ++i) {
-    const int fd = keep(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(tcpPort_));
-    connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    keep(connectStarted(tcpPort_));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
   tickUseFakeClock(true);
@@ -304,8 +295,7 @@ TEST_F(TcpPortTest, ServerMergesPeersInSlotOrderSendsToEveryPeerAndReopensAtOnce
   EXPECT_EQ(recvBytes(second, 3), frame);
 
   // A peer that went away is dropped when a send to it fails; the other peer still gets the bytes.
-  const linger hard{1, 0};
-  setsockopt(first, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  resetOnClose(first);
   forget(first);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   int result = 1;

@@ -1,7 +1,6 @@
 // The side monitor and the fuelling commands over real TCP against a scripted peer that checks
 // every frame byte for byte (a whole delivery against korvane-sim is followed in cli_test).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <functional>
 #include <map>
@@ -39,8 +38,8 @@ Bytes statusReply(uint8_t nozzle, uint8_t flags, uint8_t q3, uint8_t q4, uint8_t
 struct Peer {
   Peer() : listener(testsupport::listenOn(0)) {}
   ~Peer() {
-    close(fd);
-    close(listener);
+    testsupport::closeSocket(fd);
+    testsupport::closeSocket(listener);
   }
   uint16_t connectTool() {
     portTableShutdownForTests();

@@ -1,15 +1,11 @@
 // The simulator's bus, board and line model in-process, with time given by the test: frame
 // splitting and resynchronisation, side B addresses, fault injection, deliveries over time, the
 // boot loader's image assembly, line pacing both ways, diagnostic registers, connecting out.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "sim/board.h"
 #include "sim/bus.h"
@@ -474,13 +470,8 @@ TEST(SimTransport, ConnectNeverWaitsForAPeerThatDoesNotAnswer) {
   const int lfd = testsupport::listenOn(0, 0);
   ASSERT_GE(lfd, 0);
   const int port = testsupport::boundPort(lfd);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  std::vector<int> fillers{socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0)};
-  connect(fillers[0], reinterpret_cast<sockaddr*>(&a), sizeof a);
-  usleep(50000);
+  std::vector<int> fillers{testsupport::connectStarted(port)};
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
   auto t = sim::makeConnectTransport("127.0.0.1", port);
   std::string ready, err, note;
@@ -498,18 +489,20 @@ TEST(SimTransport, ConnectNeverWaitsForAPeerThatDoesNotAnswer) {
   }
   // Once the tool accepts, the attempt completes (the peer's SYN is retried within seconds).
   for (int waited = 0; waited < 8000 && !connected; waited += 10) {
-    const int c = accept4(lfd, nullptr, nullptr, SOCK_NONBLOCK);
+    const int c = testsupport::acceptWithin(lfd, 0);
     if (c >= 0) fillers.push_back(c);
-    pollfd p{static_cast<int>(t->serviceHandle(&forWrite)),
-             static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
-    poll(&p, p.fd >= 0 ? 1 : 0, 10);
+    const intptr_t pending = t->serviceHandle(&forWrite);
+    if (pending >= 0)
+      testsupport::waitReady(static_cast<int>(pending), forWrite, 10);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     connected = t->service(static_cast<uint64_t>(waited), &note);
   }
   EXPECT_TRUE(connected);
   EXPECT_GE(t->streamHandle(), 0);
   EXPECT_EQ(note, "connected to 127.0.0.1:" + std::to_string(port));
-  for (int f : fillers) close(f);
-  close(lfd);
+  for (int f : fillers) testsupport::closeSocket(f);
+  testsupport::closeSocket(lfd);
 }
 
 }  // namespace

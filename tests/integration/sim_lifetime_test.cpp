@@ -60,7 +60,8 @@ TEST(SimLifetime, ASimulatorEndsWithTheProcessThatStartedItHoweverThatEnds) {
     if (parent == 0) {
       close(fds[0]);
       simtest::SimProcess sim;
-      const pid_t simPid = sim.start({"--listen", "127.0.0.1:0"}) ? sim.pid() : -1;
+      const pid_t simPid =
+          sim.start({"--listen", "127.0.0.1:0"}) ? static_cast<pid_t>(sim.pid()) : -1;
       if (write(fds[1], &simPid, sizeof simPid) != sizeof simPid) _exit(2);
       if (killed) {
         for (;;) pause();

@@ -1,10 +1,8 @@
 // The one way tests run korvane-sim and korvane-cli: start the simulator with options, wait for
-// its ready line, reach it through the port table (TCP or pseudo-terminal), stop it with SIGTERM.
+// its ready line, reach it through the port table (TCP or pseudo-terminal), stop it with SIGTERM
+// (on Windows with its stop event).
 #pragma once
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,7 +26,7 @@ class SimProcess {
 
   // Runs korvane-sim with args; true once its ready line ("korvane-sim: ...") was printed.
   bool start(const std::vector<std::string>& args);
-  // Exit status after SIGTERM (-1 when it had to be killed).
+  // Exit status after SIGTERM or the stop event (-1 when it had to be killed).
   int stop();
   // The port of a "listening on HOST:PORT" ready line.
   int listenPort() const;
@@ -36,15 +34,16 @@ class SimProcess {
   std::string readLine(int timeoutMs);
   // Everything written to standard error so far.
   std::string stderrText();
-  // The simulator's process id while it runs, -1 otherwise.
-  pid_t pid() const { return pid_; }
+  // The simulator's process id while it runs (its process handle on Windows), -1 otherwise.
+  intptr_t pid() const { return pid_; }
 
   std::string readyLine;
 
  private:
   void drainErr();
-  pid_t pid_ = -1;
-  int outFd_ = -1, errFd_ = -1;
+  // A process id and pipe descriptors on Linux; process and pipe handles on Windows.
+  intptr_t pid_ = -1;
+  intptr_t outFd_ = -1, errFd_ = -1;
   int exitStatus_ = -1;
   std::string err_;
 };

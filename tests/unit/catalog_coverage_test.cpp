@@ -223,7 +223,8 @@ std::vector<std::string> sourceFiles() {
     for (const auto& entry :
          fs::directory_iterator(fs::path(testsupport::sourceDir()) / folder, ec)) {
       const std::string ext = entry.path().extension().string();
-      if (entry.is_regular_file() && (ext == ".cpp" || ext == ".h")) files.push_back(entry.path());
+      if (entry.is_regular_file() && (ext == ".cpp" || ext == ".h"))
+        files.push_back(entry.path().string());
     }
   }
   std::sort(files.begin(), files.end());

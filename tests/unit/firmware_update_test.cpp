@@ -1,11 +1,12 @@
 // The firmware update against a scripted board behind the boot link, on the fake clock:
 // CPU information, handshakes, baud change, block frames and the finish steps.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -463,11 +464,12 @@ TEST_F(FirmwareUpdate, ImagePathsAreCheckedAndCountedInCharactersNotBytes) {
   for (int d = 0; d < 9; ++d) {
     path += "/";
     for (int i = 0; i < 120; ++i) path += "\xD0\xAF";  // U+042F
-    ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << d;
+    ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::u8path(path))) << d;
   }
   path += "/image.bin";
   ASSERT_GT(path.size(), 1999u);
-  std::fclose(std::fopen(path.c_str(), "wb"));
+  std::ofstream(std::filesystem::u8path(path), std::ios::binary).close();
+  ASSERT_TRUE(std::filesystem::is_regular_file(std::filesystem::u8path(path)));
   req.imagePath = path;
   EXPECT_EQ(updateFirmware(board, op, req).result, FirmwareResult::Finished);
   EXPECT_EQ(op.alerts.size(), 3u);

@@ -1,7 +1,6 @@
 // The preferences file: defaults, the partial-line rule, over-long and garbage lines, and a
 // save that either replaces the file whole or leaves the old one untouched.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -138,11 +137,9 @@ TEST_F(PreferencesTest, UnwritableFolderGivesMinusOneAndKeepsTheOldFile) {
   // The target is a folder: the rename fails and the good content stays where it is.
   writeText(path_, "COM3 9600 8 N 1 38400");
   std::string asFolder = dir_ + "/folder.ini";
-  ASSERT_EQ(mkdir(asFolder.c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(asFolder));
   EXPECT_EQ(savePreferences(p, asFolder.c_str()), -1);
-  struct stat st;
-  ASSERT_EQ(stat(asFolder.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_TRUE(std::filesystem::is_directory(asFolder));
   EXPECT_EQ(readText(path_), "COM3 9600 8 N 1 38400");
   // The temporary file of the failed save is gone.
   EXPECT_EQ(folderEntries(),

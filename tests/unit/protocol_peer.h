@@ -2,13 +2,6 @@
 // The tool reaches it as "TCPC_127.0.0.1:<port>". A test either drives it by hand (take what
 // the tool sent, send a reply) or lets it answer every request frame from a handler thread.
 #pragma once
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -22,6 +15,7 @@
 #include <vector>
 
 #include "protocol/utrk_device.h"
+#include "support/test_support.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -43,22 +37,13 @@ class BoardPeer {
   using Handler = std::function<Bytes(const Bytes& request)>;
 
   BoardPeer() {
-    listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        listen(listenFd_, 4) == 0 &&
-        getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-      tcpPort_ = ntohs(a.sin_port);
+    listenFd_ = testsupport::listenOn(0, 4);
+    if (listenFd_ >= 0) tcpPort_ = testsupport::boundPort(listenFd_);
   }
   ~BoardPeer() {
     stopServing();
     closeClient();
-    if (listenFd_ >= 0) close(listenFd_);
+    testsupport::closeSocket(listenFd_);
   }
   BoardPeer(const BoardPeer&) = delete;
   BoardPeer& operator=(const BoardPeer&) = delete;
@@ -68,13 +53,12 @@ class BoardPeer {
 
   // ---- driven by hand ----
   bool acceptClient(int timeoutMs) {
-    pollfd p{listenFd_, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0) return false;
+    const int fd = testsupport::acceptWithin(listenFd_, timeoutMs);
+    if (fd < 0) return false;
     closeClient();
-    clientFd_ = accept(listenFd_, nullptr, nullptr);
-    int one = 1;
-    if (clientFd_ >= 0) setsockopt(clientFd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return clientFd_ >= 0;
+    clientFd_ = fd;
+    testsupport::setNoDelay(clientFd_);
+    return true;
   }
   // Exactly n bytes, or what arrived before timeoutMs passed.
   Bytes receive(size_t n, int timeoutMs = 2000) {
@@ -96,7 +80,7 @@ class BoardPeer {
     return out;
   }
   void send(const Bytes& b) {
-    if (clientFd_ >= 0 && !b.empty()) ::send(clientFd_, b.data(), b.size(), MSG_NOSIGNAL);
+    if (clientFd_ >= 0 && !b.empty()) testsupport::sendAll(clientFd_, b);
   }
 
   // ---- answering on its own thread ----
@@ -116,15 +100,14 @@ class BoardPeer {
 
  private:
   void closeClient() {
-    if (clientFd_ >= 0) close(clientFd_);
+    testsupport::closeSocket(clientFd_);
     clientFd_ = -1;
   }
   // Appends up to max bytes that arrive within waitMs; false on silence or a closed line.
   bool receiveSome(Bytes* out, size_t max, int waitMs) {
-    pollfd p{clientFd_, POLLIN, 0};
-    if (clientFd_ < 0 || poll(&p, 1, waitMs) <= 0) return false;
+    if (clientFd_ < 0 || !testsupport::waitReady(clientFd_, false, waitMs)) return false;
     uint8_t buf[512];
-    const ssize_t got = recv(clientFd_, buf, std::min(sizeof buf, max), 0);
+    const long got = testsupport::recvSome(clientFd_, buf, std::min(sizeof buf, max));
     if (got > 0) out->insert(out->end(), buf, buf + got);
     return got > 0;
   }
@@ -137,8 +120,7 @@ class BoardPeer {
         pending.clear();
         continue;
       }
-      pollfd p{clientFd_, POLLIN, 0};
-      if (poll(&p, 1, 20) <= 0) continue;
+      if (!testsupport::waitReady(clientFd_, false, 20)) continue;
       if (!receiveSome(&pending, 512, 0)) {
         closeClient();
         continue;

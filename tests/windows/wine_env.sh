@@ -1,0 +1,39 @@
+# Sourced by the Windows test scripts: the wine of these tests, with its prefix in the build
+# folder (never in the user's home), quiet, and without the Mono and Gecko installers that a
+# fresh prefix would otherwise offer.
+# Needs WINDOWS_BUILD (the Windows build folder) set by the caller.
+export WINEPREFIX="${WINEPREFIX:-$WINDOWS_BUILD/wineprefix}"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+
+# Creates the prefix once; later calls only wait for a prefix another test is still making.
+wine_prefix_ready() {
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      wineboot -i >/dev/null 2>&1 || exit 1
+      wineserver -w
+    fi
+  ) 9>"$WINEPREFIX.lock"
+}
+
+# A Linux path as the Windows programs see it (wine's drive Z: is the root).
+winpath() { printf 'Z:%s' "$(readlink -f "$1" | tr / '\\')"; }
+
+# The bytes of a --trace transcript in one direction (">>" sent, "<<" received), joined with
+# spaces: a reply that arrived in pieces reads the same as one that came whole.
+trace_bytes() { awk -v dir="$2" '$3 == dir { for (i = 4; i <= NF; i++) printf "%s ", $i }' "$1" | sed 's/ $//'; }
+# Hex of the byte values first..last, as korvane-cli's write takes them ("000102...").
+hex_range() { local i; for ((i = $1; i <= $2; i++)); do printf '%02x' "$i"; done; }
+# The same as korvane-cli's read prints them ("00 01 02 ...").
+spaced() { echo "$1" | sed 's/../& /g; s/ $//'; }
+# A firmware image of whole 272-byte records in which every byte value occurs.
+make_image() { perl -e 'print pack("C*", map { ($_ * 13 + int($_ / 251)) % 256 } 0 .. $ARGV[0] * 272 - 1)' "$2" >"$1"; }
+# Waits up to $2 seconds for a file to hold a line matching $3.
+wait_line() {
+  local i
+  for ((i = 0; i < $2 * 20; i++)); do grep -q "$3" "$1" 2>/dev/null && return 0; sleep 0.05; done
+  return 1
+}
