@@ -21,6 +21,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   LSAN_OPTIONS=suppressions=$(pwd)/tests/lsan.supp:print_suppressions=0 \
   run_config build-asan -DKORVANE_SANITIZE=ON
 
+echo "== Windows build (mingw-w64) and its tests under wine"
+bash scripts/test-windows.sh build
+
 # ==== fuzzing (reliability): every libFuzzer harness for a short, bounded run ====
 if command -v clang++ >/dev/null 2>&1; then
   echo "== fuzz build (clang, libFuzzer + AddressSanitizer + UndefinedBehaviorSanitizer)"

@@ -19,7 +19,10 @@ rm -rf "$WORK"
 mkdir -p "$WORK"
 SIM_PID=
 cleanup() {
-  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
+  if [ -n "$SIM_PID" ]; then
+    kill "$SIM_PID" 2>/dev/null
+    wait "$SIM_PID" 2>/dev/null
+  fi
   rm -f "$WINEPREFIX/dosdevices/$COM"
 }
 trap cleanup EXIT
@@ -48,8 +51,11 @@ for baud in 9600 38400; do
   cli() {
     local name=$1
     shift
+    local status=0
     (cd "$dir" && wine "$WINDOWS_BUILD/korvane-cli.exe" --port COM7 --baud "$baud" --trace "$@" \
-      >"$dir/$name.out" 2>"$dir/$name.trace")
+      >"$dir/$name.out" 2>"$dir/$name.trace") || status=$?
+    [ $status = 0 ] || echo "exit status $status" >>"$dir/$name.trace"
+    return $status
   }
 
   cli identify identify || fail "identify at $baud: $(cat "$dir/identify.trace")"
@@ -84,7 +90,8 @@ Write result=1"
   expect_equal "bytes 80..ff back at $baud" "$(cat "$dir/read_high.out")" "$(spaced "$HIGH")"
 
   make_image "$dir/image.bin" "$IMAGE_RECORDS"
-  cli firmware firmware image.bin --max-baud 0 || fail "firmware at $baud: $(cat "$dir/firmware.out")"
+  cli firmware firmware image.bin --max-baud 0 ||
+    fail "firmware at $baud: $(cat "$dir/firmware.out" "$dir/firmware.trace")"
   grep -q "^OK$" "$dir/firmware.out" || fail "firmware at $baud did not finish: $(cat "$dir/firmware.out")"
   for _ in $(seq 60); do
     [ -f "$dir/received.bin" ] && [ "$(stat -c %s "$dir/received.bin")" = "$((IMAGE_RECORDS * 272))" ] && break

@@ -37,3 +37,37 @@ wait_line() {
   for ((i = 0; i < $2 * 20; i++)); do grep -q "$3" "$1" 2>/dev/null && return 0; sleep 0.05; done
   return 1
 }
+
+# The X display of the wine GUI tests. All wine programs of one session share a desktop
+# process that stays on the display the session first used, so the tests of one run share
+# one display (KORVANE_WINE_DISPLAY, given by scripts/test-windows.sh). A script run on its own
+# starts its own Xvfb and a fresh wine session on it. Needs PIDS (an array) and WORK set.
+use_display() {
+  if [ -n "${KORVANE_WINE_DISPLAY:-}" ]; then
+    export DISPLAY=$KORVANE_WINE_DISPLAY
+    return
+  fi
+  wineserver -k 2>/dev/null || true
+  local n
+  for n in $(seq 140 200); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+  done
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+  PIDS+=($!)
+  export DISPLAY=":$n"
+  for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+}
+
+# The visible windows of the program bigger than wine's 1x1 helpers, newest last, each with
+# its width and height ("id w h"); windows that vanish meanwhile are skipped.
+windows_sized() {
+  local w g
+  for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
+    g=$(xdotool getwindowgeometry "$w" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\)$/\1 \2/p')
+    [ -n "$g" ] && [ "$g" != "1 1" ] && echo "$w $g"
+  done
+  return 0
+}
+windows() { windows_sized "$1" | cut -d' ' -f1; }
+# The largest of them (the main window once it is up).
+largest_window() { windows_sized "$1" | awk '$2 * $3 > a { a = $2 * $3; w = $1 } END { print w }'; }
