@@ -2,15 +2,15 @@
 # Builds korvane_v3.exe, korvane-cli.exe, korvane-sim.exe and their installer
 # (korvane-v3-<version>-win64.exe) for 64-bit Windows with mingw-w64, in build-windows/.
 # FLTK and cJSON are built from their release archives: from the folder given with
-# --third-party, else from ../shared/third_party beside this tree when it is there, else
-# downloaded; their SHA256 must match the pinned ones either way.
+# --third-party (or in KORVANE_THIRD_PARTY_DIR), else from ../shared/third_party beside this
+# tree when it is there, else downloaded; their SHA256 must match the pinned ones either way.
 # Usage: scripts/build-windows.sh [--third-party DIR] [--build-dir DIR] [--linux-build DIR]
 #   --linux-build DIR  a Linux build of this tree: adds the tests that make the Windows
 #                      programs meet the Linux ones (scripts/test-windows.sh passes it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=build-windows
-THIRD_PARTY=
+THIRD_PARTY=${KORVANE_THIRD_PARTY_DIR:-}
 LINUX_BUILD=
 while [ $# -gt 0 ]; do
   case "$1" in
