@@ -17,5 +17,13 @@ PREFIX=$(pwd)/build-windows/wineprefix
 end_session() { [ -d "$PREFIX" ] && WINEPREFIX=$PREFIX wineserver -k 2>/dev/null || true; }
 trap end_session EXIT
 end_session
-xvfb-run -a -s "-screen 0 1280x1024x24" bash -c \
-  'KORVANE_WINE_DISPLAY=$DISPLAY ctest --test-dir build-windows --output-on-failure -j "$(nproc)"'
+# The session's server and background programs keep the standard error of the program that
+# started them, and print to it until the session ends; started here, they write to a log of
+# their own instead of into the output of whichever test came first (a --trace transcript).
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  set -e
+  bash tests/windows/wine_prefix.sh build-windows >/dev/null
+  export WINEPREFIX=$(pwd)/build-windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  wineserver -p 2>build-windows/wine-session.log
+  wine cmd /c exit >/dev/null 2>>build-windows/wine-session.log </dev/null
+  KORVANE_WINE_DISPLAY=$DISPLAY ctest --test-dir build-windows --output-on-failure -j "$(nproc)"'
