@@ -60,12 +60,24 @@ std::string channelLabel(int channel) {
   return strprintf("%d%c", channelNozzle(channel), channelSideLetter(channel));
 }
 
+// The local time with its offset from UTC ("2026-12-09T01:56:00+0300"). The offset is worked
+// out here: strftime's %z gives the zone's name on Windows, in the system's code page.
 std::string localTimeText() {
   const std::time_t now = std::time(nullptr);
+  const std::tm* lt = std::localtime(&now);
+  if (!lt) return "";
+  const std::tm local = *lt;
+  const std::tm* ut = std::gmtime(&now);
+  if (!ut) return "";
+  std::tm utcAsLocal = *ut;
+  utcAsLocal.tm_isdst = local.tm_isdst;
+  const std::time_t shifted = std::mktime(&utcAsLocal);
   char text[40] = "";
-  if (const std::tm* t = std::localtime(&now))
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", t);
-  return text;
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  if (shifted == static_cast<std::time_t>(-1)) return text;
+  const long offset = static_cast<long>(std::difftime(now, shifted)) / 60;
+  const long minutes = offset < 0 ? -offset : offset;
+  return text + strprintf("%c%02ld%02ld", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
 }
 
 // Characters of UTF-8 text (for the table's columns).
