@@ -3,6 +3,7 @@
 // a fresh bus read back byte for byte, and the refusals of bad folders, files and usage.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -53,8 +54,16 @@ class Station : public ::testing::Test {
     EXPECT_TRUE(sim.start(args)) << sim.stderrText();
     return "--port TCPC_127.0.0.1:" + std::to_string(sim.listenPort()) + " ";
   }
+  // The expected texts write paths with '/'; Windows joins a folder and a file name with '\\'.
   CliRun run(const std::string& port, const std::string& args) {
-    return simtest::runCli(dir, port + args);
+    CliRun r = simtest::runCli(dir, port + args);
+    if (fs::path::preferred_separator != '/') {
+      std::replace(r.out.begin(), r.out.end(), static_cast<char>(fs::path::preferred_separator),
+                   '/');
+      std::replace(r.err.begin(), r.err.end(), static_cast<char>(fs::path::preferred_separator),
+                   '/');
+    }
+    return r;
   }
   // The board's record as `read` prints it: two-digit hex separated by spaces.
   std::string record(const std::string& port, unsigned address, uint32_t at, size_t n) {
