@@ -15,6 +15,7 @@
 #include "settings/settings_json.h"
 #include "settings/settings_sequences.h"
 #include "util/catalog.h"
+#include "util/files.h"
 
 namespace {
 
@@ -97,7 +98,7 @@ void logLine(BoardSession& s, const std::string& line) {
 }
 
 std::string filePath(const std::string& dir, uint8_t address) {
-  return (fs::path(dir) / backupFileName(address)).string();
+  return (fs::u8path(dir) / backupFileName(address)).u8string();
 }
 
 // Identifies the board at address quietly and logs "found" or "not found".
@@ -267,24 +268,25 @@ bool busRunSucceeded(const std::vector<BusRow>& rows, bool listed) {
 
 bool prepareBackupFolder(const std::string& dir, std::string* why) {
   std::error_code ec;
-  fs::create_directories(dir, ec);
-  if (ec || !fs::is_directory(dir, ec)) {
+  const fs::path folder = fs::u8path(dir);
+  fs::create_directories(folder, ec);
+  if (ec || !fs::is_directory(folder, ec)) {
     *why = strprintf("%s: %s (%s)", tr("Cannot create the folder"), dir.c_str(),
                      ec ? ec.message().c_str() : std::strerror(ENOTDIR));
     return false;
   }
   // A file of our own made and removed again: the surest test that the files can be written.
   for (int i = 0; i < kProbeNameAttempts; ++i) {
-    const std::string probe = (fs::path(dir) / strprintf(".write-check-%d", i)).string();
-    std::FILE* f = std::fopen(probe.c_str(), "wx");
-    if (!f && errno == EEXIST) continue;
+    const fs::path probe = folder / strprintf(".write-check-%d", i);
+    if (fs::exists(probe, ec)) continue;
+    std::FILE* f = fileOpen(probe.u8string(), "wb");
     if (!f) {
       *why = strprintf("%s: %s (%s)", tr("Cannot write to the folder"), dir.c_str(),
                        std::strerror(errno));
       return false;
     }
     std::fclose(f);
-    std::remove(probe.c_str());
+    fs::remove(probe, ec);
     return true;
   }
   *why = strprintf("%s: %s", tr("Cannot write to the folder"), dir.c_str());
@@ -321,7 +323,7 @@ std::vector<BusRow> backupBus(BoardSession& s, const std::string& dir,
       // folder would write it: say so.
       std::error_code ec;
       const std::string path = filePath(dir, a);
-      if (fs::exists(path, ec))
+      if (fs::exists(fs::u8path(path), ec))
         logLine(s, strprintf(tr("Pump %02d: %s is from an earlier backup"), a, path.c_str()));
     }
     rows.push_back(row);
@@ -332,7 +334,7 @@ std::vector<BusRow> backupBus(BoardSession& s, const std::string& dir,
 
 bool backupFilesIn(const std::string& dir, std::vector<uint8_t>* addresses, std::string* why) {
   std::error_code ec;
-  fs::directory_iterator it(dir, ec);
+  fs::directory_iterator it(fs::u8path(dir), ec);
   if (ec) {
     *why =
         strprintf("%s: %s (%s)", tr("Cannot read the folder"), dir.c_str(), ec.message().c_str());
@@ -341,7 +343,7 @@ bool backupFilesIn(const std::string& dir, std::vector<uint8_t>* addresses, std:
   addresses->clear();
   for (const fs::directory_entry& e : it) {
     uint8_t a = 0;
-    if (backupFileAddress(e.path().filename().string(), &a)) addresses->push_back(a);
+    if (backupFileAddress(e.path().filename().u8string(), &a)) addresses->push_back(a);
   }
   std::sort(addresses->begin(), addresses->end());
   addresses->erase(std::unique(addresses->begin(), addresses->end()), addresses->end());

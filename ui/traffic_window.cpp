@@ -13,6 +13,7 @@
 
 #include "link/port.h"
 #include "util/catalog.h"
+#include "util/files.h"
 #include "util/operator.h"
 
 namespace {
@@ -170,7 +171,7 @@ std::string TrafficWindow::text() const {
 }
 
 bool TrafficWindow::save_to(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "w");
+  FILE* f = fileOpen(path, "w");
   if (!f) return false;
   const std::string all = text();
   const bool written = std::fwrite(all.data(), 1, all.size(), f) == all.size();
