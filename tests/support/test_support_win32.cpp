@@ -251,6 +251,8 @@ namespace {
 
 HANDLE asHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
+constexpr DWORD kSimPipeBytes = 1 << 20;
+
 // Bytes waiting in a pipe without blocking; false when the writer has gone.
 bool pipeHolds(HANDLE pipe, DWORD* n) {
   *n = 0;
@@ -262,8 +264,12 @@ bool pipeHolds(HANDLE pipe, DWORD* n) {
 bool SimProcess::start(const std::vector<std::string>& args) {
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
   HANDLE outRead, outWrite, errRead, errWrite;
-  if (!CreatePipe(&outRead, &outWrite, &sa, 0)) return false;
-  if (!CreatePipe(&errRead, &errWrite, &sa, 0)) {
+  // The test reads the simulator's output only when it asks for it. A pipe of the system's
+  // default size (a few KiB) fills with a --verbose simulator's frame log within a few
+  // commands, and the simulator then stops answering the bus until the test reads; a pipe as
+  // roomy as a Linux one keeps the simulator running between reads.
+  if (!CreatePipe(&outRead, &outWrite, &sa, kSimPipeBytes)) return false;
+  if (!CreatePipe(&errRead, &errWrite, &sa, kSimPipeBytes)) {
     CloseHandle(outRead);
     CloseHandle(outWrite);
     return false;
