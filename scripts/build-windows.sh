@@ -3,7 +3,8 @@
 # (korvane-v3-<version>-win64.exe) for 64-bit Windows with mingw-w64, in build-windows/.
 # FLTK and cJSON are built from their release archives: from the folder given with
 # --third-party (or in KORVANE_THIRD_PARTY_DIR), else from ../shared/third_party beside this
-# tree when it is there, else downloaded; their SHA256 must match the pinned ones either way.
+# tree (or beside the tree it was cloned from) when it is there, else downloaded; their SHA256
+# must match the pinned ones either way. Status 3: no archives and no way to download them.
 # Usage: scripts/build-windows.sh [--third-party DIR] [--build-dir DIR] [--linux-build DIR]
 #   --linux-build DIR  a Linux build of this tree: adds the tests that make the Windows
 #                      programs meet the Linux ones (scripts/test-windows.sh passes it)
@@ -20,8 +21,28 @@ while [ $# -gt 0 ]; do
     *) echo "usage: $0 [--third-party DIR] [--build-dir DIR] [--linux-build DIR]" >&2; exit 2 ;;
   esac
 done
-if [ -z "$THIRD_PARTY" ] && [ -f ../shared/third_party/SHA256SUMS ]; then
-  THIRD_PARTY=$(cd ../shared/third_party && pwd)
+# Without a folder given: "shared/third_party" beside this tree, else beside the tree this one
+# was cloned from (a clean clone made for a test run finds the same copy).
+archives_beside() { [ -f "$1/shared/third_party/SHA256SUMS" ] && (cd "$1/shared/third_party" && pwd); }
+if [ -z "$THIRD_PARTY" ]; then
+  THIRD_PARTY=$(archives_beside ..) || THIRD_PARTY=
+fi
+if [ -z "$THIRD_PARTY" ]; then
+  origin=$(git remote get-url origin 2>/dev/null) || origin=
+  origin=${origin#file://}
+  if [ -n "$origin" ] && [ -d "$origin" ]; then
+    THIRD_PARTY=$(archives_beside "$origin/..") || THIRD_PARTY=
+  fi
+fi
+# Nothing here and nothing to download from: say so and end with status 3, which
+# scripts/test-windows.sh reports as a skipped Windows part (the build cannot start at all).
+if [ -z "$THIRD_PARTY" ]; then
+  fltk_url=$(sed -n 's|^ *\(https://[^ )]*fltk-[^ )]*\.tar\.gz\).*|\1|p' cmake/third_party/versions.cmake)
+  if ! curl -sfIL --max-time 20 "$fltk_url" >/dev/null 2>&1; then
+    echo "build-windows: no folder of the FLTK and cJSON archives (--third-party DIR," \
+      "KORVANE_THIRD_PARTY_DIR or ../shared/third_party), and $fltk_url cannot be reached" >&2
+    exit 3
+  fi
 fi
 for tool in x86_64-w64-mingw32-g++-posix makensis; do
   command -v "$tool" >/dev/null ||
