@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "cli/console.h"
+#include "util/utf16_win32.h"
 
 namespace {
 
@@ -17,17 +18,6 @@ constexpr DWORD kReadUnits = 1024;
 bool isConsole(DWORD which) {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(which), &mode) != 0;
-}
-
-std::string toUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                        nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes,
-                      nullptr, nullptr);
-  return out;
 }
 
 }  // namespace
@@ -65,7 +55,7 @@ bool consoleReadLine(std::string* out, bool echo) {
     std::fputc('\n', stderr);
   }
   if (!line.empty() && line.back() == L'\r') line.pop_back();
-  *out = toUtf8(line);
+  *out = utf8FromUtf16(line.data(), line.size());
   return !ended;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "link/serial_discovery.h"
+#include "util/utf16_win32.h"
 
 const char kSerialPortSource[] = "HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
@@ -41,16 +42,6 @@ bool splitKeyPath(const char* source, HKEY* root, std::wstring* subKey) {
   return false;
 }
 
-std::string toUtf8(const wchar_t* text, size_t units) {
-  if (units == 0) return {};
-  const int bytes =
-      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), &out[0], bytes, nullptr, nullptr);
-  return out;
-}
-
 }  // namespace
 
 void discoverSerialPorts(SerialPortList* list, const char* source) {
@@ -76,7 +67,7 @@ void discoverSerialPorts(SerialPortList* list, const char* source) {
     size_t units = dataBytes / sizeof(wchar_t);
     data[units] = L'\0';
     units = wcslen(data);
-    const std::string port = toUtf8(data, units);
+    const std::string port = utf8FromUtf16(data, units);
     if (!port.empty()) found.push_back(port);
   }
   RegCloseKey(key);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "util/files.h"
+#include "util/utf16_win32.h"
 
 namespace {
 
@@ -50,16 +51,6 @@ std::wstring systemPath(const std::string& path, bool* ok) {
   return L"\\\\?\\" + full;
 }
 
-std::string toUtf8(const wchar_t* text, size_t units) {
-  if (units == 0) return {};
-  const int bytes =
-      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), &out[0], bytes, nullptr, nullptr);
-  return out;
-}
-
 int errnoOf(DWORD err) {
   switch (err) {
     case ERROR_FILE_NOT_FOUND:
@@ -97,6 +88,16 @@ std::string folderOf(const std::string& path) {
 }
 
 }  // namespace
+
+std::string utf8FromUtf16(const wchar_t* text, size_t units) {
+  if (units == 0) return {};
+  const int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return {};
+  std::string out(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), &out[0], bytes, nullptr, nullptr);
+  return out;
+}
 
 FILE* fileOpen(const std::string& path, const char* mode) {
   bool ok;
@@ -163,17 +164,17 @@ std::string programFolder() {
   std::wstring buf(kModulePathUnits, L'\0');
   const DWORD n = GetModuleFileNameW(nullptr, &buf[0], kModulePathUnits);
   if (n == 0 || n >= kModulePathUnits) return {};
-  return folderOf(toUtf8(buf.data(), n));
+  return folderOf(utf8FromUtf16(buf.data(), n));
 }
 
 std::string userDataFolder() {
   // %APPDATA% first (what the engineer's session says), else the system's known folder.
   if (const wchar_t* appData = _wgetenv(L"APPDATA"); appData && appData[0] != L'\0')
-    return toUtf8(appData, wcslen(appData)) + "\\korvane_v3";
+    return utf8FromUtf16(appData, wcslen(appData)) + "\\korvane_v3";
   PWSTR known = nullptr;
   std::string out;
   if (SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &known) == S_OK && known)
-    out = toUtf8(known, wcslen(known)) + "\\korvane_v3";
+    out = utf8FromUtf16(known, wcslen(known)) + "\\korvane_v3";
   CoTaskMemFree(known);
   return out;
 }
@@ -198,7 +199,7 @@ std::vector<std::string> programArguments(int argc, char** argv) {
   int n = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n);
   if (wide && n == argc) {
-    for (int i = 0; i < n; ++i) args.push_back(toUtf8(wide[i], wcslen(wide[i])));
+    for (int i = 0; i < n; ++i) args.push_back(utf8FromUtf16(wide[i], wcslen(wide[i])));
   } else {
     for (int i = 0; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
   }
