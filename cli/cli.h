@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/board.h"
-#include "protocol/utrk_device.h"
+#include "session/service_session.h"
 #include "util/operator.h"
 
 struct CliOptions {
@@ -21,9 +20,10 @@ struct CliOptions {
 
 struct CliContext {
   CliOptions opt;
-  uint16_t port = 0;  // open port number (0 when the command needs none)
-  UTRKDevice* dev = nullptr;
-  BoardSession* session = nullptr;
+  // The service session the window would use: the port (0 when the command needs none),
+  // the device handle at --address, the board session, the settings copies, the side
+  // monitor and the preferences.
+  ServiceSession* svc = nullptr;
   Operator* op = nullptr;
 };
 

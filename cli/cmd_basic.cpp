@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "protocol/board.h"
 #include "protocol/board_io.h"
 #include "session/service_session.h"
 #include "util/catalog.h"
@@ -41,12 +42,13 @@ bool parseHexBytes(const std::string& text, std::vector<uint8_t>* out) {
 
 int cmdIdentify(CliContext& ctx, const std::vector<std::string>& args) {
   if (!args.empty()) return usage("identify");
-  return identifyBoard(*ctx.session, ctx.opt.address, false) == 1 ? kCliOk : kCliFailed;
+  // The identifier alone: the settings are read by the commands that need them.
+  return ctx.svc->identifyAndRefresh(ctx.opt.address, false) == 1 ? kCliOk : kCliFailed;
 }
 
 int cmdScan(CliContext& ctx, const std::vector<std::string>& args) {
   if (!args.empty()) return usage("scan");
-  return scanBus(*ctx.session) > 0 ? kCliOk : kCliFailed;
+  return scanBus(ctx.svc->session) > 0 ? kCliOk : kCliFailed;
 }
 
 const char* const kReadUsage = "read BANK ADDR COUNT [--check 0|1|2]";
@@ -71,7 +73,7 @@ int cmdRead(CliContext& ctx, const std::vector<std::string>& args) {
           &count))
     return usage(kReadUsage);
 
-  UTRKDevice& dev = *ctx.dev;
+  UTRKDevice& dev = *ctx.svc->dev;
   std::vector<uint8_t> data(count + 1);
   int r = pollRequest(dev, [&] {
     return dev.readBlock(static_cast<uint32_t>(address), static_cast<uint8_t>(bank),
@@ -97,8 +99,8 @@ int cmdWrite(CliContext& ctx, const std::vector<std::string>& args) {
       bytes.size() > 255)
     return usage(kWriteUsage);
 
-  UTRKDevice& dev = *ctx.dev;
-  BoardSession& s = *ctx.session;
+  UTRKDevice& dev = *ctx.svc->dev;
+  BoardSession& s = ctx.svc->session;
   // A raw write logs in only when asked to: the board tells whether a password is set.
   if (!ctx.opt.password.empty()) {
     uint8_t status[kPasswordStatusSize] = {0, 0};

@@ -46,8 +46,7 @@ const char* resultText(FirmwareResult r) {
 
 int cmdFirmware(CliContext& ctx, const std::vector<std::string>& args) {
   FirmwareUpdateRequest req;
-  Preferences prefs;
-  loadPreferences(&prefs);
+  const Preferences& prefs = ctx.svc->prefs;
   req.maxBaud = prefs.maxBaud > 0 ? static_cast<uint32_t>(prefs.maxBaud) : 0;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--f0") {
@@ -70,7 +69,7 @@ int cmdFirmware(CliContext& ctx, const std::vector<std::string>& args) {
   req.line = preferencesLine(prefs);
   req.line.baud = ctx.opt.baud;
 
-  PortBootLink link(ctx.port);
+  PortBootLink link(ctx.svc->port);
   FirmwareOutcome o = updateFirmware(link, *ctx.op, req);
   if (o.ok()) return kCliOk;
   if (o.result == FirmwareResult::Finished)
@@ -83,7 +82,7 @@ int cmdFirmware(CliContext& ctx, const std::vector<std::string>& args) {
 
 int cmdLeaveBoot(CliContext& ctx, const std::vector<std::string>& args) {
   if (!args.empty()) return usage(kLeaveUsage);
-  PortBootLink link(ctx.port);
+  PortBootLink link(ctx.svc->port);
   int r = leaveBootloader(link, *ctx.op, ctx.opt.address);
   if (r == kHandshakeFailed) {
     std::fprintf(stderr, "korvane-cli: leave-boot: no answer after %d attempts (result %d)\n",

@@ -8,6 +8,7 @@
 #include "cli/cli.h"
 #include "link/port.h"
 #include "link/tick.h"
+#include "protocol/board.h"
 #include "protocol/board_io.h"
 #include "protocol/fuelling.h"
 #include "protocol/side_monitor.h"
@@ -90,33 +91,26 @@ bool takeSideOptions(std::vector<std::string>* args, SideOptions* so, uint64_t* 
 
 // The side addresses come from the board's main settings; without them side A is the board
 // the command line names and side B is unknown.
-bool setUpSides(CliContext& ctx, SideMonitor* mon, const SideOptions& so) {
-  uint8_t rec[kMainSettingsSize] = {};
-  UTRKDevice& dev = *ctx.dev;
-  int r = pollRequest(dev, [&] {
-    return dev.readBlock(kMainSettingsAddress, kBankData, static_cast<uint8_t>(kMainSettingsSize),
-                         rec, kCheckCrc, 0);
-  });
-  mon->sideAAddress = ctx.opt.address;
-  mon->sideBAddress = 0;
-  if (r == kResultDone) {
-    mon->sideAAddress = rec[ms::side_addr0.offset] ? rec[ms::side_addr0.offset] : ctx.opt.address;
-    mon->sideBAddress = rec[ms::side_addr1.offset];
-    mon->sideCount = rec[ms::side_count.offset];
-  }
+// Aims the session's side monitor at the side chosen, and returns it (nullptr when the side
+// cannot be reached, with the reason on stderr).
+SideMonitor* setUpSides(CliContext& ctx, const SideOptions& so) {
+  ServiceSession& svc = *ctx.svc;
+  const int r = svc.readSideAddresses();
+  svc.aimSideMonitor(ctx.opt.address);
+  SideMonitor* mon = &svc.monitor;
   if (so.sideB && mon->sideBAddress == 0) {
     std::fprintf(stderr, "korvane-cli: side B address unknown (main settings read result=%d)\n", r);
-    return false;
+    return nullptr;
   }
   // Side B of a one-sided board may still hold an address: another board's, perhaps.
   const std::string refusal = mon->sideRefusal(so.sideB);
   if (!refusal.empty()) {
     std::fprintf(stderr, "korvane-cli: %s\n", refusal.c_str());
-    return false;
+    return nullptr;
   }
   mon->selectSide(so.sideB);
   mon->nozzle = so.nozzle;
-  return true;
+  return mon;
 }
 
 // Longest single wait while the status reply is awaited; input ends it at once.
@@ -132,6 +126,7 @@ class LoopTimer : public MonitorTimer {
     due = nowMs() + ms;
   }
   void cancel() override { pending = false; }
+  bool isArmed() const override { return pending; }
 };
 
 // Runs the loop until the status poll has been answered (or timed out), so that the nozzle
@@ -185,8 +180,9 @@ int cmdFuel(CliContext& ctx, const std::vector<std::string>& argsIn) {
     return kCliUsage;
   }
 
-  SideMonitor mon(ctx.dev);
-  if (!setUpSides(ctx, &mon, so)) return kCliFailed;
+  SideMonitor* side = setUpSides(ctx, so);
+  if (!side) return kCliFailed;
+  SideMonitor& mon = *side;
   learnNozzleFlags(mon);
   int r = sendFuellingCommand(mon, code, value, false, ctx.op);
   if (r != kResultDone) {
@@ -202,7 +198,7 @@ int cmdMonitor(CliContext& ctx, const std::vector<std::string>& argsIn) {
   uint64_t count = 0;
   if (!takeSideOptions(&args, &so, &count) || !args.empty()) return usage(kMonitorUsage);
 
-  UTRKDevice& dev = *ctx.dev;
+  UTRKDevice& dev = *ctx.svc->dev;
   uint8_t ident[3] = {};
   int r = pollRequest(dev, [&] { return dev.identify(ident, ctx.opt.address); });
   if (r != kResultDone) {
@@ -211,9 +207,11 @@ int cmdMonitor(CliContext& ctx, const std::vector<std::string>& argsIn) {
     return kCliFailed;
   }
   dev.address = ctx.opt.address;
-  SideMonitor mon(&dev);
+  SideMonitor* side = setUpSides(ctx, so);
+  if (!side) return kCliFailed;
+  SideMonitor& mon = *side;
+  // Whatever the board's kind, the monitor reads what it says it is.
   mon.kind = static_cast<char>(ident[1]);
-  if (!setUpSides(ctx, &mon, so)) return kCliFailed;
 
   std::string state, performance;
   uint64_t polls = 0;
@@ -252,10 +250,10 @@ bool takeSideOnly(const std::vector<std::string>& argsIn, SideOptions* so) {
 int cmdSipDiag(CliContext& ctx, const std::vector<std::string>& args) {
   SideOptions so;
   if (!takeSideOnly(args, &so)) return usage(kSipDiagUsage);
-  SideMonitor mon(ctx.dev);
-  if (!setUpSides(ctx, &mon, so)) return kCliFailed;
+  const SideMonitor* mon = setUpSides(ctx, so);
+  if (!mon) return kCliFailed;
   std::string text;
-  const int r = readSipDiagnostics(*ctx.dev, mon.monitorAddress, &text);
+  const int r = readSipDiagnostics(*ctx.svc->dev, mon->monitorAddress, &text);
   if (r != kResultDone) {
     ctx.op->logLine(tr("Read error"));
     std::fprintf(stderr, "korvane-cli: sip-diag: read result=%d\n", r);
@@ -268,12 +266,13 @@ int cmdSipDiag(CliContext& ctx, const std::vector<std::string>& args) {
 int cmdSipAddress(CliContext& ctx, const std::vector<std::string>& args) {
   SideOptions so;
   if (!takeSideOnly(args, &so)) return usage(kSipAddressUsage);
-  SideMonitor mon(ctx.dev);
-  if (!setUpSides(ctx, &mon, so)) return kCliFailed;
+  const SideMonitor* side = setUpSides(ctx, so);
+  if (!side) return kCliFailed;
+  const SideMonitor& mon = *side;
   ctx.op->alert(
       tr("Set the desired meter's switch to 'calibrate'.\nTake the corresponding nozzle out"));
   uint8_t ioBits[kIoBitsBytes] = {};
-  const int r = readIoBits(*ctx.dev, mon.monitorAddress, ioBits);
+  const int r = readIoBits(*ctx.svc->dev, mon.monitorAddress, ioBits);
   if (r != kResultDone) {
     ctx.op->logLine(tr("Read error"));
     std::fprintf(stderr, "korvane-cli: sip-address: input bits read result=%d\n", r);
@@ -283,7 +282,7 @@ int cmdSipAddress(CliContext& ctx, const std::vector<std::string>& args) {
     ctx.op->alert(tr("No nozzles (or more than 1) were taken out"));
     return kCliFailed;
   }
-  const SipAddressResult result = exchangeSipAddress(*ctx.dev, mon.monitorAddress);
+  const SipAddressResult result = exchangeSipAddress(*ctx.svc->dev, mon.monitorAddress);
   if (result != SipAddressResult::Done) {
     ctx.op->alert(tr(sipAddressResultText(result)));
     return kCliFailed;
@@ -294,13 +293,13 @@ int cmdSipAddress(CliContext& ctx, const std::vector<std::string>& args) {
 
 int cmdCounters(CliContext& ctx, const std::vector<std::string>& args) {
   if (!args.empty()) return usage(kCountersUsage);
-  BoardSession& s = *ctx.session;
+  BoardSession& s = ctx.svc->session;
   // The board's kind decides whether mass and amount are shown.
   if (identifyBoard(s, ctx.opt.address, true) != 1) {
     ctx.op->logLine(tr("No connection"));
     return kCliFailed;
   }
-  SettingsState st;
+  SettingsState& st = ctx.svc->settings;
   // Whether the counters carry litres is an extra setting; unread, they are shown.
   readBlockPolled(s, kExtraSettingsAddress, kBankData, kExtraSettingsSize, st.extra.bytes.data(),
                   kCheckCrc);

@@ -24,35 +24,35 @@ int status(int result) { return result == kResultDone ? kCliOk : kCliFailed; }
 
 // What a command needs to know of the board first: password status, imitator byte and the
 // main settings record (side and nozzle counts).
-void loadBoard(CliContext& ctx, SettingsState* st) { readServiceState(*ctx.session, *st); }
+void loadBoard(CliContext& ctx, SettingsState* st) { readServiceState(ctx.svc->session, *st); }
 
 const char* const kDiagUsage = "diag";
 int cmdDiag(CliContext& ctx, const std::vector<std::string>& args) {
   if (!args.empty()) return usage(kDiagUsage);
-  readDiagnostics(*ctx.session);
+  readDiagnostics(ctx.svc->session);
   return kCliOk;
 }
 
 const char* const kTotalsUsage = "totals";
 int cmdTotals(CliContext& ctx, const std::vector<std::string>& args) {
   if (!args.empty()) return usage(kTotalsUsage);
-  SettingsState st;
+  SettingsState& st = ctx.svc->settings;
   loadBoard(ctx, &st);
-  return showTotals(*ctx.session, st) ? kCliOk : kCliFailed;
+  return showTotals(ctx.svc->session, st) ? kCliOk : kCliFailed;
 }
 
 const char* const kRestartUsage = "restart";
 int cmdRestart(CliContext& ctx, const std::vector<std::string>& args) {
   if (!args.empty()) return usage(kRestartUsage);
-  return status(restartController(*ctx.session));
+  return status(restartController(ctx.svc->session));
 }
 
 const char* const kClearUsage = "clear";
 int cmdClear(CliContext& ctx, const std::vector<std::string>& args) {
   if (!args.empty()) return usage(kClearUsage);
-  SettingsState st;
+  SettingsState& st = ctx.svc->settings;
   loadBoard(ctx, &st);
-  return status(controllerClear(*ctx.session));
+  return status(controllerClear(ctx.svc->session));
 }
 
 const char* const kDisplayUsage =
@@ -60,37 +60,37 @@ const char* const kDisplayUsage =
 int cmdDisplayMode(CliContext& ctx, const std::vector<std::string>& args) {
   uint64_t mode;
   if (args.size() != 1 || !cliParseNumber(args[0], 0xFF, &mode)) return usage(kDisplayUsage);
-  return status(setDisplayMode(*ctx.session, static_cast<uint8_t>(mode)));
+  return status(setDisplayMode(ctx.svc->session, static_cast<uint8_t>(mode)));
 }
 
 const char* const kImitatorUsage = "imitator";
 int cmdImitator(CliContext& ctx, const std::vector<std::string>& args) {
   if (!args.empty()) return usage(kImitatorUsage);
-  SettingsState st;
+  SettingsState& st = ctx.svc->settings;
   loadBoard(ctx, &st);
   if (!st.imitatorActive) {
     std::fprintf(stderr, "%s\n", tr("Read error"));
     return kCliFailed;
   }
-  return status(toggleImitator(*ctx.session, st));
+  return status(toggleImitator(ctx.svc->session, st));
 }
 
 const char* const kSerialUsage = "serial NNNNNNNN";
 int cmdSerial(CliContext& ctx, const std::vector<std::string>& args) {
   if (args.size() != 1) return usage(kSerialUsage);
-  return status(writeSerialNumber(*ctx.session, args[0]));
+  return status(writeSerialNumber(ctx.svc->session, args[0]));
 }
 
 const char* const kExportUsage = "export FILE.json";
 int cmdExport(CliContext& ctx, const std::vector<std::string>& args) {
   if (args.size() != 1 || args[0].empty()) return usage(kExportUsage);
-  SettingsState st;
+  SettingsState& st = ctx.svc->settings;
   loadBoard(ctx, &st);
   if (!st.tabsEnabled) {  // no main record to save
     std::fprintf(stderr, "%s\n", tr("Read error"));
     return kCliFailed;
   }
-  return exportSettings(*ctx.session, st, args[0]) == 1 ? kCliOk : kCliFailed;
+  return exportSettings(ctx.svc->session, st, args[0]) == 1 ? kCliOk : kCliFailed;
 }
 
 const char* const kImportUsage =
@@ -109,10 +109,10 @@ int cmdImport(CliContext& ctx, const std::vector<std::string>& args) {
   }
   if (path.empty()) return usage(kImportUsage);
   // The dry run reads the two records the import reads, and nothing else goes on the bus.
-  if (dryRun) return previewImport(*ctx.session, path) == 1 ? kCliOk : kCliFailed;
-  SettingsState st;
+  if (dryRun) return previewImport(ctx.svc->session, path) == 1 ? kCliOk : kCliFailed;
+  SettingsState& st = ctx.svc->settings;
   loadBoard(ctx, &st);
-  return status(importSettings(*ctx.session, st, path));
+  return status(importSettings(ctx.svc->session, st, path));
 }
 
 // "1,2,3" into the cells of an AZT table.
@@ -176,9 +176,9 @@ int cmdPreset(CliContext& ctx, const std::vector<std::string>& args) {
   onPresetNozzlesChosen(&f);  // consecutive AZT addresses unless given
   if (cellsA) f.aztA = given.aztA;
   if (cellsB) f.aztB = given.aztB;
-  SettingsState st;
+  SettingsState& st = ctx.svc->settings;
   loadBoard(ctx, &st);
-  return applyPreset(*ctx.session, st, f) == 1 ? kCliOk : kCliFailed;
+  return applyPreset(ctx.svc->session, st, f) == 1 ? kCliOk : kCliFailed;
 }
 
 // "1A" .. "5B" -> row of the side and nozzle tab.
@@ -195,13 +195,13 @@ int rowOf(const SettingsState& st, const std::string& label) {
 
 const char* const kMetersUsage = "meters [--type NS=VALUE]... [--phase NS=0|1|2]...   (NS: 1A..5B)";
 int cmdMeters(CliContext& ctx, const std::vector<std::string>& args) {
-  SettingsState st;
+  SettingsState& st = ctx.svc->settings;
   loadBoard(ctx, &st);
   if (!st.tabsEnabled) {
     std::fprintf(stderr, "%s\n", tr("Read error"));
     return kCliFailed;
   }
-  readSideNozzle(*ctx.session, st);
+  readSideNozzle(ctx.svc->session, st);
   SideNozzleForm form;
   displaySideNozzle(st, &form);
   bool write = false;
@@ -221,7 +221,7 @@ int cmdMeters(CliContext& ctx, const std::vector<std::string>& args) {
       form.rows[row].phase = static_cast<int>(n);
     write = true;
   }
-  if (write) return writeSideNozzle(*ctx.session, st, form) == 1 ? kCliOk : kCliFailed;
+  if (write) return writeSideNozzle(ctx.svc->session, st, form) == 1 ? kCliOk : kCliFailed;
   for (int side = 0; side < 2; ++side) {
     const SideGroupForm& g = form.sides[side];
     ctx.op->logLine(
@@ -245,9 +245,9 @@ const char* const kPasswdUsage = "passwd admin|calibration NNNN";
 int cmdPasswd(CliContext& ctx, const std::vector<std::string>& args) {
   if (args.size() != 2 || (args[0] != "admin" && args[0] != "calibration"))
     return usage(kPasswdUsage);
-  SettingsState st;
+  SettingsState& st = ctx.svc->settings;
   loadBoard(ctx, &st);
-  return status(changePassword(*ctx.session, st, args[0] == "calibration", args[1]));
+  return status(changePassword(ctx.svc->session, st, args[0] == "calibration", args[1]));
 }
 
 const CliRegistrar kRegDiag({"diag", kDiagUsage, cmdDiag, true,

@@ -76,7 +76,7 @@ int cmdBackup(CliContext& ctx, const std::vector<std::string>& args) {
     std::fprintf(stderr, "%s\n", why.c_str());
     return kCliFailed;
   }
-  const std::vector<BusRow> rows = backupBus(*ctx.session, dir, addresses, listed);
+  const std::vector<BusRow> rows = backupBus(ctx.svc->session, dir, addresses, listed);
   if (rows.empty()) std::fprintf(stderr, "%s\n", tr("No board found"));
   return busRunSucceeded(rows, listed) ? kCliOk : kCliFailed;
 }
@@ -99,7 +99,7 @@ int cmdRestore(CliContext& ctx, const std::vector<std::string>& args) {
       return kCliFailed;
     }
   }
-  const std::vector<BusRow> rows = restoreBus(*ctx.session, dir, addresses);
+  const std::vector<BusRow> rows = restoreBus(ctx.svc->session, dir, addresses);
   return busRunSucceeded(rows, true) ? kCliOk : kCliFailed;
 }
 

@@ -1,6 +1,6 @@
 // korvane-cli: the headless front end. Parses the global options, opens the bus port from the
-// preferences or --port, builds the device handle and board session, and runs one command
-// from the table that the cli/cmd_*.cpp files register.
+// preferences or --port through the service session the window uses too, and runs one
+// command from the table that the cli/cmd_*.cpp files register.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -275,10 +275,10 @@ int main(int argc, char** argv) {
   // The same words as the GUI: the catalog is used when the working folder has one.
   catalog_load("korvane_v3.mo", "ru");
 
-  Preferences prefs;
-  loadPreferences(&prefs);
-  if (!portGiven) opt.port = prefs.portName;
-  if (opt.baud == 0) opt.baud = prefs.baud > 0 ? static_cast<uint32_t>(prefs.baud) : 4800;
+  ServiceSession svc;
+  loadPreferences(&svc.prefs);
+  if (!portGiven) opt.port = svc.prefs.portName;
+  if (opt.baud == 0) opt.baud = svc.prefs.baud > 0 ? static_cast<uint32_t>(svc.prefs.baud) : 4800;
 
   tickStart();
   portTableInit();
@@ -291,41 +291,32 @@ int main(int argc, char** argv) {
   });
 
   CliOperator op(opt);
+  svc.session.pumpAddress = opt.address;
+  svc.attach(&op);
   CliContext ctx;
   ctx.opt = opt;
   ctx.op = &op;
+  ctx.svc = &svc;
 
   if (cmd->needsPort) {
-    uint16_t port = 0;
-    int rc = opt.port.empty() ? kPortOpenEmptyName : portOpen(opt.port.c_str(), &port);
-    if (port == 0) {
-      std::fprintf(stderr, "%s: %s (%d)\n", tr("Cannot open serial port"), opt.port.c_str(), rc);
+    // A command runs at once: a TCP link is awaited before the first request.
+    const PortOpenOutcome opened = svc.openPort(opt.port, opt.baud, true);
+    if (opened.result == PortOpenResult::CannotOpen) {
+      std::fprintf(stderr, "%s: %s (%d)\n", tr("Cannot open serial port"), opt.port.c_str(),
+                   opened.code);
       // Why, and for a device refused for lack of permission, how to get it here.
-      std::fprintf(stderr, "%s\n", portOpenFailureText(opt.port.c_str(), rc).c_str());
+      std::fprintf(stderr, "%s\n", opened.text.c_str());
       return kCliFailed;
     }
-    // A rate the line does not run at would make every request fail as "No connection"
-    // (or reach the board at the wrong rate): stop before anything is sent.
-    std::string refusal;
-    if (!setSessionLine(port, opt.port, opt.baud, preferencesLine(prefs), &refusal)) {
-      std::fprintf(stderr, "%s\n", refusal.c_str());
+    // A rate the line does not run at stops the command before anything is sent.
+    if (!opened.ok()) {
+      std::fprintf(stderr, "%s\n", opened.text.c_str());
       return kCliFailed;
     }
-    waitForPortLink(port);
-    ctx.port = port;
   }
 
-  UTRKDevice dev(ctx.port);
-  dev.address = opt.address;
-  BoardSession session;
-  session.dev = &dev;
-  session.op = &op;
-  session.pumpAddress = opt.address;
-  ctx.dev = &dev;
-  ctx.session = &session;
-
   int status = cmd->fn(ctx, commandArgs);
-  if (ctx.port) portClose(ctx.port);
+  svc.closePort();
   std::fflush(stdout);
   return status;
 }

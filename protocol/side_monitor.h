@@ -44,6 +44,8 @@ class MonitorTimer {
   virtual ~MonitorTimer() = default;
   virtual void arm(uint32_t delayMs) = 0;
   virtual void cancel() = 0;
+  // Whether a step is due (armed and not yet fired or cancelled).
+  virtual bool isArmed() const = 0;
 };
 
 // The text shown for a nozzle status code ("Loading", "status=2F", ...), translated.

@@ -1,12 +1,19 @@
 // The operations of the service session that are the same for the window and the command
-// line: SIP diagnostics and set-address, and the "Load" tab's counters.
+// line: opening the port, identification, the bus scan, the side monitor's sides, the
+// claim on the bus, the firmware target, SIP diagnostics and set-address, and the "Load"
+// tab's counters.
 #include "session/service_session.h"
+
+#include <cerrno>
+#include <cstring>
 
 #include "link/port.h"
 #include "link/tick.h"
 #include "protocol/board.h"
 #include "protocol/board_io.h"
 #include "settings/channel_record.h"
+#include "settings/service_actions.h"
+#include "settings/settings_sequences.h"
 #include "util/catalog.h"
 
 namespace {
@@ -41,6 +48,139 @@ int pollAt(UTRKDevice& dev, uint8_t address, Request&& request) {
 }
 
 }  // namespace
+
+void ServiceSession::attach(Operator* engineer) {
+  op = engineer;
+  port = 0;
+  dev = std::make_unique<UTRKDevice>(port);
+  dev->address = session.pumpAddress;
+  session.dev = dev.get();
+  session.op = engineer;
+  monitor.dev = dev.get();
+}
+
+PortOpenOutcome ServiceSession::openPort(const std::string& name, uint32_t baud, bool waitForLink) {
+  PortOpenOutcome out;
+  uint16_t opened = 0;
+  out.code = name.empty() ? kPortOpenEmptyName : portOpen(name.c_str(), &opened);
+  if (out.code != 0 || opened == 0) {
+    if (opened) portClose(opened);
+    out.result = PortOpenResult::CannotOpen;
+    // The alert alone does not tell a missing device from a permission problem.
+    out.text = portOpenFailureText(name.c_str(), out.code);
+    return out;
+  }
+  // A rate the line does not run at would make every request fail as "No connection" (or
+  // reach the board at the wrong rate): nothing is sent before the line is right.
+  if (!setSessionLine(opened, name, baud, preferencesLine(prefs), &out.text)) {
+    out.result = PortOpenResult::LineRefused;
+    return out;
+  }
+  if (waitForLink) waitForPortLink(opened);
+  port = opened;
+  if (dev) dev->port = port;
+  return out;
+}
+
+void ServiceSession::closePort() {
+  if (port) portClose(port);
+  port = 0;
+  if (dev) dev->port = 0;
+}
+
+bool ServiceSession::rememberPort(const std::string& name, int baud, int maxBaud,
+                                  std::string* why) {
+  prefs.portName = name;
+  prefs.baud = baud;
+  prefs.maxBaud = maxBaud;
+  if (savePreferences(prefs) >= 0) return true;
+  const int err = errno;
+  *why = strprintf(tr("Cannot save preferences to %s: %s"), kPreferencesFile, std::strerror(err));
+  return false;
+}
+
+int ServiceSession::identifyAndRefresh(uint8_t address, bool refresh) {
+  return ::identifyAndRefresh(session, settings, address, refresh);
+}
+
+void ServiceSession::serveBoardAt(uint8_t address) {
+  if (address != session.pumpAddress) session.forgetBoard();
+  session.pumpAddress = address;
+  if (dev) dev->address = address;
+  if (session.onPumpAddress) session.onPumpAddress(address);
+}
+
+int ServiceSession::readSideAddresses() {
+  MainSettings rec;
+  const int r = readBlockPolled(session, kMainSettingsAddress, kBankData,
+                                static_cast<uint8_t>(kMainSettingsSize), rec.data(), kCheckCrc);
+  if (r == kResultDone) settings.readCopy = rec;
+  return r;
+}
+
+void ServiceSession::aimSideMonitor(uint8_t sideAWhenUnset) {
+  monitor.dev = dev.get();
+  monitor.kind = session.kind ? session.kind : '#';
+  const auto sideA = static_cast<uint8_t>(settings.readCopy.get(ms::side_addr0));
+  monitor.sideAAddress = sideA ? sideA : sideAWhenUnset;
+  monitor.sideBAddress = static_cast<uint8_t>(settings.readCopy.get(ms::side_addr1));
+  monitor.sideCount = static_cast<uint8_t>(settings.sideCount());
+}
+
+bool ServiceSession::claimBus(bool keepMonitorArmed) {
+  if (busy) return false;
+  MonitorTimer* t = monitor.timer;
+  if (!t) return true;  // the monitor never ran
+  if (monitor.monitorState != kMonitorIdle || t->isArmed()) {
+    monitor.pauseSideMonitor();
+    if (!keepMonitorArmed) t->cancel();
+  }
+  return true;
+}
+
+const char* ServiceSession::firmwareFilter() const {
+  return session.kind == '$' ? "Binary\tpcb_m7_v5_*.bin\n" : "Binary\tpcb_m7_0*.bin\n";
+}
+
+int ServiceSession::queryUpdateTarget(uint8_t address, int* deviceKind) {
+  // The target is asked with the handle for one exchange; nothing else changes until the
+  // update really starts.
+  UTRKDevice& d = *dev;
+  const uint8_t keep = d.address;
+  d.address = address;
+  uint8_t out[3] = {0, 0, 0};
+  const int r = pollRequest(d, [&] { return d.identify(out, address); });
+  if (r == kResultDone) {
+    *deviceKind = out[1];
+    std::string text;
+    if (readBoardTextId(d, &text) == kResultDone && op) op->logLine(text);
+  }
+  d.address = keep;
+  return r;
+}
+
+const char* deviceFirmwareFilter(int deviceKind) {
+  switch (deviceKind) {
+    case 35:
+      return "Binary\tpcb_m7_*.bin\n";
+    case 36:
+      return "Binary\tpcb_m7_v5_*.bin\n";
+    case 22:
+      return "Binary\tpcb_desk_*.bin\n";
+    case 24:
+      return "Binary\tkbd_desk_*.bin\n";
+    case 37:
+      return "Binary\tlnk_r9_v1_*.bin\n";
+    case 39:
+      return "Binary\tpcb_sim_*.bin\n";
+    case 40:
+      return "Binary\tkbd_touch_*.bin\n";
+    case 41:
+      return "Binary\tbus_recorder_*.bin\n";
+    default:
+      return nullptr;
+  }
+}
 
 bool setSessionLine(uint16_t port, const std::string& name, uint32_t baud, const LineSettings& line,
                     std::string* refusal) {

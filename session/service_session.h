@@ -14,6 +14,19 @@
 #include "settings/settings_state.h"
 #include "util/operator.h"
 
+// What opening a port came to.
+enum class PortOpenResult {
+  Opened,
+  CannotOpen,   // the port did not open ("Cannot open serial port")
+  LineRefused,  // it opened, but refused the line settings, and was closed again
+};
+struct PortOpenOutcome {
+  PortOpenResult result = PortOpenResult::Opened;
+  int code = 0;      // what the port table answered when the port did not open
+  std::string text;  // why, in the engineer's words; empty when opened
+  bool ok() const { return result == PortOpenResult::Opened; }
+};
+
 struct ServiceSession {
   // Handle of the open port in the port table; 0 while no port is open.
   uint16_t port = 0;
@@ -31,9 +44,73 @@ struct ServiceSession {
   // How logic reaches the engineer.
   Operator* op = nullptr;
 
+  // Set while an action has the bus to itself: a scan, an update, a long sequence. A front
+  // end takes no other action meanwhile.
+  bool busy = false;
+
   uint8_t pumpAddress() const { return session.pumpAddress; }
   bool bootMode() const { return session.bootMode; }
+
+  // Binds the device handle (to no port yet), the board session and the side monitor to
+  // each other and to op. The first call of every front end.
+  void attach(Operator* op);
+
+  // Opens the port called name, sets its line to baud with the framing of the preferences
+  // and points the handle at it. With waitForLink a TCP port's link is awaited too (the
+  // command line does; the window stays live and lets the link come while it runs). A port
+  // that refuses the line is closed again: the outcome says why.
+  PortOpenOutcome openPort(const std::string& name, uint32_t baud, bool waitForLink);
+  // Closes the open port; the handle then points at no port.
+  void closePort();
+  // Keeps the port, its rate and the maximum rate of a firmware update in the preferences
+  // file for the next start; false with the reason in *why when the file cannot be written.
+  bool rememberPort(const std::string& name, int baud, int maxBaud, std::string* why);
+
+  // Identifies the board at address (the broadcast address finds the one board on the bus
+  // and moves the banner to it) and, when refresh is set and the board is not in its boot
+  // loader, reads its service values and main settings. 1 when the board answered.
+  int identifyAndRefresh(uint8_t address, bool refresh = true);
+  // From now on the tool serves the board at address: the banner moves there and, for
+  // another board than the one served, everything known of that one is forgotten (its
+  // settings copies and its admin password too: they must not reach the new board).
+  void serveBoardAt(uint8_t address);
+
+  // Reads the side addresses and side count of the board served, the "Load" tab's view of
+  // its main settings, into the main settings copy (one read with CRC, no log-in). A failed
+  // read leaves the copy as it was. Result code.
+  int readSideAddresses();
+  // Aims the side monitor at the sides the main settings copy names, with the served
+  // board's kind. A side A without an address in the copy is sideAWhenUnset (0: none).
+  void aimSideMonitor(uint8_t sideAWhenUnset = 0);
+
+  // Takes the bus for an action: false while another action has it. A running side monitor
+  // is brought to a pause between two exchanges; unless keepMonitorArmed, its next step is
+  // dropped too, so that nothing of it goes out during the action.
+  bool claimBus(bool keepMonitorArmed);
+
+  // The file filter of the firmware images for the board served (by its kind).
+  const char* firmwareFilter() const;
+  // Asks the board at address what device it is, for an update aimed at it: its device
+  // kind in *deviceKind and its text identifier logged. The handle keeps its address.
+  // Result of the identification (1: it answered).
+  int queryUpdateTarget(uint8_t address, int* deviceKind);
 };
+
+// Marks the session busy for as long as it lives.
+class SessionBusy {
+ public:
+  explicit SessionBusy(ServiceSession& s) : s_(s) { s_.busy = true; }
+  ~SessionBusy() { s_.busy = false; }
+  SessionBusy(const SessionBusy&) = delete;
+  SessionBusy& operator=(const SessionBusy&) = delete;
+
+ private:
+  ServiceSession& s_;
+};
+
+// The file filter of the firmware images of a device kind as identification reports it,
+// or nullptr for a device the tool cannot update.
+const char* deviceFirmwareFilter(int deviceKind);
 
 // Sets the open port's line to baud with the framing of line (its rate is not used). When
 // the line refuses, closes the port and puts the engineer's words into *refusal ("Cannot set

@@ -45,7 +45,9 @@ class FltkMonitorTimer : public MonitorTimer {
     Fl::add_timeout(delayMs / 1000.0, &FltkMonitorTimer::fire, this);
   }
   void cancel() override { Fl::remove_timeout(&FltkMonitorTimer::fire, this); }
-  bool pending() { return Fl::has_timeout(&FltkMonitorTimer::fire, this) != 0; }
+  bool isArmed() const override {
+    return Fl::has_timeout(&FltkMonitorTimer::fire, const_cast<FltkMonitorTimer*>(this)) != 0;
+  }
 
  private:
   static void fire(void* self) { static_cast<FltkMonitorTimer*>(self)->mon_->sideMonitorStep(); }
@@ -54,40 +56,31 @@ class FltkMonitorTimer : public MonitorTimer {
 
 }  // namespace
 
+// The session's busy mark, with the tab in front kept there and the wait cursor.
 class xMainForm::BusyScope {
  public:
-  explicit BusyScope(xMainForm* f) : f_(f) {
-    f_->busy_ = true;
+  explicit BusyScope(xMainForm* f) : f_(f), busy_(f->app) {
     f_->busy_tab_ = f_->tabs->value();
     f_->cursor(FL_CURSOR_WAIT);
   }
   ~BusyScope() {
-    f_->busy_ = false;
     f_->busy_tab_ = nullptr;
     f_->cursor(FL_CURSOR_DEFAULT);
   }
 
  private:
   xMainForm* f_;
+  SessionBusy busy_;
 };
 
 bool xMainForm::monitor_timer_pending() const {
-  auto* t = static_cast<FltkMonitorTimer*>(monitor_timer_.get());
-  return t && t->pending();
+  return monitor_timer_ && monitor_timer_->isArmed();
 }
 
 bool xMainForm::claim_bus() {
-  if (busy_) return false;
-  auto* t = static_cast<FltkMonitorTimer*>(monitor_timer_.get());
-  if (!t) return true;  // the monitor never ran
-  SideMonitor& mon = app.monitor;
-  if (mon.monitorState != kMonitorIdle || t->pending()) {
-    mon.pauseSideMonitor();
-    // Away from "Load" the monitor would only run one more cycle before it stops itself;
-    // dropping it now keeps that cycle off the bus during the action.
-    if (!(tabs->value() == tab_load && app.port != 0)) t->cancel();
-  }
-  return true;
+  // Away from "Load" the monitor would only run one more cycle before it stops itself;
+  // dropping it now keeps that cycle off the bus during the action.
+  return app.claimBus(tabs->value() == tab_load && app.port != 0);
 }
 
 bool xMainForm::is_load_control(const Fl_Widget* w) const {
@@ -111,7 +104,7 @@ void xMainForm::dispatch_action(Fl_Widget* w) {
   // Watching the traffic never uses the bus: it opens during a scan or an update too.
   if (w == traffic_button) return open_traffic_window();
   // While a scan or an update repaints the window, clicks are not actions: the bus is taken.
-  if (busy_) {
+  if (app.busy) {
     if (w == tabs && busy_tab_) tabs->value(busy_tab_);
     return;
   }
@@ -126,11 +119,11 @@ void xMainForm::dispatch_action(Fl_Widget* w) {
   // ---- "Main" ----
   if (w == port_button) return toggle_port();
   if (w == get_identifier) {
-    identify_and_refresh(s.pumpAddress, false);
+    app.identifyAndRefresh(s.pumpAddress);
     return;
   }
   if (w == broadcast_search) {
-    identify_and_refresh(kBroadcastAddress, false);
+    app.identifyAndRefresh(kBroadcastAddress);
     return;
   }
   if (w == search_pumps) return run_bus_scan();
@@ -262,12 +255,8 @@ void xMainForm::on_coupled_control(Fl_Widget* w) {
 void xMainForm::wire_side_monitor() {
   SideMonitor& mon = app.monitor;
   if (!monitor_timer_) monitor_timer_ = std::make_unique<FltkMonitorTimer>(&mon);
-  mon.dev = app.dev.get();
   mon.timer = monitor_timer_.get();
-  mon.kind = app.session.kind ? app.session.kind : '#';
-  mon.sideAAddress = static_cast<uint8_t>(app.settings.readCopy.get(ms::side_addr0));
-  mon.sideBAddress = static_cast<uint8_t>(app.settings.readCopy.get(ms::side_addr1));
-  mon.sideCount = static_cast<uint8_t>(app.settings.sideCount());
+  app.aimSideMonitor();
   mon.view.showState = [this](const std::string& t) { state_field->value(t.c_str()); };
   mon.view.showPerformance = [this](const std::string& t) { performance_field->value(t.c_str()); };
   mon.view.showIndicator = [this](int index, bool on) {
@@ -282,7 +271,7 @@ void xMainForm::wire_side_monitor() {
 
 void xMainForm::counters_cb(void* self) {
   auto* f = static_cast<xMainForm*>(self);
-  if (f->busy_ || f->tabs->value() != f->tab_load || !f->app.port) return;
+  if (f->app.busy || f->tabs->value() != f->tab_load || !f->app.port) return;
   f->claim_bus();
   f->show_counters();
 }
@@ -407,9 +396,7 @@ void xMainForm::on_load_action(Fl_Widget* w) {
 void xMainForm::run_firmware_update() {
   Operator& op = *app.op;
   std::string path;
-  const char* filter =
-      app.session.kind == '$' ? "Binary\tpcb_m7_v5_*.bin\n" : "Binary\tpcb_m7_0*.bin\n";
-  if (!op.chooseFile(tr("Select a file"), filter, false, &path)) return;
+  if (!op.chooseFile(tr("Select a file"), app.firmwareFilter(), false, &path)) return;
   int mode = 0;
   if (own_op_ && app.op == own_op_.get()) {
     // Three answers: No, Yes (the current address) and F0 (a board stuck in its boot loader).
@@ -532,61 +519,23 @@ void xMainForm::run_extended_firmware_update() {
     return;
   }
   const uint8_t target = static_cast<uint8_t>(value);
-  // The target is asked with the handle for one exchange; nothing else changes until the
-  // update really starts.
-  UTRKDevice& dev = *app.dev;
-  const uint8_t keep = dev.address;
-  dev.address = target;
-  uint8_t out[3] = {0, 0, 0};
-  int r = pollRequest(dev, [&] { return dev.identify(out, target); });
-  if (r != 1) {
+  int kind = 0;
+  if (app.queryUpdateTarget(target, &kind) != kResultDone) {
     op.alert(tr("No connection"));
-    dev.address = keep;
     return;
   }
-  const int kind = out[1];
-  std::string text;
-  if (readBoardTextId(dev, &text) == kResultDone) op.logLine(text);
-  dev.address = keep;
-  const char* filter = nullptr;
-  switch (kind) {
-    case 35:
-      filter = "Binary\tpcb_m7_*.bin\n";
-      break;
-    case 36:
-      filter = "Binary\tpcb_m7_v5_*.bin\n";
-      break;
-    case 22:
-      filter = "Binary\tpcb_desk_*.bin\n";
-      break;
-    case 24:
-      filter = "Binary\tkbd_desk_*.bin\n";
-      break;
-    case 37:
-      filter = "Binary\tlnk_r9_v1_*.bin\n";
-      break;
-    case 39:
-      filter = "Binary\tpcb_sim_*.bin\n";
-      break;
-    case 40:
-      filter = "Binary\tkbd_touch_*.bin\n";
-      break;
-    case 41:
-      filter = "Binary\tbus_recorder_*.bin\n";
-      break;
-    default:
-      op.alert(tr("Unsupported device"));
-      return;
+  const char* filter = deviceFirmwareFilter(kind);
+  if (!filter) {
+    op.alert(tr("Unsupported device"));
+    return;
   }
   std::string path;
   if (!op.chooseFile(tr("Select a file"), filter, false, &path)) return;
   if (!op.confirm(tr("Start updating?"))) return;
   start_update(path, BootTarget::CurrentAddress, target);
   // From here on the tool serves the board it updated: "Leave bootloader", "Get identifier"
-  // and every other action go there, and the banner says so. What the settings tabs show
-  // belongs to the board served before.
-  if (target != app.session.pumpAddress && app.session.onForgetBoard) app.session.onForgetBoard();
-  set_pump_address(target);
+  // and every other action go there, and the banner says so.
+  app.serveBoardAt(target);
 }
 
 void xMainForm::on_leave_bootloader() {
@@ -595,5 +544,3 @@ void xMainForm::on_leave_bootloader() {
   PortBootLink link(app.port);
   leaveBootloader(link, *app.op, app.session.pumpAddress);
 }
-
-void xMainForm::refresh_after_identification() { refreshAfterIdentify(app.session, app.settings); }

@@ -175,7 +175,7 @@ void xMainForm::close_cb(Fl_Widget*, void* self) { static_cast<xMainForm*>(self)
 bool xMainForm::request_quit() {
   // A scan or an update owns the bus and the window; stopping it halfway could leave a board
   // in its boot loader.
-  if (busy_) return false;
+  if (app.busy) return false;
   if (!app.op->confirm(tr("Quit Korvane v3?"))) return false;
   // The other windows go with the main one, so the event loop ends with the process.
   std::vector<Fl_Window*> others;
@@ -187,11 +187,7 @@ bool xMainForm::request_quit() {
 }
 
 xMainForm::~xMainForm() {
-  if (app.port) {
-    portClose(app.port);
-    app.port = 0;
-    if (app.dev) app.dev->port = 0;
-  }
+  app.closePort();
   traffic_.reset();  // it listens to the port layer while shown
   portSetPeerHook(nullptr);
   Fl::remove_handler(global_shortcut_handler);
@@ -631,10 +627,7 @@ void xMainForm::init_main_window() {
 
   // The device handle, bound to no port yet, and the hooks through which the core
   // updates this window.
-  app.port = 0;
-  app.dev = std::make_unique<UTRKDevice>(app.port);
-  app.session.dev = app.dev.get();
-  app.session.op = &op;
+  app.attach(&op);
   // Forgetting the settings copies closes the tabs through onTabsEnabled below.
   app.session.onForgetBoard = [this] { forgetBoardSettings(&app.settings); };
   SettingsState& st = app.settings;
@@ -676,43 +669,23 @@ void xMainForm::init_main_window() {
     address = static_cast<int>(parseLeadingInt(answer) & 0xFF);
   set_pump_address(address);
 
-  // The stored port opens. The field names the stored port whether or not it opens, so that a wrong
-  // name can be mended where it shows.
+  // The stored port opens at the stored rate. The field names the stored port whether or
+  // not it opens, so that a wrong name can be mended where it shows.
   port_choice->value(app.prefs.portName.c_str());
   tickStart();
   portTableInit();
-  uint16_t port = 0;
-  const int openResult = portOpen(app.prefs.portName.c_str(), &port);
-  if (openResult != 0 || port == 0) {
-    log_open_failure(app.prefs.portName.c_str(), openResult);
-    op.alert(tr("Cannot open serial port"));
-    return;
-  }
-  app.port = port;
+  const PortOpenOutcome opened =
+      app.openPort(app.prefs.portName, static_cast<uint32_t>(app.prefs.baud), false);
+  if (opened.result != PortOpenResult::CannotOpen) show_stored_line();
+  if (!report_port_outcome(opened)) return;
 
-  // The baud choice shows the stored rate (typed in when it is not one of the list), and
-  // the "Max baud rate" field its stored value.
-  bool listed = false;
-  for (int i = 0; i < 4; ++i)
-    if (parseLeadingInt(kBaudItemsShown[i]) == app.prefs.baud) {
-      baud_choice->value(i);
-      listed = true;
-    }
-  if (!listed) baud_choice->value(strprintf("%d", app.prefs.baud).c_str());
-  max_baud->value(strprintf("%d", app.prefs.maxBaud).c_str());
-
-  // The line takes the stored rate; then the port can no longer be changed until it closes.
-  if (!set_port_line(app.port, app.prefs.portName.c_str(), app.prefs.baud)) {
-    app.port = 0;
-    return;
-  }
-  app.dev->port = app.port;
+  // The port can no longer be changed until it closes.
   port_button->label(tr("Close Port"));
   port_choice->deactivate();
   baud_choice->deactivate();
 
   // The board at the pump address is identified and, outside its boot loader, read.
-  identify_and_refresh(app.session.pumpAddress, false);
+  app.identifyAndRefresh(app.session.pumpAddress);
 }
 
 void xMainForm::main_action_callback(Fl_Widget* w, void*) {
@@ -797,26 +770,33 @@ void xMainForm::log_open_failure(const char* name, int result) {
   app.op->logLine(portOpenFailureText(name, result));
 }
 
-bool xMainForm::set_port_line(uint16_t port, const char* name, int baud) {
-  std::string text;
-  if (setSessionLine(port, name, static_cast<uint32_t>(baud), preferencesLine(app.prefs), &text))
-    return true;
-  app.op->logLine(text);
-  app.op->alert(text);
-  return false;
+void xMainForm::show_stored_line() {
+  // The baud choice shows the stored rate (typed in when it is not one of the list), and
+  // the "Max baud rate" field its stored value.
+  bool listed = false;
+  for (int i = 0; i < 4; ++i)
+    if (parseLeadingInt(kBaudItemsShown[i]) == app.prefs.baud) {
+      baud_choice->value(i);
+      listed = true;
+    }
+  if (!listed) baud_choice->value(strprintf("%d", app.prefs.baud).c_str());
+  max_baud->value(strprintf("%d", app.prefs.maxBaud).c_str());
 }
 
-int xMainForm::identify_and_refresh(uint8_t address, bool quiet) {
-  const int r = identifyBoard(app.session, address, quiet);
-  if (r == 1 && !app.session.bootMode && !quiet) refresh_after_identification();
-  return r;
+bool xMainForm::report_port_outcome(const PortOpenOutcome& out) {
+  if (out.ok()) return true;
+  // The log says why (a missing device or a permission problem, or the rate the line
+  // refused); a port that refused its rate was closed again.
+  app.op->logLine(out.text);
+  app.op->alert(out.result == PortOpenResult::CannotOpen
+                    ? std::string(tr("Cannot open serial port"))
+                    : out.text);
+  return false;
 }
 
 void xMainForm::toggle_port() {
   if (app.port) {
-    portClose(app.port);
-    app.port = 0;
-    if (app.dev) app.dev->port = 0;
+    app.closePort();
     port_button->label(tr("Open Port"));
     port_choice->activate();
     baud_choice->activate();
@@ -829,31 +809,21 @@ void xMainForm::toggle_port() {
   const size_t first = name.find_first_not_of(" \t");
   name = first == std::string::npos ? ""
                                     : name.substr(first, name.find_last_not_of(" \t") - first + 1);
-  uint16_t port = 0;
   if (name.empty()) {
-    app.op->alert(tr("Cannot open serial port"));
-    return;
-  }
-  const int openResult = portOpen(name.c_str(), &port);
-  if (openResult != 0 || port == 0) {
-    log_open_failure(name.c_str(), openResult);
     app.op->alert(tr("Cannot open serial port"));
     return;
   }
   const int baud =
       static_cast<int>(parseLeadingInt(baud_choice->value() ? baud_choice->value() : ""));
-  if (!set_port_line(port, name.c_str(), baud)) return;  // a refused rate is not kept
+  const PortOpenOutcome opened = app.openPort(name, static_cast<uint32_t>(baud), false);
+  if (!report_port_outcome(opened)) return;  // a refused rate is not kept
   port_choice->value(name.c_str());
-  app.port = port;
-  app.prefs.baud = baud;
-  app.prefs.maxBaud = static_cast<int>(parseLeadingInt(max_baud->value() ? max_baud->value() : ""));
-  app.dev->port = app.port;
-  app.prefs.portName = name;
-  if (savePreferences(app.prefs) < 0) {
+  std::string why;
+  if (!app.rememberPort(
+          name, baud, static_cast<int>(parseLeadingInt(max_baud->value() ? max_baud->value() : "")),
+          &why)) {
     // The port stays open with these settings for this run; say why they are not kept.
-    const int err = errno;
-    app.op->logLine(
-        strprintf(tr("Cannot save preferences to %s: %s"), kPreferencesFile, std::strerror(err)));
+    app.op->logLine(why);
   }
   port_button->label(tr("Close Port"));
   port_choice->deactivate();

@@ -59,20 +59,14 @@ class xMainForm : public Fl_Double_Window, public LogSink {
   void log_line(const char* text) override;
   // Logs why a port did not open (the OS error text for a serial device).
   void log_open_failure(const char* name, int result);
-  // Sets the open port's line to baud with the preferences' framing. When the line refuses,
-  // logs and shows the port, the rate and the reason, closes the port and returns false.
-  bool set_port_line(uint16_t port, const char* name, int baud);
+  // Says why a port did not open, or refused its rate (then it was closed again), in the
+  // log and an alert. True when it opened.
+  bool report_port_outcome(const PortOpenOutcome& out);
   void log_append(const char* text) override;
   void log_replace_tail(size_t count, const char* text) override;
   void log_clear() override;
   void set_pump_address(int a);
   void enable_settings_tabs(bool on);
-  // Identification at the address, followed by the refresh when the board is not in its
-  // boot loader. Returns the identification result.
-  int identify_and_refresh(uint8_t address, bool quiet);
-  // Reads the service counters, imitator flag, password state and main settings of the
-  // identified board and shows them.
-  void refresh_after_identification();
   // The port button: closes the open port, or opens the port named in the port field.
   void toggle_port();
   // Escape or the close box: asks "Quit Korvane v3?"; on Yes every window of the program is
@@ -100,7 +94,7 @@ class xMainForm : public Fl_Double_Window, public LogSink {
   // (bus scan, firmware update) owns the bus: the caller must then send nothing.
   bool claim_bus();
   // A long action that repaints the window while it runs (bus scan, firmware update).
-  bool busy() const { return busy_; }
+  bool busy() const { return app.busy; }
   // The side monitor's timer is pending (tests check there is one only while it should run).
   bool monitor_timer_pending() const;
 
@@ -264,6 +258,8 @@ class xMainForm : public Fl_Double_Window, public LogSink {
   void build_sides_tab();
   void build_load_tab();
   void init_main_window();
+  // The stored rate in the baud choice and the stored maximum in "Max baud rate".
+  void show_stored_line();
   void attach_callbacks();
   void fill_port_choice();
   void on_leave_bootloader();
@@ -293,7 +289,6 @@ class xMainForm : public Fl_Double_Window, public LogSink {
 
   std::unique_ptr<Operator> own_op_;
   Fl_Window* factory_window_ = nullptr;
-  bool busy_ = false;
   Fl_Widget* busy_tab_ = nullptr;
   std::unique_ptr<MonitorTimer> monitor_timer_;
   std::unique_ptr<TrafficWindow> traffic_;

@@ -4,6 +4,7 @@
 #include "ui/window_links.h"
 
 #include "protocol/board.h"
+#include "settings/settings_sequences.h"
 #include "ui/chan_form.h"
 #include "ui/factory_form.h"
 #include "ui/main_form.h"
@@ -41,7 +42,7 @@ void connect_shortcuts(xMainForm* main, xChanForm* chan) {
       return identifyBoard(main->app.session, static_cast<uint8_t>(a), false);
     };
     h.bootMode = [main] { return main->app.bootMode(); };
-    h.refresh = [main] { main->refresh_after_identification(); };
+    h.refresh = [main] { refreshAfterIdentify(main->app.session, main->app.settings); };
     h.claimBus = [main] { return main->claim_bus(); };
     h.openTraffic = [main] { main->open_traffic_window(); };
     h.openVariablesTable = [main] {

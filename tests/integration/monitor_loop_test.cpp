@@ -60,6 +60,7 @@ class CountingTimer : public MonitorTimer {
     ++arms;
   }
   void cancel() override { pending = 0; }
+  bool isArmed() const override { return pending != 0; }
 };
 
 class MonitorPeer : public ::testing::Test {

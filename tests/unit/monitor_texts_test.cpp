@@ -128,6 +128,7 @@ class CountingTimer : public MonitorTimer {
     lastDelay = ms;
   }
   void cancel() override { pending = 0; }
+  bool isArmed() const override { return pending != 0; }
 };
 
 TEST(MonitorLoop, StartPauseAndTabLeaveKeepOneTimer) {
