@@ -45,32 +45,29 @@ const char* resultText(FirmwareResult r) {
 }
 
 int cmdFirmware(CliContext& ctx, const std::vector<std::string>& args) {
-  FirmwareUpdateRequest req;
   const Preferences& prefs = ctx.svc->prefs;
-  req.maxBaud = prefs.maxBaud > 0 ? static_cast<uint32_t>(prefs.maxBaud) : 0;
+  uint32_t maxBaud = prefs.maxBaud > 0 ? static_cast<uint32_t>(prefs.maxBaud) : 0;
+  BootTarget target = BootTarget::CurrentAddress;
+  std::string imagePath;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--f0") {
-      req.target = BootTarget::BootLoaderAddress;
+      target = BootTarget::BootLoaderAddress;
     } else if (args[i] == "--max-baud") {
       uint64_t n = 0;
       if (i + 1 >= args.size() || !cliParseNumber(args[++i], kMaxBaudOption, &n))
         return usage(kFirmwareUsage);
-      req.maxBaud = static_cast<uint32_t>(n);
-    } else if (args[i].rfind("--", 0) == 0 || !req.imagePath.empty()) {
+      maxBaud = static_cast<uint32_t>(n);
+    } else if (args[i].rfind("--", 0) == 0 || !imagePath.empty()) {
       return usage(kFirmwareUsage);
     } else {
-      req.imagePath = args[i];
+      imagePath = args[i];
     }
   }
-  if (req.imagePath.empty()) return usage(kFirmwareUsage);
-  req.currentAddress = ctx.opt.address;
-  req.portBaud = ctx.opt.baud;
-  // The line goes back to what this run opened it with.
-  req.line = preferencesLine(prefs);
-  req.line.baud = ctx.opt.baud;
+  if (imagePath.empty()) return usage(kFirmwareUsage);
 
-  PortBootLink link(ctx.svc->port);
-  FirmwareOutcome o = updateFirmware(link, *ctx.op, req);
+  // The line goes back to what this run opened it with.
+  const FirmwareOutcome o =
+      ctx.svc->updateBoardFirmware(imagePath, target, ctx.opt.address, maxBaud, *ctx.op);
   if (o.ok()) return kCliOk;
   if (o.result == FirmwareResult::Finished)
     std::fprintf(stderr, "korvane-cli: firmware: the board did not leave its boot loader\n");
@@ -82,8 +79,7 @@ int cmdFirmware(CliContext& ctx, const std::vector<std::string>& args) {
 
 int cmdLeaveBoot(CliContext& ctx, const std::vector<std::string>& args) {
   if (!args.empty()) return usage(kLeaveUsage);
-  PortBootLink link(ctx.svc->port);
-  int r = leaveBootloader(link, *ctx.op, ctx.opt.address);
+  const int r = ctx.svc->leaveBootLoader(ctx.opt.address);
   if (r == kHandshakeFailed) {
     std::fprintf(stderr, "korvane-cli: leave-boot: no answer after %d attempts (result %d)\n",
                  kBootHandshakeAttempts, r);

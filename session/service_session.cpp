@@ -78,6 +78,7 @@ PortOpenOutcome ServiceSession::openPort(const std::string& name, uint32_t baud,
   }
   if (waitForLink) waitForPortLink(opened);
   port = opened;
+  lineBaud = baud;
   if (dev) dev->port = port;
   return out;
 }
@@ -136,6 +137,26 @@ bool ServiceSession::claimBus(bool keepMonitorArmed) {
     if (!keepMonitorArmed) t->cancel();
   }
   return true;
+}
+
+FirmwareOutcome ServiceSession::updateBoardFirmware(const std::string& imagePath, BootTarget target,
+                                                    uint8_t address, uint32_t maxBaud,
+                                                    Operator& engineer) {
+  FirmwareUpdateRequest req;
+  req.imagePath = imagePath;
+  req.target = target;
+  req.currentAddress = address;
+  req.maxBaud = maxBaud;
+  req.portBaud = lineBaud;
+  req.line = preferencesLine(prefs);
+  req.line.baud = lineBaud;
+  PortBootLink link(port);
+  return updateFirmware(link, engineer, req);
+}
+
+int ServiceSession::leaveBootLoader(uint8_t address) {
+  PortBootLink link(port);
+  return leaveBootloader(link, *op, address);
 }
 
 const char* ServiceSession::firmwareFilter() const {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "firmware/boot_update.h"
 #include "protocol/board_session.h"
 #include "protocol/side_monitor.h"
 #include "protocol/utrk_device.h"
@@ -30,6 +31,8 @@ struct PortOpenOutcome {
 struct ServiceSession {
   // Handle of the open port in the port table; 0 while no port is open.
   uint16_t port = 0;
+  // The rate the open port's line was set to.
+  uint32_t lineBaud = 0;
   // The one device handle, re-pointed at every opened port.
   std::unique_ptr<UTRKDevice> dev;
   // Port name, line settings and maximum baud rate of korvane_v3.ini.
@@ -87,6 +90,15 @@ struct ServiceSession {
   // is brought to a pause between two exchanges; unless keepMonitorArmed, its next step is
   // dropped too, so that nothing of it goes out during the action.
   bool claimBus(bool keepMonitorArmed);
+
+  // Replaces the firmware of the board at address (with BootTarget::BootLoaderAddress, of a
+  // board waiting in its boot loader) by the image file. The line is raised up to maxBaud
+  // when the board can take it, and is put back to the rate and framing it was opened with.
+  // Questions and progress go to engineer (a front end may wrap the session's operator).
+  FirmwareOutcome updateBoardFirmware(const std::string& imagePath, BootTarget target,
+                                      uint8_t address, uint32_t maxBaud, Operator& engineer);
+  // "Leave bootloader" for the board at address: the handshake result.
+  int leaveBootLoader(uint8_t address);
 
   // The file filter of the firmware images for the board served (by its kind).
   const char* firmwareFilter() const;

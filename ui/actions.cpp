@@ -447,21 +447,14 @@ class UpdateOperator : public Operator {
 
 void xMainForm::start_update(const std::string& path, BootTarget target, uint8_t address) {
   BusyScope busy(this);
-  FirmwareUpdateRequest req;
-  req.imagePath = path;
-  req.target = target;
-  req.currentAddress = address;
-  req.maxBaud = static_cast<uint32_t>(parseLeadingInt(max_baud->value() ? max_baud->value() : ""));
-  req.portBaud =
-      static_cast<uint32_t>(parseLeadingInt(baud_choice->value() ? baud_choice->value() : ""));
-  req.line = preferencesLine(app.prefs);
-  PortBootLink link(app.port);
+  const auto maxBaud =
+      static_cast<uint32_t>(parseLeadingInt(max_baud->value() ? max_baud->value() : ""));
   uint32_t startMs = 0;
   UpdateOperator op(*app.op, [this, &startMs](uint64_t done, uint64_t total) {
     if (done == 0) startMs = nowMs();
     show_firmware_progress(done, total, nowMs() - startMs, false);
   });
-  const FirmwareOutcome out = updateFirmware(link, op, req);
+  const FirmwareOutcome out = app.updateBoardFirmware(path, target, address, maxBaud, op);
   if (fw_progress->visible()) {
     // The bar keeps the end state in view: complete, or where the transfer stopped.
     show_firmware_progress(fw_done_, fw_total_, nowMs() - startMs, true, out.ok());
@@ -541,6 +534,5 @@ void xMainForm::run_extended_firmware_update() {
 void xMainForm::on_leave_bootloader() {
   if (!claim_bus()) return;
   BusyScope busy(this);
-  PortBootLink link(app.port);
-  leaveBootloader(link, *app.op, app.session.pumpAddress);
+  app.leaveBootLoader(app.session.pumpAddress);
 }
