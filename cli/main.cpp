@@ -14,7 +14,6 @@
 #include "link/tick.h"
 #include "session/service_session.h"
 #include "settings/preferences.h"
-#include "settings/service_actions.h"
 #include "util/catalog.h"
 #include "util/files.h"
 #include "util/text.h"

@@ -124,6 +124,12 @@ class SessionBusy {
 // or nullptr for a device the tool cannot update.
 const char* deviceFirmwareFilter(int deviceKind);
 
+// Why a port did not open, in the tool's words (translated): "Cannot open port "NAME": ...",
+// and, when a serial device refused for lack of permission, a second line saying how to get
+// it on this system (the device's group, read from the device, and the command that adds the
+// user to it).
+std::string portOpenFailureText(const char* name, int result);
+
 // Sets the open port's line to baud with the framing of line (its rate is not used). When
 // the line refuses, closes the port and puts the engineer's words into *refusal ("Cannot set
 // %d baud on port ..."): working on at another rate would only end every request in "No

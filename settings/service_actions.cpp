@@ -2,9 +2,7 @@
 #include "settings/service_actions.h"
 
 #include <cctype>
-#include <cerrno>
 
-#include "link/port.h"
 #include "protocol/board_io.h"
 #include "util/catalog.h"
 
@@ -148,57 +146,4 @@ int clearWrongClearCount(BoardSession& s, int side) {
   const int r = writeBlockPolled(s, kRegWrongClearCount, kBankService, &b, 1);
   s.op->alert(tr(r == kResultDone ? "Ok" : "Operation failed"));
   return r;
-}
-
-namespace {
-
-// The port table's own codes and the usual refusals of a serial device, translated; other
-// system errors in the system's words.
-const char* portOpenWords(int result) {
-  switch (result) {
-    case kPortOpenTableFull:
-      return tr("all 32 ports are already open");
-    case kPortOpenEmptyName:
-      return tr("empty port name");
-    case kPortOpenNotInitialised:
-      return tr("port table not initialised");
-    case kPortOpenBadName:
-      return tr("bad port name, or the network socket could not be set up");
-    case ENOENT:
-      return tr("No such file or directory");
-    case EACCES:
-      return tr("Permission denied");
-    case EBUSY:
-      return tr("Device or resource busy");
-    case ENODEV:
-      return tr("No such device");
-    case ENXIO:
-      return tr("No such device or address");
-    case EIO:
-      return tr("Input/output error");
-    case ENOTTY:
-      return tr("Inappropriate ioctl for device");
-    default:
-      return portErrorText(result);
-  }
-}
-
-}  // namespace
-
-std::string portOpenFailureText(const char* name, int result) {
-  std::string text = strprintf(tr("Cannot open port \"%s\": %s"), name, portOpenWords(result));
-  SerialDeviceAccess access;
-  // Only a device file answers "permission denied"; network ports fail otherwise.
-  if (result == EACCES && serialDeviceAccess(name, &access)) {
-    text += "\n";
-    if (access.userListed && !access.groupInSession)
-      text += strprintf(tr("%s belongs to the group \"%s\", which your user joined after this "
-                           "session began: log out and in again."),
-                        access.path.c_str(), access.group.c_str());
-    else
-      text += strprintf(tr("%s belongs to the group \"%s\": add your user to it (sudo usermod "
-                           "-aG %s $USER), then log out and in again."),
-                        access.path.c_str(), access.group.c_str(), access.group.c_str());
-  }
-  return text;
 }

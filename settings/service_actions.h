@@ -33,9 +33,3 @@ int writeSerialNumber(BoardSession& s, const std::string& text);
 bool buildSerialRecord(const std::string& text, std::array<uint8_t, kSerialRecordSize>* out);
 // "Clear" of a side group: "Ok" or "Operation failed". Returns the result code.
 int clearWrongClearCount(BoardSession& s, int side);
-
-// Why a port did not open, in the tool's words (translated): "Cannot open port "NAME": ...",
-// and, when a serial device refused for lack of permission, a second line saying how to get
-// it on this system (the device's group, read from the device, and the command that adds the
-// user to it).
-std::string portOpenFailureText(const char* name, int result);

@@ -12,6 +12,7 @@
 
 #include <regex>
 
+#include "session/service_session.h"
 #include "settings/service_actions.h"
 
 namespace {
