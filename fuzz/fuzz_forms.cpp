@@ -153,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       (void)parseUnsigned(t);
       (void)parseScaledDecimal(t, in.byte() % 12);
       (void)parseHexAfterPrefix(t);
-      (void)readHexField(t);
+      (void)parseHex64AfterPrefix(t);
       break;
     }
   }

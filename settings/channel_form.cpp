@@ -19,66 +19,6 @@ std::string hundredths(uint32_t v) {
   return strprintf("%lu.%02lu", (unsigned long)(v / 100), (unsigned long)(v % 100));
 }
 
-// Fixed-point decimal at two places, same reading rules as parseFixed, but 64-bit so that a
-// grand total beyond 21 million whole units splits into whole part and hundredths correctly.
-int64_t parseHundredths64(const char* t) {
-  bool neg = false;
-  if (*t == '-') {
-    neg = true;
-    ++t;
-  }
-  uint64_t whole = 0;
-  while (*t && *t != '.' && *t != ',') whole = whole * 10 + uint64_t(int(*t++) - '0');
-  uint64_t frac = 0;
-  int places = 0;
-  if (*t) {
-    ++t;
-    while (places < 2 && *t) {
-      frac = frac * 10 + uint64_t(int(*t++) - '0');
-      ++places;
-    }
-  }
-  for (; places < 2; ++places) frac *= 10;
-  uint64_t v = whole * 100 + frac;
-  return neg ? -int64_t(v) : int64_t(v);
-}
-
-uint64_t decimalField(const std::string& text) {
-  // Leading decimal digits, an optional sign; like atoi, reading stops at the first non-digit.
-  const char* t = text.c_str();
-  while (*t == ' ') ++t;
-  bool neg = false;
-  if (*t == '-' || *t == '+') neg = *t++ == '-';
-  uint64_t v = 0;
-  while (*t >= '0' && *t <= '9') v = v * 10 + uint64_t(*t++ - '0');
-  return neg ? uint64_t(0) - v : v;
-}
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool hasHexPrefix(const std::string& s) {
-  return s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
-}
-
-// Up to maxDigits hex digits from text[pos]; advances pos; digits counts what was read.
-uint64_t hexDigits(const std::string& s, size_t* pos, int maxDigits, int* digits) {
-  uint64_t v = 0;
-  *digits = 0;
-  while (*pos < s.size() && *digits < maxDigits) {
-    int d = hexDigit(s[*pos]);
-    if (d < 0) break;
-    v = v << 4 | uint64_t(d);
-    ++*pos;
-    ++*digits;
-  }
-  return v;
-}
-
 }  // namespace
 
 const char* const kStateTexts[kStateEntryCount] = {"Free",
@@ -161,12 +101,6 @@ std::string channelColumnName(int index) {
   return strprintf("%d%c", channelNozzle(index), channelSideLetter(index));
 }
 
-uint64_t readHexField(const std::string& text) {
-  size_t pos = hasHexPrefix(text) ? 2 : 0;
-  int digits = 0;
-  return hexDigits(text, &pos, 16, &digits);
-}
-
 namespace {
 // The hundredths fields of the form and the record variable each one shows.
 struct HundredthsField {
@@ -219,21 +153,23 @@ void channelFormToRecords(const ChannelForm& f, ChannelRecord* ch, MeterRecord* 
   for (const HundredthsField& h : kHundredthsFields)
     ch->set(h.field, uint32_t(parseFixed((f.*h.text).c_str(), 2)));
 
-  uint64_t total = uint64_t(parseHundredths64(f.grandTotal.c_str()));
+  // The grand total is read 64 bits wide: beyond 21 million whole units it still splits into
+  // whole part and hundredths.
+  uint64_t total = uint64_t(parseFixedWrapping(f.grandTotal.c_str(), 2));
   ch->set(F::f_count, uint32_t(total / 100));
   ch->set(F::f_c_mil, uint32_t(total % 100));
 
-  ch->set(F::load_vol_lo, uint32_t(readHexField(f.loadVolLo)));
-  ch->set(F::k_vol_lo, uint32_t(readHexField(f.kVolLo)));
-  ch->set(F::bit_status, uint32_t(readHexField(f.hexStatus) & 0xFFFF));
+  ch->set(F::load_vol_lo, uint32_t(parseHex64AfterPrefix(f.loadVolLo)));
+  ch->set(F::k_vol_lo, uint32_t(parseHex64AfterPrefix(f.kVolLo)));
+  ch->set(F::bit_status, uint32_t(parseHex64AfterPrefix(f.hexStatus) & 0xFFFF));
   ch->set(F::state, stateCodeForEntry(f.state));
   uint32_t flags = 0;
   for (int k = 0; k < kFlagItemCount; ++k)
     if (f.flags[k]) flags |= 1u << k;
   ch->set(F::bit_status2, flags);
 
-  m->setCalibrationCount(uint16_t(decimalField(f.calCount)));
-  const uint64_t typed = decimalField(f.meterType);
+  m->setCalibrationCount(uint16_t(parseLeadingDecimalWrapping(f.calCount)));
+  const uint64_t typed = parseLeadingDecimalWrapping(f.meterType);
   m->setTypeWord(typed == uint64_t(shownTypeWord >> 1) ? shownTypeWord : uint16_t(typed * 2));
   // "0x" + two digits of byte 11 + eight digits of the low word; a short text leaves the
   // parts it does not reach at 0. The digits are read at the same places when the prefix
@@ -241,8 +177,8 @@ void channelFormToRecords(const ChannelForm& f, ChannelRecord* ch, MeterRecord* 
   {
     size_t pos = hasHexPrefix(f.impulseWeight) ? 2 : 0;
     int digits = 0;
-    uint64_t high = hexDigits(f.impulseWeight, &pos, 2, &digits);
-    uint64_t low = digits > 0 ? hexDigits(f.impulseWeight, &pos, 8, &digits) : 0;
+    uint64_t high = readHexDigits(f.impulseWeight, &pos, 2, &digits);
+    uint64_t low = digits > 0 ? readHexDigits(f.impulseWeight, &pos, 8, &digits) : 0;
     m->setImpulseWeight(high << 32 | low);
   }
   m->setPhase(f.phase >= 0 && f.phase < kPhaseEntryCount ? uint8_t(f.phase) : kPhaseNone);

@@ -83,9 +83,6 @@ void channelFormToRecords(const ChannelForm& form, ChannelRecord* channel, Meter
 // The 21 texts of one variables-table column for a channel record, in record order.
 std::vector<std::string> channelTableColumn(const ChannelRecord& channel);
 
-// Reads of the hexadecimal fields: an optional "0x" prefix, then hex digits as far as they go.
-uint64_t readHexField(const std::string& text);
-
 // Blocking exchanges of one channel. loadChannel reads both records into their slots and
 // returns the result of the meter read (the form is filled only when it is 1); an index
 // outside 0..9 returns kResultRefused and touches nothing.

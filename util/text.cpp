@@ -1,44 +1,10 @@
-// Number and text conversions used wherever the engineer types a value or the board sends
-// text: fixed-point parsing, integers in a base, and code-page text to UTF-8.
+// Text conversions used wherever a number is shown or the board sends text: integers in a
+// base, and code-page text to UTF-8.
 #include "util/text.h"
 
 #include <vector>
 
 #include "util/codepage.h"
-
-int32_t parseFixed(const char* text, unsigned decimals) {
-  if (!text) return 0;
-  // Unsigned arithmetic: the value wraps at 32 bits like the board's own fields, without
-  // undefined behaviour on overflow.
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-  bool negative = false;
-  if (*p == '-') {
-    negative = true;
-    ++p;
-  }
-  uint32_t whole = 0;
-  while (*p && *p != '.' && *p != ',') {
-    whole = whole * 10u + static_cast<uint32_t>(*p - '0');
-    ++p;
-  }
-  for (unsigned i = 0; i < decimals; ++i) whole *= 10u;
-
-  uint32_t fraction = 0;
-  unsigned filled = 0;
-  if (*p == '.' || *p == ',') {
-    ++p;
-    while (filled < decimals && *p) {
-      fraction = fraction * 10u + static_cast<uint32_t>(*p - '0');
-      ++p;
-      ++filled;
-    }
-  }
-  for (; filled < decimals; ++filled) fraction *= 10u;
-
-  uint32_t result = whole + fraction;
-  if (negative) result = 0u - result;
-  return static_cast<int32_t>(result);
-}
 
 int intToText(char* buf, size_t cap, int64_t v, int base) {
   static const char kDigits[] = "0123456789ABCDEF";

@@ -1,6 +1,6 @@
-// Small text and number conversions shared by several parts of the tool: fixed-point
-// parsing of what the engineer types, integers as text in a base, and board text
-// (code page 866) to UTF-8.
+// Small text conversions shared by several parts of the tool: integers as text in a base,
+// and board text (code page 866) to UTF-8. The readers of typed numbers are in
+// util/number_text.h, which this header brings along.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -8,8 +8,6 @@
 
 #include "util/number_text.h"
 
-// "12.34" with 2 decimals -> 1234; ',' is a separator too; no validation; 32-bit wrapping.
-int32_t parseFixed(const char* text, unsigned decimals);
 // Writes v in base (2..16, upper-case digits) into buf of capacity cap (NUL-terminated, cut
 // to fit). Returns the length of the full text (sign included); base < 2 writes "" and returns 0.
 int intToText(char* buf, size_t cap, int64_t v, int base);

@@ -4,6 +4,7 @@
 
 #include "protocol/utrk_device.h"
 #include "settings/channel_form.h"
+#include "util/number_text.h"
 
 namespace {
 
@@ -95,9 +96,9 @@ TEST(ChannelFormNumbers, HundredthsAreCutNotRoundedKeepTheirWidthAndCompanionsAr
                                       back.loadVolLo, back.kVolLo}),
             (std::vector<std::string>{"12.30", "12.34", "42949672.95", "44.65", "0x00000000",
                                       "0xDEADBEEF"}));
-  EXPECT_EQ(readHexField("0x12zz"), 0x12u);
-  EXPECT_EQ(readHexField(""), 0u);
-  EXPECT_EQ(readHexField("ff"), 0xFFu);  // typed without the prefix: still hexadecimal
+  EXPECT_EQ(parseHex64AfterPrefix("0x12zz"), 0x12u);
+  EXPECT_EQ(parseHex64AfterPrefix(""), 0u);
+  EXPECT_EQ(parseHex64AfterPrefix("ff"), 0xFFu);  // typed without the prefix: still hexadecimal
 
   // Grand total: whole units and hundredths, also beyond the 32-bit range of hundredths.
   ch.set(F::f_count, 1234);
