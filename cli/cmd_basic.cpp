@@ -9,6 +9,7 @@
 #include "protocol/board_io.h"
 #include "session/service_session.h"
 #include "util/catalog.h"
+#include "util/number_text.h"
 
 namespace {
 
@@ -25,15 +26,9 @@ int checkLength(unsigned mode) { return mode == 1 ? 1 : mode == 2 ? 4 : 0; }
 
 bool parseHexBytes(const std::string& text, std::vector<uint8_t>* out) {
   if (text.empty() || text.size() % 2 != 0) return false;
-  auto nibble = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
   out->clear();
   for (size_t i = 0; i < text.size(); i += 2) {
-    int hi = nibble(text[i]), lo = nibble(text[i + 1]);
+    int hi = hexDigitValue(text[i]), lo = hexDigitValue(text[i + 1]);
     if (hi < 0 || lo < 0) return false;
     out->push_back(static_cast<uint8_t>(hi * 16 + lo));
   }

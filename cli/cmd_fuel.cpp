@@ -15,6 +15,7 @@
 #include "session/service_session.h"
 #include "settings/settings_records.h"
 #include "util/catalog.h"
+#include "util/number_text.h"
 
 namespace {
 
@@ -30,29 +31,6 @@ constexpr uint64_t kMaxCount = 1000000;
 int usage(const char* line) {
   std::fprintf(stderr, "usage: korvane-cli %s\n", line);
   return kCliUsage;
-}
-
-// "12.5", "12,50", "7": hundredths. Anything else (signs, letters, a third decimal) is refused.
-bool parseHundredths(const std::string& t, int64_t* out) {
-  int64_t whole = 0;
-  size_t i = 0;
-  size_t digits = 0;
-  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i, ++digits) {
-    whole = whole * 10 + (t[i] - '0');
-    if (whole > 99999999) return false;
-  }
-  int64_t frac = 0;
-  int fracDigits = 0;
-  if (i < t.size() && (t[i] == '.' || t[i] == ',')) {
-    for (++i; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
-      if (++fracDigits > 2) return false;
-      frac = frac * 10 + (t[i] - '0');
-    }
-  }
-  if (i != t.size() || (digits == 0 && fracDigits == 0)) return false;
-  if (fracDigits == 1) frac *= 10;
-  *out = whole * 100 + frac;
-  return true;
 }
 
 struct SideOptions {
@@ -169,7 +147,7 @@ int cmdFuel(CliContext& ctx, const std::vector<std::string>& argsIn) {
     return usage(kFuelUsage);
   }
   if (args.size() != (needsValue ? 2u : 1u)) return usage(kFuelUsage);
-  if (needsValue && !parseHundredths(args[1], &value)) {
+  if (needsValue && !parseStrictHundredths(args[1], &value)) {
     std::fprintf(stderr, "korvane-cli: bad value %s (a number with at most two decimals)\n",
                  args[1].c_str());
     return kCliUsage;
