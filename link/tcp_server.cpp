@@ -6,6 +6,7 @@
 #include "link/port_internal.h"
 #include "link/socket.h"
 #include "link/tick.h"
+#include "util/number_text.h"
 
 namespace {
 
@@ -150,13 +151,8 @@ const PortTransport kTcpServerTransport = {
     serverWrite, serverWait,  nullptr,       serverDiscard, serverTxEmpty};
 
 bool parseTcpPortNumber(const char* text, bool allowZero, uint16_t* port) {
-  if (*text == '\0' || std::strlen(text) > 5) return false;
-  unsigned long v = 0;
-  for (const char* p = text; *p; ++p) {
-    if (*p < '0' || *p > '9') return false;
-    v = v * 10 + static_cast<unsigned long>(*p - '0');
-  }
-  if ((v == 0 && !allowZero) || v > 65535) return false;
+  uint64_t v = 0;
+  if (!parseStrictDecimal(text, 5, 65535, &v) || (v == 0 && !allowZero)) return false;
   *port = static_cast<uint16_t>(v);
   return true;
 }

@@ -24,14 +24,8 @@ bool parsePassword(const std::string& text, uint16_t* out) {
   size_t b = text.find_first_not_of(" \t");
   size_t e = text.find_last_not_of(" \t\r\n");
   if (b == std::string::npos) return false;
-  std::string t = text.substr(b, e - b + 1);
-  if (t.empty() || t.size() > 5) return false;
-  unsigned long v = 0;
-  for (char c : t) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<unsigned long>(c - '0');
-  }
-  if (v > 0xFFFF) return false;
+  uint64_t v = 0;
+  if (!parseStrictDecimal(text.substr(b, e - b + 1), 5, 0xFFFF, &v)) return false;
   *out = static_cast<uint16_t>(v);
   return true;
 }

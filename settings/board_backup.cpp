@@ -16,6 +16,7 @@
 #include "settings/settings_sequences.h"
 #include "util/catalog.h"
 #include "util/files.h"
+#include "util/number_text.h"
 
 namespace {
 
@@ -134,12 +135,8 @@ bool backupFileAddress(const std::string& name, uint8_t* address) {
     return false;
   const std::string digits =
       name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
-  if (digits.size() > 3) return false;
-  unsigned v = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<unsigned>(c - '0');
-  }
+  uint64_t v = 0;
+  if (!parseStrictDecimal(digits, 3, 999, &v)) return false;
   // Only the name a backup gives ("board-07.json", not "board-7.json"): a restore reads the
   // file under that name.
   if (v < 1 || v >= kBroadcastAddress || name != backupFileName(static_cast<uint8_t>(v)))

@@ -5,6 +5,7 @@
 
 #include "protocol/board_io.h"
 #include "util/catalog.h"
+#include "util/number_text.h"
 
 namespace {
 constexpr uint32_t kCounterColumns[3] = {kRegCountersColumnA, kRegCountersColumnB,
@@ -115,11 +116,12 @@ int toggleImitator(BoardSession& s, SettingsState& st) {
 }
 
 bool buildSerialRecord(const std::string& text, std::array<uint8_t, kSerialRecordSize>* out) {
-  if (text.size() != kSerialTextLength) return false;
   // The digits also go into the record as text, so only digits are accepted.
-  for (char c : text)
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-  const uint32_t value = static_cast<uint32_t>(std::stoul(text));
+  uint64_t typed = 0;
+  if (text.size() != kSerialTextLength ||
+      !parseStrictDecimal(text, kSerialTextLength, UINT32_MAX, &typed))
+    return false;
+  const uint32_t value = static_cast<uint32_t>(typed);
   if (value < kSerialMin) return false;
   out->fill(0);
   putU32(out->data(), value);

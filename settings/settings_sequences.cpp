@@ -13,6 +13,7 @@
 #include "settings/settings_diff.h"
 #include "settings/settings_json.h"
 #include "util/catalog.h"
+#include "util/number_text.h"
 
 namespace {
 constexpr size_t kPasswordTextMax = 10;  // digits, leading zeros included
@@ -186,15 +187,8 @@ int changePassword(BoardSession& s, SettingsState& st, bool calibration, const s
   size_t b = 0, e = typed.size();
   while (b < e && std::isspace(static_cast<unsigned char>(typed[b]))) ++b;
   while (e > b && std::isspace(static_cast<unsigned char>(typed[e - 1]))) --e;
-  bool digits = e > b && e - b <= kPasswordTextMax;
   uint64_t value = 0;
-  for (size_t i = b; digits && i < e; ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(typed[i])))
-      digits = false;
-    else
-      value = value * 10 + static_cast<uint64_t>(typed[i] - '0');
-  }
-  if (!digits || value > kPasswordMax) {
+  if (!parseStrictDecimal(typed.substr(b, e - b), kPasswordTextMax, kPasswordMax, &value)) {
     s.op->alert(tr("Password must be between 0000 and 9999"));
     return 0;
   }
