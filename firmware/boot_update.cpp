@@ -13,6 +13,7 @@
 #include "protocol/utrk_device.h"
 #include "util/catalog.h"
 #include "util/files.h"
+#include "util/number_text.h"
 
 // ---- the port-table link ----
 
@@ -101,15 +102,9 @@ uint32_t lineTimeMs(size_t bytes, uint32_t baud) {
 }
 
 uint32_t baudFromText(const char* text) {
-  if (!text) return 0;
-  while (*text == ' ' || *text == '\t') ++text;
-  if (*text == '+') ++text;
-  uint64_t v = 0;
-  for (; *text >= '0' && *text <= '9'; ++text) {
-    v = v * 10 + static_cast<unsigned>(*text - '0');
-    if (v > 0xFFFFFFFFu) return 0;  // not a rate any line runs at
-  }
-  return static_cast<uint32_t>(v);
+  // No digits, or a number beyond 32 bits (not a rate any line runs at), is 0.
+  uint32_t v = 0;
+  return text && parseLeadingU32(text, LeadingBlanks::SpacesAndTabs, &v) ? v : 0;
 }
 
 // ---- waiting ----

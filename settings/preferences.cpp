@@ -9,6 +9,7 @@
 #include <string>
 
 #include "util/files.h"
+#include "util/number_text.h"
 
 namespace {
 
@@ -48,16 +49,13 @@ int loadPreferences(Preferences* prefs, const char* path) {
   if (after != '\0' && after != ' ' && after != '\t') return 1;
   prefs->portName = name;
 
-  // Scan into temporaries: values after the first mismatch keep their defaults.
-  int baud = 0, dataBits = 0, stopBits = 0, maxBaud = 0;
-  char parity = 0;
-  int got =
-      std::sscanf(line + nameEnd, "%d %d %c %d %d", &baud, &dataBits, &parity, &stopBits, &maxBaud);
-  if (got >= 1) prefs->baud = baud;
-  if (got >= 2) prefs->dataBits = dataBits;
-  if (got >= 3) prefs->parity = parity;
-  if (got >= 4) prefs->stopBits = stopBits;
-  if (got >= 5) prefs->maxBaud = maxBaud;
+  // The values are read as "%d %d %c %d %d" reads them; those after the first mismatch keep
+  // their defaults.
+  const char* p = line + nameEnd;
+  if (!readScanfInt(&p, &prefs->baud) || !readScanfInt(&p, &prefs->dataBits) ||
+      !readScanfChar(&p, &prefs->parity) || !readScanfInt(&p, &prefs->stopBits))
+    return 1;
+  readScanfInt(&p, &prefs->maxBaud);
   return 1;
 }
 

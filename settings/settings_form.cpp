@@ -2,11 +2,11 @@
 // settings" tabs, the coupled-control rules and the number readers they share.
 #include "settings/settings_form.h"
 
-#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 
 #include "util/catalog.h"
+#include "util/number_text.h"
 #include "util/operator.h"
 
 const char* const kMsgSideAddressesSame = "Side addresses must not be the same";
@@ -64,23 +64,6 @@ void setChoice(int* choice, long item, int count) {
 
 std::string u(uint32_t v) { return strprintf("%" PRIu32, v); }
 
-bool scanU32(const char*& p, uint32_t* out) {
-  while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
-  const char* q = p;
-  bool neg = false;
-  if (*q == '+' || *q == '-') neg = (*q++ == '-');
-  if (!std::isdigit(static_cast<unsigned char>(*q))) return false;
-  uint64_t v = 0;
-  while (std::isdigit(static_cast<unsigned char>(*q))) {
-    if (v < UINT64_C(0x100000000)) v = v * 10 + static_cast<unsigned>(*q - '0');
-    ++q;
-  }
-  uint32_t r = v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
-  *out = neg ? static_cast<uint32_t>(0u - r) : r;
-  p = q;
-  return true;
-}
-
 // "%u.%u.%u.%u": octets not matched are 0.
 void parseIpv4(const std::string& text, uint8_t octets[4]) {
   for (int i = 0; i < 4; ++i) octets[i] = 0;
@@ -91,7 +74,7 @@ void parseIpv4(const std::string& text, uint8_t octets[4]) {
       ++p;
     }
     uint32_t v;
-    if (!scanU32(p, &v)) return;
+    if (!readSaturatingU32(&p, &v)) return;
     octets[i] = static_cast<uint8_t>(v & 0xFF);
   }
 }

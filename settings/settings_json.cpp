@@ -3,12 +3,12 @@
 
 #include <cjson/cJSON.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
 
 #include "util/files.h"
+#include "util/number_text.h"
 #include "util/operator.h"
 
 namespace {
@@ -29,17 +29,7 @@ void writeObject(std::string* out, const SettingsRecord<N>& rec, const RecordFie
 // An unsigned decimal string that fits in 32 bits (leading white space and '+' allowed).
 bool decimalValue(const cJSON* item, uint32_t* out) {
   if (!cJSON_IsString(item) || item->valuestring == nullptr) return false;
-  const char* p = item->valuestring;
-  while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
-  if (*p == '+') ++p;
-  if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
-  uint64_t v = 0;
-  for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
-    v = v * 10 + static_cast<unsigned>(*p - '0');
-    if (v > 0xFFFFFFFFu) return false;
-  }
-  *out = static_cast<uint32_t>(v);
-  return true;
+  return parseLeadingU32(item->valuestring, LeadingBlanks::Any, out);
 }
 
 template <size_t N>
