@@ -139,12 +139,19 @@ uint64_t parseLeadingDecimalWrapping(const std::string& text) {
   return neg ? uint64_t(0) - v : v;
 }
 
-bool readSaturatingU32(const char** at, uint32_t* out) {
-  const char* p = *at;
+// As the C library's conversions start: white space and an optional sign. The position of the
+// first digit, or null when no digit follows.
+static const char* scanfDigitsStart(const char* p, bool* neg) {
   while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
-  bool neg = false;
-  if (*p == '+' || *p == '-') neg = (*p++ == '-');
-  if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+  *neg = false;
+  if (*p == '+' || *p == '-') *neg = (*p++ == '-');
+  return std::isdigit(static_cast<unsigned char>(*p)) ? p : nullptr;
+}
+
+bool readSaturatingU32(const char** at, uint32_t* out) {
+  bool neg;
+  const char* p = scanfDigitsStart(*at, &neg);
+  if (!p) return false;
   uint64_t v = 0;
   for (; std::isdigit(static_cast<unsigned char>(*p)); ++p)
     if (v < UINT64_C(0x100000000)) v = v * 10 + static_cast<unsigned>(*p - '0');
@@ -155,11 +162,9 @@ bool readSaturatingU32(const char** at, uint32_t* out) {
 }
 
 bool readScanfInt(const char** at, int* out) {
-  const char* p = *at;
-  while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
-  bool neg = false;
-  if (*p == '+' || *p == '-') neg = (*p++ == '-');
-  if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+  bool neg;
+  const char* p = scanfDigitsStart(*at, &neg);
+  if (!p) return false;
   // The magnitude stops at the 64-bit limit of its sign, as the C library's conversion does.
   const uint64_t limit = neg ? UINT64_C(1) << 63 : (UINT64_C(1) << 63) - 1;
   uint64_t mag = 0;

@@ -1,9 +1,12 @@
-// The one place that turns typed text into numbers, under two explicit policies.
-// Lenient, for the windows: a field is read the way the board's own tool always read it
-// (leading white space, a sign and the leading digits; whatever follows is ignored; a text
-// without digits is 0; very long numbers saturate instead of overflowing).
-// Strict, for the command line and typed addresses: the whole text must be the number, in
-// decimal or 0x-hexadecimal, within a given maximum; anything else is refused.
+// The one place that turns text into numbers, under two kinds of policy, each reader named
+// for its own.
+// Lenient, for the windows and the files the tool wrote: a field is read the way the board's
+// own tool always read it (leading white space, a sign and the leading digits; whatever
+// follows is ignored; a text without digits is 0). Each reader says how it treats white
+// space and a number too long for it (saturate, wrap, or refuse), since a changed reading
+// would be a changed frame.
+// Strict, for the command line, typed addresses and passwords: the whole text must be the
+// number, within a given maximum; anything else is refused.
 // No reader reads past the end of its text.
 #pragma once
 #include <cstddef>
