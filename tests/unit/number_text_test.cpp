@@ -5,10 +5,24 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "util/number_text.h"
 
 namespace {
+
+TEST(NumberReaders, NeverReadPastTheTextAndSaturate) {
+  const std::pair<const char*, uint32_t> hex[] = {
+      {"", 0}, {"0x", 0}, {"0xfFz1", 0xFF}, {"1A2", 0x1A2}, {"0X1a2", 0x1A2}, {"0", 0}, {"zz", 0}};
+  for (const auto& [text, value] : hex) EXPECT_EQ(parseHexAfterPrefix(text), value) << text;
+  EXPECT_EQ(parseLeadingInt("  -12abc"), -12);
+  EXPECT_EQ(parseLeadingInt("abc"), 0);
+  EXPECT_GT(parseLeadingInt(std::string(400, '9')), 0);  // no overflow
+  EXPECT_EQ(parseUnsigned("-1"), 0xFFFFFFFFu);
+  EXPECT_EQ(parseScaledDecimal("12.345", 2), 1234);
+  EXPECT_EQ(parseScaledDecimal("-0.05", 1), 0);
+  EXPECT_EQ(parseScaledDecimal("7", 1), 70);
+}
 
 TEST(StrictDecimal, AcceptsOnlyDigitsWithinTheDigitCountAndTheMaximum) {
   struct Case {
