@@ -1,8 +1,6 @@
 // Service commands of the "Main" tab over the device handle.
 #include "settings/service_actions.h"
 
-#include <cctype>
-
 #include "protocol/board_io.h"
 #include "util/catalog.h"
 #include "util/number_text.h"
