@@ -193,9 +193,17 @@ void xMainForm::dispatch_action(Fl_Widget* w) {
     if (focus != MainControl::NoControl) focus_main_control(focus);
     return;
   }
-  if (w == immediate_start || w == start_20ml || w == slow_start || w == no_counting ||
-      w == count_3s || w == overfill_buffer)
-    return on_coupled_control(w);
+  switch (const MainControl c = main_control_of(w)) {
+    case MainControl::ImmediateStart:
+    case MainControl::Start20ml:
+    case MainControl::SlowStart:
+    case MainControl::NoCounting:
+    case MainControl::Count3Seconds:
+    case MainControl::OverfillBuffer:
+      return on_coupled_control(c);
+    default:
+      break;
+  }
 
   // ---- "Extra settings" ----
   if (w == es_read) {
@@ -223,32 +231,48 @@ void xMainForm::dispatch_action(Fl_Widget* w) {
   on_load_action(w);
 }
 
-void xMainForm::on_coupled_control(Fl_Widget* w) {
+void xMainForm::on_coupled_control(MainControl c) {
   MainSettingsForm f = read_main_form();
-  if (w == immediate_start)
-    onImmediateStartChosen(&f);
-  else if (w == start_20ml)
-    onStart20mlChosen(&f);
-  else if (w == slow_start)
-    onSlowStartEdited(&f);
-  else if (w == no_counting)
-    onNoCountingChosen(&f);
-  else if (w == count_3s)
-    onCount3SecondsChosen(&f);
-  else
-    onOverfillBufferEdited(&f);
-  // Only the coupled partner is written back, so the field being typed in keeps its cursor.
-  if (w == immediate_start || w == start_20ml)
-    slow_start->value(f.textOf(MainControl::SlowStart).c_str());
-  if (w == no_counting || w == count_3s)
-    overfill_buffer->value(f.textOf(MainControl::OverfillBuffer).c_str());
-  if (w == slow_start) {
-    immediate_start->value(f.onOf(MainControl::ImmediateStart));
-    start_20ml->value(f.onOf(MainControl::Start20ml));
+  switch (c) {
+    case MainControl::ImmediateStart:
+      onImmediateStartChosen(&f);
+      break;
+    case MainControl::Start20ml:
+      onStart20mlChosen(&f);
+      break;
+    case MainControl::SlowStart:
+      onSlowStartEdited(&f);
+      break;
+    case MainControl::NoCounting:
+      onNoCountingChosen(&f);
+      break;
+    case MainControl::Count3Seconds:
+      onCount3SecondsChosen(&f);
+      break;
+    default:
+      onOverfillBufferEdited(&f);
+      break;
   }
-  if (w == overfill_buffer) {
-    no_counting->value(f.onOf(MainControl::NoCounting));
-    count_3s->value(f.onOf(MainControl::Count3Seconds));
+  // Only the coupled partner is written back, so the field being typed in keeps its cursor.
+  auto showText = [&](MainControl id) { main_control<Fl_Input_>(id)->value(f.textOf(id).c_str()); };
+  auto showOn = [&](MainControl id) { main_control<Fl_Button>(id)->value(f.onOf(id)); };
+  switch (c) {
+    case MainControl::ImmediateStart:
+    case MainControl::Start20ml:
+      showText(MainControl::SlowStart);
+      break;
+    case MainControl::NoCounting:
+    case MainControl::Count3Seconds:
+      showText(MainControl::OverfillBuffer);
+      break;
+    case MainControl::SlowStart:
+      showOn(MainControl::ImmediateStart);
+      showOn(MainControl::Start20ml);
+      break;
+    default:
+      showOn(MainControl::NoCounting);
+      showOn(MainControl::Count3Seconds);
+      break;
   }
 }
 

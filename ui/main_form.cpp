@@ -22,6 +22,7 @@
 #include "settings/settings_sequences.h"
 #include "ui/fltk_operator.h"
 #include "ui/menu_item.h"
+#include "ui/settings_placement.h"
 #include "ui/shortcuts.h"
 #include "ui/traffic_window.h"
 #include "util/catalog.h"
@@ -33,11 +34,8 @@ void fl_open_display();
 namespace {
 
 constexpr int kLabelSize = 12;
-constexpr int kRowH = 22;  // height of a one-line input, choice or button
 constexpr int kButtonH = 24;
 constexpr int kTabTop = 57;  // first free line inside a tab
-constexpr int kAztCellW = 32;
-constexpr int kLabelLineH = 14;  // one line of a size-12 label
 constexpr const char* kBaudItemsShown[] = {"4800", "9600", "19200", "38400"};
 // The log under the port row; it gives up its lower part to the firmware progress.
 constexpr int kLogTop = 122, kLogW = 272;
@@ -289,164 +287,133 @@ void xMainForm::build_main_tab() {
   tab_main->end();
 }
 
+namespace {
+
+// The grid rows' tops: a row starts lower by a line for each line its longest caption takes
+// beyond the first. Also gives the line under the last row.
+struct GridRows {
+  std::vector<int> top;
+  int end = 0;
+};
+
+GridRows lay_out_grid() {
+  std::vector<int> lines;
+  for (const MainControlPlacement& p : kMainPlacement) {
+    if (p.at.anchor != Anchor::Grid) continue;
+    const size_t row = static_cast<size_t>(p.at.y);
+    if (lines.size() <= row) lines.resize(row + 1, 1);
+    const char* caption = tr(kMainControls[static_cast<size_t>(p.id)].label);
+    lines[row] = std::max(lines[row], label_lines(caption, p.at.w));
+  }
+  GridRows rows;
+  int y = kMainGrid.top;
+  for (int n : lines) {
+    y += (n - 1) * kLabelLineH;
+    rows.top.push_back(y);
+    y += kRowH + kLabelLineH + kMainGrid.rowGap;
+  }
+  rows.end = y;
+  return rows;
+}
+
+struct Rect {
+  int x, y, w, h;
+};
+
+Rect resolve(const Placement& p, const GridRows& grid) {
+  switch (p.anchor) {
+    case Anchor::Grid:
+      return {kMainGrid.columnX[static_cast<size_t>(p.x)], grid.top[static_cast<size_t>(p.y)], p.w,
+              p.h};
+    case Anchor::UnderGrid:
+      return {p.x, grid.end + p.y, p.w, p.h};
+    case Anchor::Window:
+      break;
+  }
+  return {p.x, p.y, p.w, p.h};
+}
+
+Fl_Group* open_group(MainGroup id, const GridRows& grid) {
+  for (const MainGroupPlacement& g : kMainGroups) {
+    if (g.id != id) continue;
+    const Rect r = resolve(g.at, grid);
+    return g.caption ? framed_group(r.x, r.y, r.w, r.h, g.caption)
+                     : plain_group(r.x, r.y, r.w, r.h);
+  }
+  return nullptr;
+}
+
+// One control of the "Main settings" tab: its kind and caption from the control table, the
+// rest from its placement.
+Fl_Widget* make_main_control(const MainControlPlacement& p, const Rect& r) {
+  const ControlDesc& d = kMainControls[static_cast<size_t>(p.id)];
+  const char* caption = d.label[0] ? d.label : nullptr;
+  Fl_Widget* w = nullptr;
+  switch (d.kind) {
+    case ControlKind::Choice:
+      w = choice_with(r.x, r.y, r.w, caption, p.items.items, p.items.count, p.items.untranslated);
+      break;
+    case ControlKind::Input:
+      w = above<Fl_Int_Input>(r.x, r.y, r.w, r.h, caption);
+      break;
+    case ControlKind::MultiLine:
+      w = above<Fl_Multiline_Input>(r.x, r.y, r.w, r.h, caption);
+      static_cast<Fl_Multiline_Input*>(w)->textsize(kLabelSize);
+      break;
+    case ControlKind::Radio:
+      w = radio(r.x, r.y, r.w, caption);
+      break;
+    case ControlKind::Check:
+      w = button<Fl_Check_Button>(r.x, r.y, r.w, r.h, caption);
+      static_cast<Fl_Check_Button*>(w)->down_box(FL_DOWN_BOX);
+      break;
+    case ControlKind::Table: {
+      Fl_StringTable* t = above<Fl_StringTable>(r.x, r.y, r.w, r.h, caption);
+      t->set_size(1, kAztColumns);
+      t->row_header(0);
+      t->col_header(0);
+      t->col_width_all((r.w - 4) / kAztColumns);
+      t->row_height_all(20);
+      t->cell_selected_bg = 50;
+      t->end();
+      w = t;
+      break;
+    }
+    case ControlKind::CheckList:
+      w = check_list(r.x, r.y, r.w, r.h, p.items.items, p.items.count, caption);
+      break;
+  }
+  if (p.flags & kCaptionWraps) w->align(FL_ALIGN_TOP_LEFT | FL_ALIGN_WRAP);
+  if (p.flags & kStartsAtZero) static_cast<Fl_Input_*>(w)->value("0");
+  if (p.tooltip) w->tooltip(tr(p.tooltip));
+  return w;
+}
+
+}  // namespace
+
 void xMainForm::build_main_settings_tab() {
   tab_main_settings = new Fl_Group(0, kTabTop, 992, 551, tr("Main settings"));
   tab_main_settings->labelsize(kLabelSize);
-  auto set = [this](MainControl c, Fl_Widget* w) { main_ctl_[static_cast<size_t>(c)] = w; };
-
-  // The two option lists take the right side at the width of their longest item; the left
-  // column holds the line speeds, counts, displays, satellite channels and start/count
-  // radios, the middle two columns the numeric fields and below them the price dot radios,
-  // the AZT address grids and the read/save buttons; the BMU passwords sit under the lists.
-  constexpr int kLeftX = 10, kLeftW = 156;
-  constexpr int kColX[2] = {174, 348};
-  constexpr int kColW = 166;
-  constexpr int kListX = 522, kListW = 986 - kListX;
-
-  // Left column.
-  baud_group = framed_group(kLeftX, 82, kLeftW, 104, "Baud rates");
-  pc_baud = choice_with(kLeftX + 8, 106, kLeftW - 16, "Primary channel", kBaudItems, 4);
-  pc_baud->tooltip(tr("Primary channel baud rate (for connecting forecourt controller)"));
-  per_baud = choice_with(kLeftX + 8, 154, kLeftW - 16, "Peripherals", kBaudItems, 4);
-  per_baud->tooltip(tr("Peripheral channel baud rate"));
-  baud_group->end();
-  static const char* const kNozzleItems[] = {"1", "2", "3", "4", "5"};
-  static const char* const kSideItems[] = {"1", "2"};
-  nozzle_count = choice_with(kLeftX, 212, kLeftW, "Nozzle count", kNozzleItems, 5);
-  side_count = choice_with(kLeftX, 256, kLeftW, "Side count", kSideItems, 2);
-  display_a = choice_with(kLeftX, 300, kLeftW, "Display A", kDisplayTypeItems, 18,
-                          kDisplayTypeUntranslated);
-  display_b = choice_with(kLeftX, 344, kLeftW, "Display B", kDisplayTypeItems, 18,
-                          kDisplayTypeUntranslated);
-  // Four channel lines and the empty line after the last one, where the cursor stays.
-  satellite = above<Fl_Multiline_Input>(kLeftX, 388, kLeftW, 80, "Satellite channel");
-  satellite->textsize(kLabelSize);
-  satellite->value("0");
-  ms_read = button<Fl_Button>(kColX[1], 532, kColW, kButtonH, "Read settings");
-  ms_save = button<Fl_Button>(kColX[1], 564, kColW, kButtonH, "Save settings");
-  set(MainControl::PrimaryChannel, pc_baud);
-  set(MainControl::Peripherals, per_baud);
-  set(MainControl::NozzleCount, nozzle_count);
-  set(MainControl::SideCount, side_count);
-  set(MainControl::DisplayA, display_a);
-  set(MainControl::DisplayB, display_b);
-  set(MainControl::Satellite, satellite);
-
-  // Middle: the numeric fields two to a row. A label longer than its input wraps onto a
-  // second line, and such a row starts lower.
-  struct Field {
-    Fl_Int_Input** widget;
-    MainControl id;
-    const char* label;
-  };
-  const Field fields[] = {
-      {&slow_start, MainControl::SlowStart, "Slow start"},
-      {&nozzle_fat, MainControl::NozzleFat, "Nozzle fat"},
-      {&slow_finish, MainControl::SlowFinish, "Slow finish"},
-      {&overfill_buffer, MainControl::OverfillBuffer, "Overfill buffer"},
-      {&phase_timeout, MainControl::PhaseTimeout, "Phase timeout"},
-      {&fulltank_timeout, MainControl::FulltankTimeout, "Fulltank timeout"},
-      {&forecourt_timeout, MainControl::ForecourtTimeout, "Forecourt timeout"},
-      {&min_volume, MainControl::MinVolumeSet, "Min volume set"},
-      {&min_performance, MainControl::MinPerformance, "Min performance"},
-      {&min_perf_timeout, MainControl::MinPerfTimeout, "Min perf. timeout"},
-      {&valve_open_delay, MainControl::ValveOpenDelay, "Valve open delay"},
-      {&force_start_delay, MainControl::ForceStartDelay, "Force start delay"},
-      {&valve_pwm, MainControl::ValvePwmLength, "Valve PWM length"},
-      {&side_a_address, MainControl::SideAAddress, "Side A address"},
-      {&side_b_address, MainControl::SideBAddress, "Side B address"},
-      {&shift_price, MainControl::ShiftPriceLeft, "Shift price left"},
-  };
-  constexpr int kFieldCount = static_cast<int>(sizeof fields / sizeof fields[0]);
-  int y = 82;
-  for (int row = 0; row * 2 < kFieldCount; ++row) {
-    int lines = 1;
-    for (int col = 0; col < 2 && row * 2 + col < kFieldCount; ++col)
-      lines = std::max(lines, label_lines(tr(fields[row * 2 + col].label), kColW));
-    y += (lines - 1) * kLabelLineH;
-    for (int col = 0; col < 2 && row * 2 + col < kFieldCount; ++col) {
-      const Field& f = fields[row * 2 + col];
-      *f.widget = above<Fl_Int_Input>(kColX[col], y, kColW, kRowH, f.label);
-      (*f.widget)->align(FL_ALIGN_TOP_LEFT | FL_ALIGN_WRAP);
-      (*f.widget)->value("0");
-      set(f.id, *f.widget);
+  const GridRows grid = lay_out_grid();
+  MainGroup groupId = MainGroup::NoGroup;
+  Fl_Group* group = nullptr;
+  for (const MainControlPlacement& p : kMainPlacement) {
+    if (p.group != groupId) {
+      if (group) group->end();
+      groupId = p.group;
+      group = open_group(groupId, grid);
     }
-    y += kRowH + kLabelLineH + 6;
+    main_ctl_[static_cast<size_t>(p.id)] = make_main_control(p, resolve(p.at, grid));
   }
-
-  Fl_Group* start_pair = plain_group(kLeftX, 476, kLeftW, 48);
-  immediate_start = radio(kLeftX, 476, kLeftW, "Immediate start");
-  start_20ml = radio(kLeftX, 500, kLeftW, "20 ml start");
-  start_pair->end();
-  Fl_Group* count_pair = plain_group(kLeftX, 528, kLeftW, 48);
-  no_counting = radio(kLeftX, 528, kLeftW, "No counting");
-  count_3s = radio(kLeftX, 552, kLeftW, "Count for 3 seconds");
-  count_pair->end();
-  // Under the address grids; the volume dot first, as its caption reaches past the column
-  // and the read/save buttons start lower.
-  const int dotY = y + kLabelLineH + 32;
-  volume_dot =
-      button<Fl_Check_Button>(kColX[0], dotY, kColW, kRowH, "Volume dot position XXXX.YYY");
-  price_dot_group = plain_group(kColX[0], dotY + kRowH, kColW, 3 * kRowH);
-  dot_xx_yy = radio(kColX[0], dotY + kRowH, kColW, "price dot position XX.YY");
-  dot_xxx_y = radio(kColX[0], dotY + 2 * kRowH, kColW, "price dot position XXX.Y");
-  dot_xxxx = radio(kColX[0], dotY + 3 * kRowH, kColW, "price dot position XXXX");
-  price_dot_group->end();
-  volume_dot->down_box(FL_DOWN_BOX);
-  set(MainControl::ImmediateStart, immediate_start);
-  set(MainControl::Start20ml, start_20ml);
-  set(MainControl::NoCounting, no_counting);
-  set(MainControl::Count3Seconds, count_3s);
-  set(MainControl::PriceDotXXYY, dot_xx_yy);
-  set(MainControl::PriceDotXXXY, dot_xxx_y);
-  set(MainControl::PriceDotXXXX, dot_xxxx);
-  set(MainControl::VolumeDot, volume_dot);
-
-  auto azt = [](int x, int y, const char* label) {
-    // Cells wide enough for every address (1..210, 255) at the normal size; a typed 65535
-    // ("no address") is drawn smaller.
-    Fl_StringTable* t = above<Fl_StringTable>(x, y, kAztColumns * kAztCellW + 4, 24, label);
-    t->set_size(1, kAztColumns);
-    t->row_header(0);
-    t->col_header(0);
-    t->col_width_all(kAztCellW);
-    t->row_height_all(20);
-    t->cell_selected_bg = 50;
-    t->end();
-    return t;
-  };
-  const int aztY = y + kLabelLineH;
-  azt_a = azt(kColX[0], aztY, "AZT2.0 side A addresses");
-  azt_b = azt(kColX[1], aztY, "AZT2.0 side B addresses");
-  set(MainControl::AztSideA, azt_a);
-  set(MainControl::AztSideB, azt_b);
-
-  // Under the lists: three inputs to a row, each caption on two lines ("Password" above
-  // "user 0" in Russian) so that the row fits the lists' width.
-  constexpr int kBmuY = 474, kBmuW = 128, kBmuPitch = 148;
-  bmu_group = framed_group(kListX, kBmuY, kListW, 600 - kBmuY, "BMU passwords");
-  bmu_admin =
-      above<Fl_Int_Input>(kListX + 8 + kBmuPitch, kBmuY + 88, kBmuW, kRowH, "Admin password");
-  bmu_admin->align(FL_ALIGN_TOP_LEFT | FL_ALIGN_WRAP);
-  for (int u = 0; u < 4; ++u) {
-    static const char* const kUserLabels[] = {"User0 password", "User1 password", "User2 password",
-                                              "User3 password"};
-    const int bx = kListX + 8 + (u < 3 ? u * kBmuPitch : 0);
-    bmu_user[u] = above<Fl_Int_Input>(bx, kBmuY + (u < 3 ? 34 : 88), kBmuW, kRowH, kUserLabels[u]);
-    bmu_user[u]->align(FL_ALIGN_TOP_LEFT | FL_ALIGN_WRAP);
-  }
-  bmu_group->end();
-  set(MainControl::BmuAdmin, bmu_admin);
-  set(MainControl::BmuUser0, bmu_user[0]);
-  set(MainControl::BmuUser1, bmu_user[1]);
-  set(MainControl::BmuUser2, bmu_user[2]);
-  set(MainControl::BmuUser3, bmu_user[3]);
-
-  // Right: the two option lists, each tall enough for all its items.
-  modes = check_list(kListX, 64, kListW, 228, kModeItems, 16);
-  modes2 = check_list(kListX, 298, kListW, 158, kMode2Items, 11);
-  set(MainControl::ModeList, modes);
-  set(MainControl::ModeList2, modes2);
+  if (group) group->end();
+  ms_read =
+      button<Fl_Button>(kMainGrid.columnX[1], 532, kMainGrid.columnW, kButtonH, "Read settings");
+  ms_save =
+      button<Fl_Button>(kMainGrid.columnX[1], 564, kMainGrid.columnW, kButtonH, "Save settings");
+  // In keyboard order the buttons follow the satellite channels, before the numeric fields.
+  const int firstField = tab_main_settings->find(main_control(MainControl::SlowStart));
+  tab_main_settings->insert(*ms_read, firstField);
+  tab_main_settings->insert(*ms_save, firstField + 1);
   tab_main_settings->end();
 }
 
@@ -592,9 +559,9 @@ void xMainForm::attach_callbacks() {
   for (Fl_Widget* w :
        {static_cast<Fl_Widget*>(disp_standard), static_cast<Fl_Widget*>(disp_totals),
         static_cast<Fl_Widget*>(disp_performance), static_cast<Fl_Widget*>(disp_test),
-        static_cast<Fl_Widget*>(disp_test09), static_cast<Fl_Widget*>(immediate_start),
-        static_cast<Fl_Widget*>(start_20ml), static_cast<Fl_Widget*>(no_counting),
-        static_cast<Fl_Widget*>(count_3s), static_cast<Fl_Widget*>(sides[0].clear),
+        static_cast<Fl_Widget*>(disp_test09), main_control(MainControl::ImmediateStart),
+        main_control(MainControl::Start20ml), main_control(MainControl::NoCounting),
+        main_control(MainControl::Count3Seconds), static_cast<Fl_Widget*>(sides[0].clear),
         static_cast<Fl_Widget*>(sides[1].clear), static_cast<Fl_Widget*>(tabs)})
     w->callback(&xMainForm::main_action_callback);
 
@@ -602,8 +569,9 @@ void xMainForm::attach_callbacks() {
   // meanwhile, and every press is answered in the log.
   for (Fl_Round_Button* r : {disp_standard, disp_totals, disp_performance, disp_test, disp_test09})
     r->when(FL_WHEN_RELEASE_ALWAYS);
-  slow_start->when(FL_WHEN_CHANGED);
-  overfill_buffer->when(FL_WHEN_CHANGED);
+  main_control(MainControl::SlowStart)->when(FL_WHEN_CHANGED);
+  main_control(MainControl::OverfillBuffer)->when(FL_WHEN_CHANGED);
+  Fl_Widget* modes2 = main_control(MainControl::ModeList2);
   modes2->callback(&xMainForm::modes2_cb, this);
   modes2->when(FL_WHEN_CHANGED);
 }
@@ -703,6 +671,7 @@ void xMainForm::modes2_cb(Fl_Widget*, void* self) {
 }
 
 void xMainForm::on_modes2_changed() {
+  Fl_Check_Browser* modes2 = main_control<Fl_Check_Browser>(MainControl::ModeList2);
   std::array<bool, 11> m{};
   for (int i = 0; i < 11; ++i) m[i] = modes2->checked(i + 1) != 0;
   applyExclusiveOptions(&m);
@@ -999,6 +968,12 @@ SideNozzleForm xMainForm::read_side_nozzle_form() const {
     f.rows[k].phase = meter_phase[k]->value();
   }
   return f;
+}
+
+MainControl xMainForm::main_control_of(const Fl_Widget* w) const {
+  const auto at = std::find(main_ctl_.begin(), main_ctl_.end(), w);
+  return w && at != main_ctl_.end() ? static_cast<MainControl>(at - main_ctl_.begin())
+                                    : MainControl::NoControl;
 }
 
 void xMainForm::focus_main_control(MainControl c) {

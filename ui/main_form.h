@@ -110,6 +110,12 @@ class xMainForm : public Fl_Double_Window, public LogSink {
   void show_extra_form(const ExtraSettingsForm& f);
   ExtraSettingsForm read_extra_form() const;
   Fl_Widget* main_control(MainControl c) const { return main_ctl_[static_cast<size_t>(c)]; }
+  // The control as the widget its kind makes (Fl_Int_Input, Fl_Choice, Fl_Round_Button, ...);
+  // nullptr when it is not one.
+  template <class W>
+  W* main_control(MainControl c) const {
+    return dynamic_cast<W*>(main_control(c));
+  }
   Fl_Widget* extra_control(ExtraControl c) const { return extra_ctl_[static_cast<size_t>(c)]; }
 
   AppState& app;
@@ -161,46 +167,7 @@ class xMainForm : public Fl_Double_Window, public LogSink {
   Fl_Light_Button* imitator = nullptr;
 
   // ---- "Main settings" ----
-  Fl_Group* baud_group = nullptr;
-  Fl_Choice* pc_baud = nullptr;
-  Fl_Choice* per_baud = nullptr;
-  Fl_Choice* nozzle_count = nullptr;
-  Fl_Choice* side_count = nullptr;
-  Fl_Choice* display_a = nullptr;
-  Fl_Choice* display_b = nullptr;
-  Fl_Int_Input* slow_start = nullptr;
-  Fl_Int_Input* nozzle_fat = nullptr;
-  Fl_Int_Input* slow_finish = nullptr;
-  Fl_Int_Input* overfill_buffer = nullptr;
-  Fl_Int_Input* phase_timeout = nullptr;
-  Fl_Int_Input* fulltank_timeout = nullptr;
-  Fl_Int_Input* forecourt_timeout = nullptr;
-  Fl_Int_Input* min_volume = nullptr;
-  Fl_Int_Input* min_performance = nullptr;
-  Fl_Int_Input* min_perf_timeout = nullptr;
-  Fl_Int_Input* valve_open_delay = nullptr;
-  Fl_Int_Input* force_start_delay = nullptr;
-  Fl_Int_Input* valve_pwm = nullptr;
-  Fl_Int_Input* side_a_address = nullptr;
-  Fl_Int_Input* side_b_address = nullptr;
-  Fl_Int_Input* shift_price = nullptr;
-  Fl_Round_Button* immediate_start = nullptr;
-  Fl_Round_Button* start_20ml = nullptr;
-  Fl_Round_Button* no_counting = nullptr;
-  Fl_Round_Button* count_3s = nullptr;
-  Fl_Group* price_dot_group = nullptr;
-  Fl_Round_Button* dot_xx_yy = nullptr;
-  Fl_Round_Button* dot_xxx_y = nullptr;
-  Fl_Round_Button* dot_xxxx = nullptr;
-  Fl_Check_Button* volume_dot = nullptr;
-  Fl_StringTable* azt_a = nullptr;
-  Fl_StringTable* azt_b = nullptr;
-  Fl_Multiline_Input* satellite = nullptr;
-  Fl_Group* bmu_group = nullptr;
-  Fl_Int_Input* bmu_admin = nullptr;
-  std::array<Fl_Int_Input*, 4> bmu_user{};
-  Fl_Check_Browser* modes = nullptr;
-  Fl_Check_Browser* modes2 = nullptr;
+  // Its controls are reached through main_control.
   Fl_Button* ms_read = nullptr;
   Fl_Button* ms_save = nullptr;
 
@@ -264,7 +231,11 @@ class xMainForm : public Fl_Double_Window, public LogSink {
   void fill_port_choice();
   void on_leave_bootloader();
   void on_modes2_changed();
-  void on_coupled_control(Fl_Widget* w);
+  // A start or count radio, or the slow start or overfill buffer field, changed: its partner
+  // follows.
+  void on_coupled_control(MainControl c);
+  // The "Main settings" control the widget is, NoControl for any other widget.
+  MainControl main_control_of(const Fl_Widget* w) const;
   void on_tab_changed();
   void on_load_action(Fl_Widget* w);
   // Reads both sides' channel records and shows their totals in "Counters".

@@ -127,9 +127,9 @@ TEST_F(KeysControls, ShortcutsControlsPromptsAndTheLogWorkAsTheEngineerExpects) 
   // cell it keeps it): the main window's AZT grid, the factory window's Nara grid and the
   // channel variables table.
   form->tabs->value(form->tab_main_settings);
-  form->azt_a->start_editing(0, 0, true);
+  form->main_control<Fl_StringTable>(MainControl::AztSideA)->start_editing(0, 0, true);
   ASSERT_EQ(1, sendKey(form.get(), FL_Enter));
-  ASSERT_EQ(form->azt_a, Fl::focus());
+  ASSERT_EQ(form->main_control<Fl_StringTable>(MainControl::AztSideA), Fl::focus());
   EXPECT_EQ(1, sendKey(form.get(), FL_F + 2));
   EXPECT_EQ(2, banner());
   factory.show();
@@ -194,7 +194,8 @@ TEST_F(KeysControls, ShortcutsControlsPromptsAndTheLogWorkAsTheEngineerExpects) 
   factory.hide();
 
   // Every valid AZT address is drawn whole (210 at the normal size, a typed 65535 smaller).
-  for (Fl_StringTable* t : {form->azt_a, factory.nara_a}) {
+  for (Fl_StringTable* t :
+       {form->main_control<Fl_StringTable>(MainControl::AztSideA), factory.nara_a}) {
     const int cell = t->col_width(0);
     for (const char* v : {"210", "255", "65535"}) {
       const int size = t->fitted_text_size(v, cell);
@@ -258,7 +259,7 @@ TEST_F(KeysControls, ShortcutsControlsPromptsAndTheLogWorkAsTheEngineerExpects) 
   chan.show();
   pump(0.1);
   form->tabs->value(form->tab_main_settings);
-  form->azt_b->take_focus();
+  form->main_control<Fl_StringTable>(MainControl::AztSideB)->take_focus();
   op->questions.clear();
   op->confirmAnswers = {false};
   EXPECT_EQ(1, sendKey(form.get(), FL_Escape));

@@ -179,21 +179,21 @@ TEST_F(MainActions, ValidationFocusesTheControlAtFaultThenAnEditIsSavedAndReadBa
   form->show();
   pump(0.2);
   traceSent();
-  form->side_a_address->value("40");
-  form->side_b_address->value("2");
+  form->main_control<Fl_Int_Input>(MainControl::SideAAddress)->value("40");
+  form->main_control<Fl_Int_Input>(MainControl::SideBAddress)->value("2");
   form->tabs->value(form->tab_main);
   op->alerts.clear();
   press(form->ms_save);
   EXPECT_EQ(Strings{"Side addresses must be 1..0x20"}, op->alerts);
   EXPECT_EQ(form->tab_main_settings, form->tabs->value());
-  EXPECT_EQ(form->side_a_address, Fl::focus());
+  EXPECT_EQ(form->main_control<Fl_Int_Input>(MainControl::SideAAddress), Fl::focus());
   EXPECT_TRUE(sent.empty());
 
   // The same through the program's own dialog: the alert is on screen (closed by a timer that
   // photographs it first when screenshots are asked for), then the focus moves.
   FltkOperator dialogs(form.get());
   state->session.op = &dialogs;
-  form->side_a_address->value("41");
+  form->main_control<Fl_Int_Input>(MainControl::SideAAddress)->value("41");
   form->tabs->value(form->tab_main);
   AlertWatch alert{0, "validation_alert"};
   Fl::add_timeout(0.5, closeAlert, &alert);
@@ -201,20 +201,24 @@ TEST_F(MainActions, ValidationFocusesTheControlAtFaultThenAnEditIsSavedAndReadBa
   Fl::remove_timeout(closeAlert, &alert);
   state->session.op = op;
   EXPECT_EQ(1, alert.seen);
-  EXPECT_EQ(form->side_a_address, Fl::focus());
+  EXPECT_EQ(form->main_control<Fl_Int_Input>(MainControl::SideAAddress), Fl::focus());
   screenshot(form.get(), "main_settings_after_validation_alert");
 
   // "Slow finish" (kept in hundreds on the board) edited, saved with a restart, read back.
-  form->side_a_address->value(std::to_string(state->settings.readCopy.get(ms::side_addr0)).c_str());
-  const std::string typed = std::string(form->slow_finish->value()) == "700" ? "800" : "700";
-  form->slow_finish->value(typed.c_str());
+  form->main_control<Fl_Int_Input>(MainControl::SideAAddress)
+      ->value(std::to_string(state->settings.readCopy.get(ms::side_addr0)).c_str());
+  const std::string typed =
+      std::string(form->main_control<Fl_Int_Input>(MainControl::SlowFinish)->value()) == "700"
+          ? "800"
+          : "700";
+  form->main_control<Fl_Int_Input>(MainControl::SlowFinish)->value(typed.c_str());
   op->alerts.clear();
   press(form->ms_save);
   EXPECT_TRUE(contains(op->alerts, "Write ok")) << firstAlert();
   EXPECT_TRUE(logHas("Reset result=1")) << op->log;
-  form->slow_finish->value("0");
+  form->main_control<Fl_Int_Input>(MainControl::SlowFinish)->value("0");
   press(form->ms_read);
-  EXPECT_EQ(typed, form->slow_finish->value());
+  EXPECT_EQ(typed, form->main_control<Fl_Int_Input>(MainControl::SlowFinish)->value());
   UTRKDevice& dev = *state->dev;
   uint8_t onBoard[kMainSettingsSize] = {};
   ASSERT_EQ(kResultDone, pollRequest(dev, [&] {
@@ -509,7 +513,7 @@ TEST_F(MainActions, FactorySettingsButtonOpensTheLinkedWindowAndItsPresetUpdates
   // main window shows the new record.
   EXPECT_EQ(0u, op->log.rfind("TRK controller", 0)) << op->log;
   EXPECT_EQ(3u, state->settings.nozzleCount());
-  EXPECT_EQ(2, form->nozzle_count->value());
+  EXPECT_EQ(2, form->main_control<Fl_Choice>(MainControl::NozzleCount)->value());
   EXPECT_TRUE(settingsTabsActive(true));
   factory.hide();
 }

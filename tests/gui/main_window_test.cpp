@@ -125,22 +125,31 @@ TEST_F(MainWindowTest, StoredBaudRatesShowAndThePortButtonClosesAndReopens) {
 
 TEST_F(MainWindowTest, CoupledStartAndOverfillControlsFollowEachOther) {
   build();
-  EXPECT_TRUE(form->slow_start->when() & FL_WHEN_CHANGED);
-  EXPECT_TRUE(form->overfill_buffer->when() & FL_WHEN_CHANGED);
-  EXPECT_TRUE(form->modes2->when() & FL_WHEN_CHANGED);
+  EXPECT_TRUE(form->main_control<Fl_Int_Input>(MainControl::SlowStart)->when() & FL_WHEN_CHANGED);
+  EXPECT_TRUE(form->main_control<Fl_Int_Input>(MainControl::OverfillBuffer)->when() &
+              FL_WHEN_CHANGED);
+  EXPECT_TRUE(form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->when() &
+              FL_WHEN_CHANGED);
   // A typed value sets or clears the button standing for it ...
   struct Typed {
     Fl_Input* in;
     const char* text;
     Fl_Button* button;
     int on;
-  } const typed[] = {{form->slow_start, "25500", form->immediate_start, 1},
-                     {form->slow_start, "100", form->immediate_start, 0},
-                     {form->slow_start, "100", form->start_20ml, 0},
-                     {form->slow_start, "0", form->start_20ml, 1},
-                     {form->overfill_buffer, "2550", form->no_counting, 1},
-                     {form->overfill_buffer, "1000", form->no_counting, 0},
-                     {form->overfill_buffer, "1000", form->count_3s, 0}};
+  } const typed[] = {{form->main_control<Fl_Int_Input>(MainControl::SlowStart), "25500",
+                      form->main_control<Fl_Round_Button>(MainControl::ImmediateStart), 1},
+                     {form->main_control<Fl_Int_Input>(MainControl::SlowStart), "100",
+                      form->main_control<Fl_Round_Button>(MainControl::ImmediateStart), 0},
+                     {form->main_control<Fl_Int_Input>(MainControl::SlowStart), "100",
+                      form->main_control<Fl_Round_Button>(MainControl::Start20ml), 0},
+                     {form->main_control<Fl_Int_Input>(MainControl::SlowStart), "0",
+                      form->main_control<Fl_Round_Button>(MainControl::Start20ml), 1},
+                     {form->main_control<Fl_Int_Input>(MainControl::OverfillBuffer), "2550",
+                      form->main_control<Fl_Round_Button>(MainControl::NoCounting), 1},
+                     {form->main_control<Fl_Int_Input>(MainControl::OverfillBuffer), "1000",
+                      form->main_control<Fl_Round_Button>(MainControl::NoCounting), 0},
+                     {form->main_control<Fl_Int_Input>(MainControl::OverfillBuffer), "1000",
+                      form->main_control<Fl_Round_Button>(MainControl::Count3Seconds), 0}};
   for (const Typed& t : typed) {
     SCOPED_TRACE(std::string(t.button->label()) + " after " + t.text);
     t.in->value(t.text);
@@ -148,27 +157,30 @@ TEST_F(MainWindowTest, CoupledStartAndOverfillControlsFollowEachOther) {
     EXPECT_EQ(t.on, t.button->value());
   }
   // ... and the button writes its value.
-  const std::pair<Fl_Button*, const char*> pressed[] = {{form->immediate_start, "25500"},
-                                                        {form->start_20ml, "0"}};
+  const std::pair<Fl_Button*, const char*> pressed[] = {
+      {form->main_control<Fl_Round_Button>(MainControl::ImmediateStart), "25500"},
+      {form->main_control<Fl_Round_Button>(MainControl::Start20ml), "0"}};
   for (const auto& p : pressed) {
     press(p.first);
-    EXPECT_STREQ(p.second, form->slow_start->value()) << p.first->label();
+    EXPECT_STREQ(p.second, form->main_control<Fl_Int_Input>(MainControl::SlowStart)->value())
+        << p.first->label();
   }
-  press(form->no_counting);
-  EXPECT_STREQ("2550", form->overfill_buffer->value());
-  press(form->count_3s);
-  EXPECT_STREQ("2540", form->overfill_buffer->value());
+  press(form->main_control<Fl_Round_Button>(MainControl::NoCounting));
+  EXPECT_STREQ("2550", form->main_control<Fl_Int_Input>(MainControl::OverfillBuffer)->value());
+  press(form->main_control<Fl_Round_Button>(MainControl::Count3Seconds));
+  EXPECT_STREQ("2540", form->main_control<Fl_Int_Input>(MainControl::OverfillBuffer)->value());
 
   // "Fast tokheim" (item 3) clears items 8 and 10; 8 and 10 alone may stay together.
-  form->modes2->checked(8, 1);
-  form->modes2->checked(10, 1);
-  press(form->modes2);
-  EXPECT_TRUE(form->modes2->checked(8) && form->modes2->checked(10));
-  form->modes2->checked(3, 1);
-  press(form->modes2);
-  EXPECT_EQ(1, form->modes2->checked(3));
-  EXPECT_EQ(0, form->modes2->checked(8));
-  EXPECT_EQ(0, form->modes2->checked(10));
+  form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(8, 1);
+  form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(10, 1);
+  press(form->main_control<Fl_Check_Browser>(MainControl::ModeList2));
+  EXPECT_TRUE(form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(8) &&
+              form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(10));
+  form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(3, 1);
+  press(form->main_control<Fl_Check_Browser>(MainControl::ModeList2));
+  EXPECT_EQ(1, form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(3));
+  EXPECT_EQ(0, form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(8));
+  EXPECT_EQ(0, form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(10));
 }
 
 TEST_F(MainWindowTest, ListItemsTakeMenuMarkupLiterallyAndTabsShowTheirForms) {
@@ -185,12 +197,13 @@ TEST_F(MainWindowTest, ListItemsTakeMenuMarkupLiterallyAndTabsShowTheirForms) {
     EXPECT_STREQ("/dev/ttyS0", plain.menu()[1].label());
   }
   // '/' and '&' are no submenu or shortcut markers in these items.
-  ASSERT_EQ(16, form->modes->nitems());
-  EXPECT_STREQ("'Sever' mode / Report nozzle down AZT2.0", form->modes->text(16));
-  ASSERT_EQ(11, form->modes2->nitems());
-  EXPECT_STREQ("Fast S&B", form->modes2->text(2));
-  ASSERT_EQ(18, form->display_a->size() - 1);
-  EXPECT_STREQ("TBL-11", form->display_b->menu()[17].label());
+  ASSERT_EQ(16, form->main_control<Fl_Check_Browser>(MainControl::ModeList)->nitems());
+  EXPECT_STREQ("'Sever' mode / Report nozzle down AZT2.0",
+               form->main_control<Fl_Check_Browser>(MainControl::ModeList)->text(16));
+  ASSERT_EQ(11, form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->nitems());
+  EXPECT_STREQ("Fast S&B", form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->text(2));
+  ASSERT_EQ(18, form->main_control<Fl_Choice>(MainControl::DisplayA)->size() - 1);
+  EXPECT_STREQ("TBL-11", form->main_control<Fl_Choice>(MainControl::DisplayB)->menu()[17].label());
   EXPECT_STREQ("Phase 1+2", form->meter_phase[9]->menu()[1].label());
   EXPECT_STREQ("Meter 10 type", form->meter_type[9]->label());
   const char* names[] = {"Main", "Main settings", "Extra settings", "Side and nozzle settings",
@@ -207,15 +220,15 @@ TEST_F(MainWindowTest, ListItemsTakeMenuMarkupLiterallyAndTabsShowTheirForms) {
   MainSettingsForm f;
   displayMainSettings(rec, &f);
   form->show_main_form(f);
-  EXPECT_EQ(1, form->pc_baud->value());  // 9600
-  EXPECT_STREQ("5", form->side_a_address->value());
-  EXPECT_STREQ("25500", form->slow_start->value());
-  EXPECT_EQ(1, form->immediate_start->value());
-  EXPECT_EQ(1, form->modes->checked(1));
-  EXPECT_STREQ("209_17", form->display_a->text());
-  EXPECT_STREQ("10", form->azt_a->get_cell(0, 0));
-  EXPECT_STREQ("13", form->azt_b->get_cell(1, 0));
-  EXPECT_EQ(nullptr, form->azt_a->get_cell(2, 0));
+  EXPECT_EQ(1, form->main_control<Fl_Choice>(MainControl::PrimaryChannel)->value());  // 9600
+  EXPECT_STREQ("5", form->main_control<Fl_Int_Input>(MainControl::SideAAddress)->value());
+  EXPECT_STREQ("25500", form->main_control<Fl_Int_Input>(MainControl::SlowStart)->value());
+  EXPECT_EQ(1, form->main_control<Fl_Round_Button>(MainControl::ImmediateStart)->value());
+  EXPECT_EQ(1, form->main_control<Fl_Check_Browser>(MainControl::ModeList)->checked(1));
+  EXPECT_STREQ("209_17", form->main_control<Fl_Choice>(MainControl::DisplayA)->text());
+  EXPECT_STREQ("10", form->main_control<Fl_StringTable>(MainControl::AztSideA)->get_cell(0, 0));
+  EXPECT_STREQ("13", form->main_control<Fl_StringTable>(MainControl::AztSideB)->get_cell(1, 0));
+  EXPECT_EQ(nullptr, form->main_control<Fl_StringTable>(MainControl::AztSideA)->get_cell(2, 0));
   MainSettings back;
   const CollectResult r = collectMainSettings(form->read_main_form(), &back);
   ASSERT_TRUE(r.ok) << (r.message ? r.message : "");
@@ -263,8 +276,10 @@ TEST_F(MainWindowTest, StartUpAgainstTheSimulatorIdentifiesTheBoardAndFillsMainS
   // The refresh read the main settings: the tabs are active and show the board's record.
   EXPECT_TRUE(settingsTabsActive(true));
   EXPECT_TRUE(state->settings.tabsEnabled);
-  EXPECT_EQ(std::to_string(state->settings.readCopy.bytes[3]), form->side_a_address->value());
-  EXPECT_EQ(static_cast<int>(state->settings.nozzleCount()) - 1, form->nozzle_count->value());
+  EXPECT_EQ(std::to_string(state->settings.readCopy.bytes[3]),
+            form->main_control<Fl_Int_Input>(MainControl::SideAAddress)->value());
+  EXPECT_EQ(static_cast<int>(state->settings.nozzleCount()) - 1,
+            form->main_control<Fl_Choice>(MainControl::NozzleCount)->value());
   EXPECT_STREQ("Not set", form->admin_password->value());
   press(form->port_button);
   EXPECT_TRUE(settingsTabsActive(false));
