@@ -125,31 +125,27 @@ TEST_F(MainWindowTest, StoredBaudRatesShowAndThePortButtonClosesAndReopens) {
 
 TEST_F(MainWindowTest, CoupledStartAndOverfillControlsFollowEachOther) {
   build();
-  EXPECT_TRUE(form->main_control<Fl_Int_Input>(MainControl::SlowStart)->when() & FL_WHEN_CHANGED);
-  EXPECT_TRUE(form->main_control<Fl_Int_Input>(MainControl::OverfillBuffer)->when() &
-              FL_WHEN_CHANGED);
-  EXPECT_TRUE(form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->when() &
-              FL_WHEN_CHANGED);
+  auto* slow_start = form->main_control<Fl_Int_Input>(MainControl::SlowStart);
+  auto* overfill_buffer = form->main_control<Fl_Int_Input>(MainControl::OverfillBuffer);
+  auto* immediate_start = form->main_control<Fl_Round_Button>(MainControl::ImmediateStart);
+  auto* start_20ml = form->main_control<Fl_Round_Button>(MainControl::Start20ml);
+  auto* no_counting = form->main_control<Fl_Round_Button>(MainControl::NoCounting);
+  auto* count_3s = form->main_control<Fl_Round_Button>(MainControl::Count3Seconds);
+  auto* modes2 = form->main_control<Fl_Check_Browser>(MainControl::ModeList2);
+  EXPECT_TRUE(slow_start->when() & FL_WHEN_CHANGED);
+  EXPECT_TRUE(overfill_buffer->when() & FL_WHEN_CHANGED);
+  EXPECT_TRUE(modes2->when() & FL_WHEN_CHANGED);
   // A typed value sets or clears the button standing for it ...
   struct Typed {
     Fl_Input* in;
     const char* text;
     Fl_Button* button;
     int on;
-  } const typed[] = {{form->main_control<Fl_Int_Input>(MainControl::SlowStart), "25500",
-                      form->main_control<Fl_Round_Button>(MainControl::ImmediateStart), 1},
-                     {form->main_control<Fl_Int_Input>(MainControl::SlowStart), "100",
-                      form->main_control<Fl_Round_Button>(MainControl::ImmediateStart), 0},
-                     {form->main_control<Fl_Int_Input>(MainControl::SlowStart), "100",
-                      form->main_control<Fl_Round_Button>(MainControl::Start20ml), 0},
-                     {form->main_control<Fl_Int_Input>(MainControl::SlowStart), "0",
-                      form->main_control<Fl_Round_Button>(MainControl::Start20ml), 1},
-                     {form->main_control<Fl_Int_Input>(MainControl::OverfillBuffer), "2550",
-                      form->main_control<Fl_Round_Button>(MainControl::NoCounting), 1},
-                     {form->main_control<Fl_Int_Input>(MainControl::OverfillBuffer), "1000",
-                      form->main_control<Fl_Round_Button>(MainControl::NoCounting), 0},
-                     {form->main_control<Fl_Int_Input>(MainControl::OverfillBuffer), "1000",
-                      form->main_control<Fl_Round_Button>(MainControl::Count3Seconds), 0}};
+  } const typed[] = {
+      {slow_start, "25500", immediate_start, 1}, {slow_start, "100", immediate_start, 0},
+      {slow_start, "100", start_20ml, 0},        {slow_start, "0", start_20ml, 1},
+      {overfill_buffer, "2550", no_counting, 1}, {overfill_buffer, "1000", no_counting, 0},
+      {overfill_buffer, "1000", count_3s, 0}};
   for (const Typed& t : typed) {
     SCOPED_TRACE(std::string(t.button->label()) + " after " + t.text);
     t.in->value(t.text);
@@ -157,30 +153,27 @@ TEST_F(MainWindowTest, CoupledStartAndOverfillControlsFollowEachOther) {
     EXPECT_EQ(t.on, t.button->value());
   }
   // ... and the button writes its value.
-  const std::pair<Fl_Button*, const char*> pressed[] = {
-      {form->main_control<Fl_Round_Button>(MainControl::ImmediateStart), "25500"},
-      {form->main_control<Fl_Round_Button>(MainControl::Start20ml), "0"}};
+  const std::pair<Fl_Button*, const char*> pressed[] = {{immediate_start, "25500"},
+                                                        {start_20ml, "0"}};
   for (const auto& p : pressed) {
     press(p.first);
-    EXPECT_STREQ(p.second, form->main_control<Fl_Int_Input>(MainControl::SlowStart)->value())
-        << p.first->label();
+    EXPECT_STREQ(p.second, slow_start->value()) << p.first->label();
   }
-  press(form->main_control<Fl_Round_Button>(MainControl::NoCounting));
-  EXPECT_STREQ("2550", form->main_control<Fl_Int_Input>(MainControl::OverfillBuffer)->value());
-  press(form->main_control<Fl_Round_Button>(MainControl::Count3Seconds));
-  EXPECT_STREQ("2540", form->main_control<Fl_Int_Input>(MainControl::OverfillBuffer)->value());
+  press(no_counting);
+  EXPECT_STREQ("2550", overfill_buffer->value());
+  press(count_3s);
+  EXPECT_STREQ("2540", overfill_buffer->value());
 
   // "Fast tokheim" (item 3) clears items 8 and 10; 8 and 10 alone may stay together.
-  form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(8, 1);
-  form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(10, 1);
-  press(form->main_control<Fl_Check_Browser>(MainControl::ModeList2));
-  EXPECT_TRUE(form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(8) &&
-              form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(10));
-  form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(3, 1);
-  press(form->main_control<Fl_Check_Browser>(MainControl::ModeList2));
-  EXPECT_EQ(1, form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(3));
-  EXPECT_EQ(0, form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(8));
-  EXPECT_EQ(0, form->main_control<Fl_Check_Browser>(MainControl::ModeList2)->checked(10));
+  modes2->checked(8, 1);
+  modes2->checked(10, 1);
+  press(modes2);
+  EXPECT_TRUE(modes2->checked(8) && modes2->checked(10));
+  modes2->checked(3, 1);
+  press(modes2);
+  EXPECT_EQ(1, modes2->checked(3));
+  EXPECT_EQ(0, modes2->checked(8));
+  EXPECT_EQ(0, modes2->checked(10));
 }
 
 TEST_F(MainWindowTest, ListItemsTakeMenuMarkupLiterallyAndTabsShowTheirForms) {
