@@ -107,13 +107,8 @@ void fuzzChannel(Reader& in) {
   form.phase = anyIndex(in);
   for (auto& b : form.status) b = in.byte() & 1;
   for (auto& b : form.flags) b = in.byte() & 1;
-  for (std::string* t :
-       {&form.loadVol,      &form.setVol, &form.volEnd,    &form.sCount,    &form.loadVolLo,
-        &form.setSumm,      &form.dCount, &form.bCount,    &form.kVol,      &form.lastVol,
-        &form.grandTotal,   &form.mCount, &form.kVolLo,    &form.volStart,  &form.lCount,
-        &form.calCount,     &form.price,  &form.basePrice, &form.hexStatus, &form.meterType,
-        &form.impulseWeight})
-    *t = nextText(in);
+  for (const ControlDesc& d : kChanControls)
+    if (d.kind == ControlKind::Input) form.text[static_cast<size_t>(d.id)] = nextText(in);
   ChannelRecord channel;
   MeterRecord meter;
   channelFormToRecords(form, &channel, &meter);

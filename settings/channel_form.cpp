@@ -14,6 +14,7 @@
 namespace {
 
 using F = ChannelField;
+using C = ChanControl;
 
 std::string hundredths(uint32_t v) {
   return strprintf("%lu.%02lu", (unsigned long)(v / 100), (unsigned long)(v % 100));
@@ -105,36 +106,49 @@ namespace {
 // The hundredths fields of the form and the record variable each one shows.
 struct HundredthsField {
   F field;
-  std::string ChannelForm::*text;
+  ChanControl text;
 };
 const HundredthsField kHundredthsFields[] = {
-    {F::load_vol_hi, &ChannelForm::loadVol}, {F::set_vol, &ChannelForm::setVol},
-    {F::vol_end, &ChannelForm::volEnd},      {F::s_count, &ChannelForm::sCount},
-    {F::set_summ, &ChannelForm::setSumm},    {F::d_count, &ChannelForm::dCount},
-    {F::b_count, &ChannelForm::bCount},      {F::k_vol_hi, &ChannelForm::kVol},
-    {F::last_vol, &ChannelForm::lastVol},    {F::m_count, &ChannelForm::mCount},
-    {F::vol_start, &ChannelForm::volStart},  {F::l_count, &ChannelForm::lCount},
-    {F::price, &ChannelForm::price},         {F::base_price, &ChannelForm::basePrice},
+    {F::load_vol_hi, C::LoadedVolume},
+    {F::set_vol, C::VolumeSet},
+    {F::vol_end, C::SlowEndVolume},
+    {F::s_count, C::SummCounter},
+    {F::set_summ, C::SummSet},
+    {F::d_count, C::DeltaCounter},
+    {F::b_count, C::BmuTotal},
+    {F::k_vol_hi, C::LeftVolume},
+    {F::last_vol, C::LastVolume},
+    {F::m_count, C::CalibrationTotal},
+    {F::vol_start, C::SlowStartVolume},
+    {F::l_count, C::VolumeCounter},
+    {F::price, C::Price},
+    {F::base_price, C::BasePrice},
 };
 }  // namespace
 
+ChannelForm::ChannelForm() {
+  for (const ControlDesc& d : kChanControls)
+    if (d.kind == ControlKind::Input) text[static_cast<size_t>(d.id)] = "0";
+}
+
 ChannelForm channelFormFromRecords(const ChannelRecord& ch, const MeterRecord& m) {
   ChannelForm f;
-  for (const HundredthsField& h : kHundredthsFields) f.*h.text = hundredths(ch.get(h.field));
-  f.loadVolLo = strprintf("0x%08X", ch.get(F::load_vol_lo));
-  f.kVolLo = strprintf("0x%08X", ch.get(F::k_vol_lo));
-  f.grandTotal = strprintf("%lu.%02d", (unsigned long)ch.get(F::f_count), int(ch.get(F::f_c_mil)));
+  for (const HundredthsField& h : kHundredthsFields) f.textOf(h.text) = hundredths(ch.get(h.field));
+  f.textOf(C::LoadedVolumeLo) = strprintf("0x%08X", ch.get(F::load_vol_lo));
+  f.textOf(C::LeftVolumeLo) = strprintf("0x%08X", ch.get(F::k_vol_lo));
+  f.textOf(C::GrandTotal) =
+      strprintf("%lu.%02d", (unsigned long)ch.get(F::f_count), int(ch.get(F::f_c_mil)));
   uint32_t status = ch.get(F::bit_status);
-  f.hexStatus = strprintf("0x%04X", status);
+  f.textOf(C::HexStatus) = strprintf("0x%04X", status);
   f.state = stateEntryForCode(uint8_t(ch.get(F::state)));
   for (int k = 0; k < kStatusItemCount; ++k) f.status[k] = (status & kStatusMasks[k]) != 0;
   uint32_t flags = ch.get(F::bit_status2);
   for (int k = 0; k < kFlagItemCount; ++k) f.flags[k] = (flags >> k & 1) != 0;
 
-  f.calCount = strprintf("%u", unsigned(m.calibrationCount()));
-  f.meterType = strprintf("%u", unsigned(m.typeWord() >> 1));
-  f.impulseWeight = strprintf("0x%02X%08X", unsigned(m.bytes[kMeterWeightHigh.offset]),
-                              getU32(&m.bytes[kMeterWeightLow.offset]));
+  f.textOf(C::CalibrationCount) = strprintf("%u", unsigned(m.calibrationCount()));
+  f.textOf(C::MeterType) = strprintf("%u", unsigned(m.typeWord() >> 1));
+  f.textOf(C::ImpulseWeight) = strprintf("0x%02X%08X", unsigned(m.bytes[kMeterWeightHigh.offset]),
+                                         getU32(&m.bytes[kMeterWeightLow.offset]));
   // No phase (0xFF) or a code beyond the list clears the choice: showing the previous
   // channel's phase instead would write it to this channel on the next save.
   f.phase = m.phase() < kPhaseEntryCount ? m.phase() : -1;
@@ -151,34 +165,35 @@ void channelFormToRecords(const ChannelForm& f, ChannelRecord* ch, MeterRecord* 
   // parseFixed wraps modulo 2^32, which is exactly the stored width (vol_start keeps the
   // low 16 bits through set()).
   for (const HundredthsField& h : kHundredthsFields)
-    ch->set(h.field, uint32_t(parseFixed((f.*h.text).c_str(), 2)));
+    ch->set(h.field, uint32_t(parseFixed(f.textOf(h.text).c_str(), 2)));
 
   // The grand total is read 64 bits wide: beyond 21 million whole units it still splits into
   // whole part and hundredths.
-  uint64_t total = uint64_t(parseFixedWrapping(f.grandTotal.c_str(), 2));
+  uint64_t total = uint64_t(parseFixedWrapping(f.textOf(C::GrandTotal).c_str(), 2));
   ch->set(F::f_count, uint32_t(total / 100));
   ch->set(F::f_c_mil, uint32_t(total % 100));
 
-  ch->set(F::load_vol_lo, uint32_t(parseHex64AfterPrefix(f.loadVolLo)));
-  ch->set(F::k_vol_lo, uint32_t(parseHex64AfterPrefix(f.kVolLo)));
-  ch->set(F::bit_status, uint32_t(parseHex64AfterPrefix(f.hexStatus) & 0xFFFF));
+  ch->set(F::load_vol_lo, uint32_t(parseHex64AfterPrefix(f.textOf(C::LoadedVolumeLo))));
+  ch->set(F::k_vol_lo, uint32_t(parseHex64AfterPrefix(f.textOf(C::LeftVolumeLo))));
+  ch->set(F::bit_status, uint32_t(parseHex64AfterPrefix(f.textOf(C::HexStatus)) & 0xFFFF));
   ch->set(F::state, stateCodeForEntry(f.state));
   uint32_t flags = 0;
   for (int k = 0; k < kFlagItemCount; ++k)
     if (f.flags[k]) flags |= 1u << k;
   ch->set(F::bit_status2, flags);
 
-  m->setCalibrationCount(uint16_t(parseLeadingDecimalWrapping(f.calCount)));
-  const uint64_t typed = parseLeadingDecimalWrapping(f.meterType);
+  m->setCalibrationCount(uint16_t(parseLeadingDecimalWrapping(f.textOf(C::CalibrationCount))));
+  const uint64_t typed = parseLeadingDecimalWrapping(f.textOf(C::MeterType));
   m->setTypeWord(typed == uint64_t(shownTypeWord >> 1) ? shownTypeWord : uint16_t(typed * 2));
   // "0x" + two digits of byte 11 + eight digits of the low word; a short text leaves the
   // parts it does not reach at 0. The digits are read at the same places when the prefix
   // was deleted: dropping the whole weight to 0 would wreck the meter's calibration.
   {
-    size_t pos = hasHexPrefix(f.impulseWeight) ? 2 : 0;
+    const std::string& weight = f.textOf(C::ImpulseWeight);
+    size_t pos = hasHexPrefix(weight) ? 2 : 0;
     int digits = 0;
-    uint64_t high = readHexDigits(f.impulseWeight, &pos, 2, &digits);
-    uint64_t low = digits > 0 ? readHexDigits(f.impulseWeight, &pos, 8, &digits) : 0;
+    uint64_t high = readHexDigits(weight, &pos, 2, &digits);
+    uint64_t low = digits > 0 ? readHexDigits(weight, &pos, 8, &digits) : 0;
     m->setImpulseWeight(high << 32 | low);
   }
   m->setPhase(f.phase >= 0 && f.phase < kPhaseEntryCount ? uint8_t(f.phase) : kPhaseNone);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "settings/channel_record.h"
+#include "settings/settings_controls.h"
 
 class UTRKDevice;
 struct BoardSession;
@@ -21,31 +22,15 @@ constexpr int kPhaseEntryCount = 3;
 
 // What the settings window shows for one channel.
 struct ChannelForm {
-  std::string loadVol = "0";                    // "Loaded volume"         load_vol_hi
-  std::string setVol = "0";                     // "Volume set"            set_vol
-  std::string volEnd = "0";                     // "Slow end volume"       vol_end
-  std::string sCount = "0";                     // "Summ counter"          s_count
-  std::string loadVolLo = "0";                  // "Loaded vol lo"         load_vol_lo (hex)
-  std::string setSumm = "0";                    // "Summ set"              set_summ
-  std::string dCount = "0";                     // "Delta counter"         d_count
-  std::string bCount = "0";                     // "BMU total"             b_count
-  std::string kVol = "0";                       // "Left volume"           k_vol_hi
-  std::string lastVol = "0";                    // "Last volume"           last_vol
-  std::string grandTotal = "0";                 // "Grand total"           f_count, f_c_mil
-  std::string mCount = "0";                     // "Calibration total"     m_count
-  std::string kVolLo = "0";                     // "Left volume lo"        k_vol_lo (hex)
-  std::string volStart = "0";                   // "Slow start volume"     vol_start
-  std::string lCount = "0";                     // "Volume counter"        l_count
-  std::string calCount = "0";                   // "Calibration count"     meter record
-  std::string price = "0";                      // "Price"
-  std::string basePrice = "0";                  // "Base Price"
-  std::string hexStatus = "0";                  // "Hex status"            bit_status
-  std::string meterType = "0";                  // "Meter type (custom)"   meter record
-  std::string impulseWeight = "0";              // "Impulse weight, hex"   meter record
-  int state = -1;                               // state list entry, -1 none
-  int phase = -1;                               // phase list entry, -1 none
-  std::array<bool, kStatusItemCount> status{};  // status check list items 1..11
-  std::array<bool, kFlagItemCount> flags{};     // flags check list items 1..3
+  ChannelForm();                                    // every input shows "0"
+  std::array<std::string, kChanControlCount> text;  // Input controls
+  int state = -1;                                   // state list entry, -1 none
+  int phase = -1;                                   // phase list entry, -1 none
+  std::array<bool, kStatusItemCount> status{};      // status check list items 1..11
+  std::array<bool, kFlagItemCount> flags{};         // flags check list items 1..3
+
+  std::string& textOf(ChanControl c) { return text[static_cast<size_t>(c)]; }
+  const std::string& textOf(ChanControl c) const { return text[static_cast<size_t>(c)]; }
 };
 
 // Untranslated texts of the lists, in list order.

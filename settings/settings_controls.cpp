@@ -1,9 +1,10 @@
-// The control tables of the two settings tabs.
+// The control tables of the two settings tabs and the channel window.
 #include "settings/settings_controls.h"
 
 namespace {
 constexpr int m(MainControl c) { return static_cast<int>(c); }
 constexpr int e(ExtraControl c) { return static_cast<int>(c); }
+constexpr int ch(ChanControl c) { return static_cast<int>(c); }
 }  // namespace
 
 const std::array<ControlDesc, kMainControlCount> kMainControls = {{
@@ -79,4 +80,32 @@ const std::array<ControlDesc, kExtraControlCount> kExtraControls = {{
     {e(ExtraControl::TcpGateway), ControlKind::Input, "TCP gateway"},
     {e(ExtraControl::MassmeterType), ControlKind::Choice, "Massmeter type"},
     {e(ExtraControl::MassFlagList), ControlKind::CheckList, ""},
+}};
+
+const std::array<ControlDesc, kChanControlCount> kChanControls = {{
+    {ch(ChanControl::LoadedVolume), ControlKind::Input, "Loaded volume"},
+    {ch(ChanControl::VolumeSet), ControlKind::Input, "Volume set"},
+    {ch(ChanControl::SlowEndVolume), ControlKind::Input, "Slow end volume"},
+    {ch(ChanControl::SummCounter), ControlKind::Input, "Summ counter"},
+    {ch(ChanControl::LoadedVolumeLo), ControlKind::Input, "Loaded vol lo"},
+    {ch(ChanControl::SummSet), ControlKind::Input, "Summ set"},
+    {ch(ChanControl::DeltaCounter), ControlKind::Input, "Delta counter"},
+    {ch(ChanControl::BmuTotal), ControlKind::Input, "BMU total"},
+    {ch(ChanControl::LeftVolume), ControlKind::Input, "Left volume"},
+    {ch(ChanControl::LastVolume), ControlKind::Input, "Last volume"},
+    {ch(ChanControl::GrandTotal), ControlKind::Input, "Grand total"},
+    {ch(ChanControl::CalibrationTotal), ControlKind::Input, "Calibration total"},
+    {ch(ChanControl::LeftVolumeLo), ControlKind::Input, "Left volume lo"},
+    {ch(ChanControl::SlowStartVolume), ControlKind::Input, "Slow start volume"},
+    {ch(ChanControl::VolumeCounter), ControlKind::Input, "Volume counter"},
+    {ch(ChanControl::CalibrationCount), ControlKind::Input, "Calibration count"},
+    {ch(ChanControl::Price), ControlKind::Input, "Price"},
+    {ch(ChanControl::State), ControlKind::Choice, ""},
+    {ch(ChanControl::BasePrice), ControlKind::Input, "Base Price"},
+    {ch(ChanControl::HexStatus), ControlKind::Input, "Hex status"},
+    {ch(ChanControl::StatusList), ControlKind::CheckList, ""},
+    {ch(ChanControl::FlagList), ControlKind::CheckList, ""},
+    {ch(ChanControl::MeterType), ControlKind::Input, "Meter type (custom)"},
+    {ch(ChanControl::Phase), ControlKind::Choice, "Phase count (custom)"},
+    {ch(ChanControl::ImpulseWeight), ControlKind::Input, "Impulse weight, hex"},
 }};

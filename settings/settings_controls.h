@@ -1,6 +1,7 @@
-// The controls of the "Main settings" and "Extra settings" tabs: one enumeration each, and
-// one table each saying what kind of control it is and its caption. The field tables of the
-// records name these controls; the forms and the windows are built from them.
+// The controls of the "Main settings" and "Extra settings" tabs and of the "Channel settings"
+// window: one enumeration each, and one table each saying what kind of control it is and its
+// caption. The field tables of the records name these controls; the forms and the windows
+// are built from them.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -90,6 +91,39 @@ enum class ExtraControl : int {
 };
 constexpr int kExtraControlCount = static_cast<int>(ExtraControl::Count);
 
+// Every control of the "Channel settings" window, with the channel or meter record variable
+// it shows.
+enum class ChanControl : int {
+  LoadedVolume,      // load_vol_hi
+  VolumeSet,         // set_vol
+  SlowEndVolume,     // vol_end
+  SummCounter,       // s_count
+  LoadedVolumeLo,    // load_vol_lo (hex)
+  SummSet,           // set_summ
+  DeltaCounter,      // d_count
+  BmuTotal,          // b_count
+  LeftVolume,        // k_vol_hi
+  LastVolume,        // last_vol
+  GrandTotal,        // f_count, f_c_mil
+  CalibrationTotal,  // m_count
+  LeftVolumeLo,      // k_vol_lo (hex)
+  SlowStartVolume,   // vol_start
+  VolumeCounter,     // l_count
+  CalibrationCount,  // meter record
+  Price,             // price
+  State,             // state
+  BasePrice,         // base_price
+  HexStatus,         // bit_status
+  StatusList,        // bit_status, one item per known bit
+  FlagList,          // flags
+  MeterType,         // meter record
+  Phase,             // meter record
+  ImpulseWeight,     // meter record
+  Count,
+  NoControl = -1,
+};
+constexpr int kChanControlCount = static_cast<int>(ChanControl::Count);
+
 struct ControlDesc {
   int id;
   ControlKind kind;
@@ -97,3 +131,4 @@ struct ControlDesc {
 };
 extern const std::array<ControlDesc, kMainControlCount> kMainControls;
 extern const std::array<ControlDesc, kExtraControlCount> kExtraControls;
+extern const std::array<ControlDesc, kChanControlCount> kChanControls;

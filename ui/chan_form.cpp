@@ -9,6 +9,7 @@
 #include <string>
 
 #include "protocol/board_io.h"
+#include "ui/settings_placement.h"
 #include "util/catalog.h"
 #include "util/operator.h"
 
@@ -22,16 +23,6 @@ constexpr int kTextSize = 12;
 constexpr int kMinFittedTextSize = 10;
 constexpr int kChoiceArrowMaxW = 20;  // the toolkit's arrow box at the right of a choice
 constexpr int kChoiceTextIndent = 3;  // the shown item starts this far in
-
-template <class Input>
-Input* labelled_input(int x, int y, int w, int h, const char* label) {
-  Input* in = new Input(x, y, w, h, tr(label));
-  in->align(FL_ALIGN_TOP | FL_ALIGN_LEFT);
-  in->labelsize(kLabelSize);
-  in->textsize(kTextSize);
-  in->value("0");
-  return in;
-}
 
 Fl_Choice* plain_choice(int x, int y, int w, int h) {
   Fl_Choice* c = new Fl_Choice(x, y, w, h);
@@ -72,48 +63,62 @@ void fit_text_size(Fl_Choice* c) {
   c->textsize(size);
 }
 
+// One control of the window: its kind and caption from the control table, the rest from its
+// placement.
+Fl_Widget* make_chan_control(const ChanControlPlacement& p) {
+  const ControlDesc& d = kChanControls[static_cast<size_t>(p.id)];
+  const Placement& r = p.at;
+  const char* caption = d.label[0] ? tr(d.label) : nullptr;
+  if (p.captionBox.w > 0) {
+    const Placement& b = p.captionBox;
+    Fl_Box* box = new Fl_Box(b.x, b.y, b.w, b.h, caption);
+    box->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
+    box->labelsize(kLabelSize);
+    caption = nullptr;
+  }
+  switch (d.kind) {
+    case ControlKind::Input: {
+      Fl_Input* in = (p.flags & kDecimal)
+                         ? static_cast<Fl_Input*>(new Fl_Float_Input(r.x, r.y, r.w, r.h, caption))
+                         : new Fl_Int_Input(r.x, r.y, r.w, r.h, caption);
+      in->align(FL_ALIGN_TOP | FL_ALIGN_LEFT);
+      in->labelsize(kLabelSize);
+      in->textsize(kTextSize);
+      in->value("0");
+      return in;
+    }
+    case ControlKind::Choice: {
+      Fl_Choice* c = plain_choice(r.x, r.y, r.w, r.h);
+      for (int i = 0; i < p.items.count; ++i) add_plain_menu_item(c, tr(p.items.items[i]));
+      return c;
+    }
+    case ControlKind::CheckList: {
+      Fl_Check_Browser* b = check_list(r.x, r.y, r.w, r.h);
+      for (int i = 0; i < p.items.count; ++i) b->add(tr(p.items.items[i]));
+      return b;
+    }
+    default:
+      return nullptr;  // the window has no other kind
+  }
+}
+
 }  // namespace
 
 xChanForm::xChanForm(int w, int h, const char* label) : Fl_Double_Window(w, h, label) {
   group = new Fl_Group(8, 8, 792, 560);
   selector = plain_choice(16, 16, 232, 24);
-  load_vol = labelled_input<Fl_Float_Input>(16, 64, 96, 24, "Loaded volume");
-  set_vol = labelled_input<Fl_Float_Input>(152, 64, 96, 24, "Volume set");
-  vol_end = labelled_input<Fl_Float_Input>(288, 64, 96, 24, "Slow end volume");
-  s_count = labelled_input<Fl_Float_Input>(424, 64, 96, 24, "Summ counter");
-  load_vol_lo = labelled_input<Fl_Int_Input>(16, 112, 96, 24, "Loaded vol lo");
-  set_summ = labelled_input<Fl_Float_Input>(152, 112, 96, 24, "Summ set");
-  d_count = labelled_input<Fl_Float_Input>(288, 112, 96, 24, "Delta counter");
-  b_count = labelled_input<Fl_Float_Input>(424, 112, 96, 24, "BMU total");
-  k_vol = labelled_input<Fl_Float_Input>(16, 160, 96, 24, "Left volume");
-  last_vol = labelled_input<Fl_Float_Input>(152, 160, 96, 24, "Last volume");
-  grand_total = labelled_input<Fl_Float_Input>(288, 160, 96, 24, "Grand total");
-  m_count = labelled_input<Fl_Float_Input>(424, 160, 96, 24, "Calibration total");
-  k_vol_lo = labelled_input<Fl_Int_Input>(16, 208, 96, 24, "Left volume lo");
-  vol_start = labelled_input<Fl_Float_Input>(152, 208, 96, 24, "Slow start volume");
-  // Hundredths like the other counters, so the decimal point must be typeable.
-  l_count = labelled_input<Fl_Float_Input>(288, 208, 96, 24, "Volume counter");
-  cal_count = labelled_input<Fl_Int_Input>(424, 208, 96, 24, "Calibration count");
-  price = labelled_input<Fl_Float_Input>(16, 256, 96, 24, "Price");
-  state = plain_choice(152, 256, 240, 24);
-  base_price = labelled_input<Fl_Float_Input>(16, 304, 96, 24, "Base Price");
-  hex_status = labelled_input<Fl_Int_Input>(152, 304, 96, 24, "Hex status");
-  status_list = check_list(424, 240, 344, 264);
-  for (const char* t : kStatusTexts) status_list->add(tr(t));
-  status_list->when(FL_WHEN_CHANGED);
-  flags_list = check_list(16, 344, 376, 160);
-  for (const char* t : kFlagTexts) flags_list->add(tr(t));
+  for (const ChanControlPlacement& p : kChanPlacement)
+    chan_ctl_[static_cast<size_t>(p.id)] = make_chan_control(p);
+  // Ticking a status item rewrites "Hex status" at once.
+  chan_control(ChanControl::StatusList)->when(FL_WHEN_CHANGED);
   load_button = new Fl_Button(240, 512, 296, 24, tr("Load settings"));
   load_button->labelsize(kLabelSize);
   save_button = new Fl_Button(240, 536, 296, 24, tr("Save settings"));
   save_button->labelsize(kLabelSize);
-  meter_type = labelled_input<Fl_Int_Input>(560, 64, 152, 24, "Meter type (custom)");
-  phase_caption = new Fl_Box(560, 96, 144, 16, tr("Phase count (custom)"));
-  phase_caption->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
-  phase_caption->labelsize(kLabelSize);
-  phase = plain_choice(560, 112, 152, 24);
-  for (const char* t : kPhaseTexts) add_plain_menu_item(phase, tr(t));
-  impulse_weight = labelled_input<Fl_Int_Input>(560, 160, 152, 24, "Impulse weight, hex");
+  // In keyboard order the buttons follow the lists, before the meter's variables.
+  const int meterFirst = group->find(chan_control(ChanControl::MeterType));
+  group->insert(*load_button, meterFirst);
+  group->insert(*save_button, meterFirst + 1);
   group->end();
   end();
 }
@@ -136,11 +141,12 @@ void xChanForm::on_widget(Fl_Widget* w) {
     load_channel();
   else if (w == save_button)
     save_channel();
-  else if (w == status_list)
+  else if (w == chan_control(ChanControl::StatusList))
     status_toggled();
 }
 
 void xChanForm::open() {
+  Fl_Choice* state = chan_control<Fl_Choice>(ChanControl::State);
   state->clear();
   for (const char* t : kStateTexts) add_plain_menu_item(state, tr(t));
   fit_text_size(state);
@@ -148,7 +154,7 @@ void xChanForm::open() {
   for (const std::string& e : channelSelectorEntries(noz_count_ ? noz_count_() : 0))
     add_plain_menu_item(selector, e.c_str());
   for (Fl_Widget* w : {static_cast<Fl_Widget*>(load_button), static_cast<Fl_Widget*>(save_button),
-                       static_cast<Fl_Widget*>(status_list), static_cast<Fl_Widget*>(selector)})
+                       chan_control(ChanControl::StatusList), static_cast<Fl_Widget*>(selector)})
     w->callback(handler_cb, this);
   if (selector->size() > 1) {  // size() counts the menu's terminator
     selector->value(0);
@@ -188,37 +194,23 @@ void xChanForm::save_channel() {
 }
 
 void xChanForm::status_toggled() {
+  auto* status_list = chan_control<Fl_Check_Browser>(ChanControl::StatusList);
   std::array<bool, kStatusItemCount> checks{};
   for (int k = 0; k < kStatusItemCount && k < status_list->nitems(); ++k)
     checks[k] = status_list->checked(k + 1) != 0;
-  hex_status->value(hexStatusFromChecks(checks).c_str());
+  chan_control<Fl_Input>(ChanControl::HexStatus)->value(hexStatusFromChecks(checks).c_str());
 }
 
 ChannelForm xChanForm::collect_form() const {
   ChannelForm f;
-  f.loadVol = load_vol->value();
-  f.setVol = set_vol->value();
-  f.volEnd = vol_end->value();
-  f.sCount = s_count->value();
-  f.loadVolLo = load_vol_lo->value();
-  f.setSumm = set_summ->value();
-  f.dCount = d_count->value();
-  f.bCount = b_count->value();
-  f.kVol = k_vol->value();
-  f.lastVol = last_vol->value();
-  f.grandTotal = grand_total->value();
-  f.mCount = m_count->value();
-  f.kVolLo = k_vol_lo->value();
-  f.volStart = vol_start->value();
-  f.lCount = l_count->value();
-  f.calCount = cal_count->value();
-  f.price = price->value();
-  f.basePrice = base_price->value();
-  f.hexStatus = hex_status->value();
-  f.meterType = meter_type->value();
-  f.impulseWeight = impulse_weight->value();
-  f.state = state->value();
-  f.phase = phase->value();
+  for (const ControlDesc& d : kChanControls)
+    if (d.kind == ControlKind::Input)
+      f.text[static_cast<size_t>(d.id)] =
+          chan_control<Fl_Input>(static_cast<ChanControl>(d.id))->value();
+  f.state = chan_control<Fl_Choice>(ChanControl::State)->value();
+  f.phase = chan_control<Fl_Choice>(ChanControl::Phase)->value();
+  auto* status_list = chan_control<Fl_Check_Browser>(ChanControl::StatusList);
+  auto* flags_list = chan_control<Fl_Check_Browser>(ChanControl::FlagList);
   for (int k = 0; k < kStatusItemCount && k < status_list->nitems(); ++k)
     f.status[k] = status_list->checked(k + 1) != 0;
   for (int k = 0; k < kFlagItemCount && k < flags_list->nitems(); ++k)
@@ -227,29 +219,14 @@ ChannelForm xChanForm::collect_form() const {
 }
 
 void xChanForm::show_form(const ChannelForm& f) {
-  load_vol->value(f.loadVol.c_str());
-  set_vol->value(f.setVol.c_str());
-  vol_end->value(f.volEnd.c_str());
-  s_count->value(f.sCount.c_str());
-  load_vol_lo->value(f.loadVolLo.c_str());
-  set_summ->value(f.setSumm.c_str());
-  d_count->value(f.dCount.c_str());
-  b_count->value(f.bCount.c_str());
-  k_vol->value(f.kVol.c_str());
-  last_vol->value(f.lastVol.c_str());
-  grand_total->value(f.grandTotal.c_str());
-  m_count->value(f.mCount.c_str());
-  k_vol_lo->value(f.kVolLo.c_str());
-  vol_start->value(f.volStart.c_str());
-  l_count->value(f.lCount.c_str());
-  cal_count->value(f.calCount.c_str());
-  price->value(f.price.c_str());
-  base_price->value(f.basePrice.c_str());
-  hex_status->value(f.hexStatus.c_str());
-  meter_type->value(f.meterType.c_str());
-  impulse_weight->value(f.impulseWeight.c_str());
-  select_entry(state, f.state);
-  select_entry(phase, f.phase);
+  for (const ControlDesc& d : kChanControls)
+    if (d.kind == ControlKind::Input)
+      chan_control<Fl_Input>(static_cast<ChanControl>(d.id))
+          ->value(f.text[static_cast<size_t>(d.id)].c_str());
+  select_entry(chan_control<Fl_Choice>(ChanControl::State), f.state);
+  select_entry(chan_control<Fl_Choice>(ChanControl::Phase), f.phase);
+  auto* status_list = chan_control<Fl_Check_Browser>(ChanControl::StatusList);
+  auto* flags_list = chan_control<Fl_Check_Browser>(ChanControl::FlagList);
   for (int k = 0; k < kStatusItemCount && k < status_list->nitems(); ++k)
     status_list->checked(k + 1, f.status[k]);
   for (int k = 0; k < kFlagItemCount && k < flags_list->nitems(); ++k)

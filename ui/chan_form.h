@@ -11,6 +11,7 @@
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Int_Input.H>
 
+#include <array>
 #include <functional>
 
 #include "protocol/board.h"
@@ -46,34 +47,16 @@ class xChanForm : public Fl_Double_Window {
   // Controls (public so that tests drive them as the engineer would).
   Fl_Group* group;
   Fl_Choice* selector;
-  Fl_Float_Input* load_vol;
-  Fl_Float_Input* set_vol;
-  Fl_Float_Input* vol_end;
-  Fl_Float_Input* s_count;
-  Fl_Int_Input* load_vol_lo;
-  Fl_Float_Input* set_summ;
-  Fl_Float_Input* d_count;
-  Fl_Float_Input* b_count;
-  Fl_Float_Input* k_vol;
-  Fl_Float_Input* last_vol;
-  Fl_Float_Input* grand_total;
-  Fl_Float_Input* m_count;
-  Fl_Int_Input* k_vol_lo;
-  Fl_Float_Input* vol_start;
-  Fl_Float_Input* l_count;
-  Fl_Int_Input* cal_count;
-  Fl_Float_Input* price;
-  Fl_Choice* state;
-  Fl_Float_Input* base_price;
-  Fl_Int_Input* hex_status;
-  Fl_Check_Browser* status_list;
-  Fl_Check_Browser* flags_list;
   Fl_Button* load_button;
   Fl_Button* save_button;
-  Fl_Int_Input* meter_type;
-  Fl_Box* phase_caption;
-  Fl_Choice* phase;
-  Fl_Int_Input* impulse_weight;
+  // The controls showing the channel's variables.
+  Fl_Widget* chan_control(ChanControl c) const { return chan_ctl_[static_cast<size_t>(c)]; }
+  // The control as the widget its kind makes (Fl_Float_Input, Fl_Choice, ...); nullptr when
+  // it is not one.
+  template <class W>
+  W* chan_control(ChanControl c) const {
+    return dynamic_cast<W*>(chan_control(c));
+  }
 
  private:
   static void handler_cb(Fl_Widget* w, void* self);
@@ -83,4 +66,5 @@ class xChanForm : public Fl_Double_Window {
   ChannelCopies* copies_ = nullptr;
   std::function<int()> noz_count_;
   Fl_Window* main_window_ = nullptr;
+  std::array<Fl_Widget*, kChanControlCount> chan_ctl_{};
 };

@@ -1,6 +1,7 @@
 // The placement tables of the settings windows.
 #include "ui/settings_placement.h"
 
+#include "settings/channel_form.h"
 #include "settings/settings_form.h"
 #include "settings/settings_records.h"
 #include "util/catalog.h"
@@ -100,5 +101,48 @@ const std::array<MainControlPlacement, kMainControlCount> kMainPlacement = {{
     // Each option list tall enough for all its items.
     {C::ModeList,  G::NoGroup, {kAt, kListX, 64,  kListW, 228}, 0, itemList(kModeItems), nullptr},
     {C::ModeList2, G::NoGroup, {kAt, kListX, 298, kListW, 158}, 0, itemList(kMode2Items), nullptr},
+}};
+// clang-format on
+
+namespace {
+// The inputs stand four to a row, a row every 48 px; the lists and the meter's own
+// variables take the right.
+constexpr int kChanColX[4] = {16, 152, 288, 424};
+constexpr int kChanRowY[6] = {64, 112, 160, 208, 256, 304};
+constexpr int kChanInputW = 96, kChanH = 24, kMeterX = 560, kMeterW = 152;
+constexpr uint8_t kDec = kDecimal;
+constexpr Placement kNoBox{kAt, 0, 0, 0, 0};
+using H = ChanControl;
+}  // namespace
+
+// clang-format off
+const std::array<ChanControlPlacement, kChanControlCount> kChanPlacement = {{
+    {H::LoadedVolume,     {kAt, kChanColX[0], kChanRowY[0], kChanInputW, kChanH}, kDec, kNoItems, kNoBox},
+    {H::VolumeSet,        {kAt, kChanColX[1], kChanRowY[0], kChanInputW, kChanH}, kDec, kNoItems, kNoBox},
+    {H::SlowEndVolume,    {kAt, kChanColX[2], kChanRowY[0], kChanInputW, kChanH}, kDec, kNoItems, kNoBox},
+    {H::SummCounter,      {kAt, kChanColX[3], kChanRowY[0], kChanInputW, kChanH}, kDec, kNoItems, kNoBox},
+    {H::LoadedVolumeLo,   {kAt, kChanColX[0], kChanRowY[1], kChanInputW, kChanH}, 0,    kNoItems, kNoBox},
+    {H::SummSet,          {kAt, kChanColX[1], kChanRowY[1], kChanInputW, kChanH}, kDec, kNoItems, kNoBox},
+    {H::DeltaCounter,     {kAt, kChanColX[2], kChanRowY[1], kChanInputW, kChanH}, kDec, kNoItems, kNoBox},
+    {H::BmuTotal,         {kAt, kChanColX[3], kChanRowY[1], kChanInputW, kChanH}, kDec, kNoItems, kNoBox},
+    {H::LeftVolume,       {kAt, kChanColX[0], kChanRowY[2], kChanInputW, kChanH}, kDec, kNoItems, kNoBox},
+    {H::LastVolume,       {kAt, kChanColX[1], kChanRowY[2], kChanInputW, kChanH}, kDec, kNoItems, kNoBox},
+    {H::GrandTotal,       {kAt, kChanColX[2], kChanRowY[2], kChanInputW, kChanH}, kDec, kNoItems, kNoBox},
+    {H::CalibrationTotal, {kAt, kChanColX[3], kChanRowY[2], kChanInputW, kChanH}, kDec, kNoItems, kNoBox},
+    {H::LeftVolumeLo,     {kAt, kChanColX[0], kChanRowY[3], kChanInputW, kChanH}, 0,    kNoItems, kNoBox},
+    {H::SlowStartVolume,  {kAt, kChanColX[1], kChanRowY[3], kChanInputW, kChanH}, kDec, kNoItems, kNoBox},
+    // Hundredths like the other counters, so the decimal point must be typeable.
+    {H::VolumeCounter,    {kAt, kChanColX[2], kChanRowY[3], kChanInputW, kChanH}, kDec, kNoItems, kNoBox},
+    {H::CalibrationCount, {kAt, kChanColX[3], kChanRowY[3], kChanInputW, kChanH}, 0,    kNoItems, kNoBox},
+    {H::Price,            {kAt, kChanColX[0], kChanRowY[4], kChanInputW, kChanH}, kDec, kNoItems, kNoBox},
+    {H::State,            {kAt, kChanColX[1], kChanRowY[4], 240, kChanH},         0,    kNoItems, kNoBox},
+    {H::BasePrice,        {kAt, kChanColX[0], kChanRowY[5], kChanInputW, kChanH}, kDec, kNoItems, kNoBox},
+    {H::HexStatus,        {kAt, kChanColX[1], kChanRowY[5], kChanInputW, kChanH}, 0,    kNoItems, kNoBox},
+    {H::StatusList,       {kAt, kChanColX[3], 240, 344, 264}, 0, itemList(kStatusTexts), kNoBox},
+    {H::FlagList,         {kAt, kChanColX[0], 344, 376, 160}, 0, itemList(kFlagTexts),   kNoBox},
+    {H::MeterType,        {kAt, kMeterX, 64,  kMeterW, kChanH}, 0, kNoItems, kNoBox},
+    {H::Phase,            {kAt, kMeterX, 112, kMeterW, kChanH}, 0, itemList(kPhaseTexts),
+                          {kAt, kMeterX, 96, 144, 16}},
+    {H::ImpulseWeight,    {kAt, kMeterX, 160, kMeterW, kChanH}, 0, kNoItems, kNoBox},
 }};
 // clang-format on

@@ -47,6 +47,7 @@ extern const std::array<MainGroupPlacement, 5> kMainGroups;
 enum PlacementFlag : uint8_t {
   kCaptionWraps = 1,  // a caption wider than its input wraps onto the next line
   kStartsAtZero = 2,  // the input shows "0" until a board's settings are read
+  kDecimal = 4,       // the input takes a decimal point (hundredths), not digits alone
 };
 
 // The items of a choice or a check list (untranslated), and the one item shown as it is
@@ -70,3 +71,14 @@ struct MainControlPlacement {
   const char* tooltip;  // untranslated; nullptr for none
 };
 extern const std::array<MainControlPlacement, kMainControlCount> kMainPlacement;
+
+// "Channel settings": every input shows "0" until a channel is loaded. A control with a
+// caption box has its caption drawn in that box instead of as its own label.
+struct ChanControlPlacement {
+  ChanControl id;
+  Placement at;
+  uint8_t flags;
+  ItemList items;        // the state list is filled when the window opens, in the language then
+  Placement captionBox;  // w 0: none
+};
+extern const std::array<ChanControlPlacement, kChanControlCount> kChanPlacement;

@@ -62,27 +62,30 @@ TEST_F(ChanWindowTest, OpenListsTheChannelsAndLoadsThemFromTheBoard) {
   EXPECT_STREQ("Side A channel 1", form->selector->text(0));
   EXPECT_STREQ("Side B channel 2", form->selector->text(3));
   EXPECT_EQ(0, form->selector->value());
-  EXPECT_EQ(kStateEntryCount, form->state->size() - 1);
+  EXPECT_EQ(kStateEntryCount, form->chan_control<Fl_Choice>(ChanControl::State)->size() - 1);
   // A status item ticked rewrites "Hex status" from the items' bits alone.
-  EXPECT_STREQ("0x0043", form->hex_status->value());
-  form->status_list->checked(1, 1);  // "Meter error"
-  form->status_list->do_callback();
-  EXPECT_STREQ("0x0004", form->hex_status->value());
+  EXPECT_STREQ("0x0043", form->chan_control<Fl_Int_Input>(ChanControl::HexStatus)->value());
+  form->chan_control<Fl_Check_Browser>(ChanControl::StatusList)->checked(1, 1);  // "Meter error"
+  form->chan_control<Fl_Check_Browser>(ChanControl::StatusList)->do_callback();
+  EXPECT_STREQ("0x0004", form->chan_control<Fl_Int_Input>(ChanControl::HexStatus)->value());
 
   select(3);
-  EXPECT_EQ(17, form->state->value());
-  EXPECT_STREQ("12.30", form->load_vol->value());
-  EXPECT_STREQ("1234.05", form->grand_total->value());
-  EXPECT_STREQ("0x0000CAFE", form->k_vol_lo->value());
-  EXPECT_STREQ("0x0088", form->hex_status->value());
-  EXPECT_TRUE(form->status_list->checked(2));  // "Nozzle up"
-  EXPECT_TRUE(form->status_list->checked(4));  // "Activated"
-  EXPECT_FALSE(form->status_list->checked(1));
-  EXPECT_TRUE(form->flags_list->checked(2));
-  EXPECT_STREQ("7", form->meter_type->value());
-  EXPECT_STREQ("0x0100000001", form->impulse_weight->value());
-  EXPECT_STREQ("77", form->cal_count->value());
-  EXPECT_EQ(1, form->phase->value());
+  EXPECT_EQ(17, form->chan_control<Fl_Choice>(ChanControl::State)->value());
+  EXPECT_STREQ("12.30", form->chan_control<Fl_Float_Input>(ChanControl::LoadedVolume)->value());
+  EXPECT_STREQ("1234.05", form->chan_control<Fl_Float_Input>(ChanControl::GrandTotal)->value());
+  EXPECT_STREQ("0x0000CAFE", form->chan_control<Fl_Int_Input>(ChanControl::LeftVolumeLo)->value());
+  EXPECT_STREQ("0x0088", form->chan_control<Fl_Int_Input>(ChanControl::HexStatus)->value());
+  EXPECT_TRUE(
+      form->chan_control<Fl_Check_Browser>(ChanControl::StatusList)->checked(2));  // "Nozzle up"
+  EXPECT_TRUE(
+      form->chan_control<Fl_Check_Browser>(ChanControl::StatusList)->checked(4));  // "Activated"
+  EXPECT_FALSE(form->chan_control<Fl_Check_Browser>(ChanControl::StatusList)->checked(1));
+  EXPECT_TRUE(form->chan_control<Fl_Check_Browser>(ChanControl::FlagList)->checked(2));
+  EXPECT_STREQ("7", form->chan_control<Fl_Int_Input>(ChanControl::MeterType)->value());
+  EXPECT_STREQ("0x0100000001",
+               form->chan_control<Fl_Int_Input>(ChanControl::ImpulseWeight)->value());
+  EXPECT_STREQ("77", form->chan_control<Fl_Int_Input>(ChanControl::CalibrationCount)->value());
+  EXPECT_EQ(1, form->chan_control<Fl_Choice>(ChanControl::Phase)->value());
   EXPECT_TRUE(sim.op.alerts.empty());
   screenshot(form.get(), "channel_settings");
 }
@@ -90,10 +93,10 @@ TEST_F(ChanWindowTest, OpenListsTheChannelsAndLoadsThemFromTheBoard) {
 TEST_F(ChanWindowTest, SaveWritesBothRecordsAndSaysWriteOk) {
   form->open();
   select(1);
-  form->grand_total->value("1234.5");
-  form->set_vol->value("12.345");
-  form->meter_type->value("7");
-  form->state->value(20);  // "Continue, waiting nozzle"
+  form->chan_control<Fl_Float_Input>(ChanControl::GrandTotal)->value("1234.5");
+  form->chan_control<Fl_Float_Input>(ChanControl::VolumeSet)->value("12.345");
+  form->chan_control<Fl_Int_Input>(ChanControl::MeterType)->value("7");
+  form->chan_control<Fl_Choice>(ChanControl::State)->value(20);  // "Continue, waiting nozzle"
   form->save_button->do_callback();
   EXPECT_EQ(Strings{"Write ok"}, sim.op.alerts);
   const std::vector<uint8_t> b = channelOnBoard(1);
@@ -125,10 +128,10 @@ TEST_F(ChanWindowTest, NoChannelsSendNothingAndAFailedLoadKeepsTheForm) {
   form->open();
   EXPECT_EQ(kChannelCount, form->selector->size() - 1);
 
-  form->load_vol->value("99.99");
+  form->chan_control<Fl_Float_Input>(ChanControl::LoadedVolume)->value("99.99");
   sim.dev().address = 77;  // nobody answers there
   form->load_button->do_callback();
-  EXPECT_STREQ("99.99", form->load_vol->value());
+  EXPECT_STREQ("99.99", form->chan_control<Fl_Float_Input>(ChanControl::LoadedVolume)->value());
   ASSERT_EQ(1u, sim.op.alerts.size());
   EXPECT_NE(std::string::npos, sim.op.alerts[0].find("-6")) << sim.op.alerts[0];
 }

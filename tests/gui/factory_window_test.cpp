@@ -165,7 +165,7 @@ TEST(AdminPassword, AWrongOneWritesNothingFromTheChannelOrFactoryWindowAndTheRig
   xChanForm chan(811, 568, "Channel settings");
   chan.attach(&sim.session, &copies, [] { return 1; });
   chan.open();
-  chan.price->value("45.60");
+  chan.chan_control<Fl_Float_Input>(ChanControl::Price)->value("45.60");
   sim.op.alerts.clear();
   sim.op.passwordAnswers = {"1111"};
   chan.save_button->do_callback();

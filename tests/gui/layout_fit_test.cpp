@@ -382,12 +382,12 @@ TEST_P(LayoutFit, ChannelWindowAndVariablesTableHoldTheirTexts) {
   expectRussian(&chan, 30);
   // The longest state text is the one to see in the list.
   int longest = 0, widest = 0;
-  for (int i = 0; i < chan.state->size() - 1; ++i) {
-    const int w =
-        textWidth(chan.state->menu()[i].label(), chan.state->textfont(), chan.state->textsize());
+  Fl_Choice* state = chan.chan_control<Fl_Choice>(ChanControl::State);
+  for (int i = 0; i < state->size() - 1; ++i) {
+    const int w = textWidth(state->menu()[i].label(), state->textfont(), state->textsize());
     if (w > widest) widest = w, longest = i;
   }
-  chan.state->value(longest);
+  state->value(longest);
   chan.selector->value(9);
   pump(0.2);
   LayoutCheck check;

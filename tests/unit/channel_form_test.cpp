@@ -41,7 +41,7 @@ TEST(ChannelFormStatus, ChecksFollowBitsHexStatusKeepsOnlyItemBitsAndTypedTextIs
   ch.set(F::bit_status, 0x0088);
   ch.set(F::bit_status2, 0x05);
   ChannelForm f = channelFormFromRecords(ch, m);
-  EXPECT_EQ(f.hexStatus, "0x0088");
+  EXPECT_EQ(f.textOf(ChanControl::HexStatus), "0x0088");
   for (int k = 0; k < kStatusItemCount; ++k)
     EXPECT_EQ(f.status[k], k == 1 || k == 3) << kStatusTexts[k];  // "Nozzle up", "Activated"
   f.status[0] = true;                                             // "Meter error" toggled on
@@ -53,17 +53,18 @@ TEST(ChannelFormStatus, ChecksFollowBitsHexStatusKeepsOnlyItemBitsAndTypedTextIs
 
   ch.set(F::bit_status, 0x0043);  // only 0x0040 and 0x0001/0x0002: no items
   f = channelFormFromRecords(ch, m);
-  EXPECT_EQ(f.hexStatus, "0x0043");
+  EXPECT_EQ(f.textOf(ChanControl::HexStatus), "0x0043");
   f.status[0] = true;
   EXPECT_EQ(hexStatusFromChecks(f.status), "0x0004");
   std::array<bool, kStatusItemCount> all{};
   all.fill(true);
   EXPECT_EQ(hexStatusFromChecks(all), "0xFB9C");
 
-  f.hexStatus = "0x0043";  // bits without items survive when typed, not toggled
+  f.textOf(ChanControl::HexStatus) =
+      "0x0043";  // bits without items survive when typed, not toggled
   channelFormToRecords(f, &ch, &m);
   EXPECT_EQ(ch.get(F::bit_status), 0x43u);
-  f.hexStatus = "0x12345";  // only 16 bits
+  f.textOf(ChanControl::HexStatus) = "0x12345";  // only 16 bits
   channelFormToRecords(f, &ch, &m);
   EXPECT_EQ(ch.get(F::bit_status), 0x2345u);
   EXPECT_EQ(ch.bytes[3], 0x02);  // bit_status2 untouched by the overflow
@@ -73,14 +74,14 @@ TEST(ChannelFormNumbers, HundredthsAreCutNotRoundedKeepTheirWidthAndCompanionsAr
   ChannelForm f;
   ChannelRecord ch;
   MeterRecord m;
-  f.loadVol = "12.3";
-  f.setVol = "12.345";
-  f.price = "45,6";
-  f.volStart = "700.01";     // 70001 does not fit 16 bits
-  f.sCount = "42949672.95";  // the largest 32-bit count of hundredths
-  f.grandTotal = "1234.5";
-  f.loadVolLo = "0x";
-  f.kVolLo = "0xDEADbeef";
+  f.textOf(ChanControl::LoadedVolume) = "12.3";
+  f.textOf(ChanControl::VolumeSet) = "12.345";
+  f.textOf(ChanControl::Price) = "45,6";
+  f.textOf(ChanControl::SlowStartVolume) = "700.01";   // 70001 does not fit 16 bits
+  f.textOf(ChanControl::SummCounter) = "42949672.95";  // the largest 32-bit count of hundredths
+  f.textOf(ChanControl::GrandTotal) = "1234.5";
+  f.textOf(ChanControl::LoadedVolumeLo) = "0x";
+  f.textOf(ChanControl::LeftVolumeLo) = "0xDEADbeef";
   channelFormToRecords(f, &ch, &m);
   const std::pair<F, uint32_t> stored[] = {
       {F::load_vol_hi, 1230},    {F::set_vol, 1234},
@@ -92,8 +93,10 @@ TEST(ChannelFormNumbers, HundredthsAreCutNotRoundedKeepTheirWidthAndCompanionsAr
     EXPECT_EQ(ch.get(field), value) << static_cast<int>(field);
   EXPECT_EQ(ch.bytes[46], 0);  // the neighbour d_count is not overwritten
   ChannelForm back = channelFormFromRecords(ch, m);
-  EXPECT_EQ((std::vector<std::string>{back.loadVol, back.setVol, back.sCount, back.volStart,
-                                      back.loadVolLo, back.kVolLo}),
+  EXPECT_EQ((std::vector<std::string>{
+                back.textOf(ChanControl::LoadedVolume), back.textOf(ChanControl::VolumeSet),
+                back.textOf(ChanControl::SummCounter), back.textOf(ChanControl::SlowStartVolume),
+                back.textOf(ChanControl::LoadedVolumeLo), back.textOf(ChanControl::LeftVolumeLo)}),
             (std::vector<std::string>{"12.30", "12.34", "42949672.95", "44.65", "0x00000000",
                                       "0xDEADBEEF"}));
   EXPECT_EQ(parseHex64AfterPrefix("0x12zz"), 0x12u);
@@ -103,12 +106,12 @@ TEST(ChannelFormNumbers, HundredthsAreCutNotRoundedKeepTheirWidthAndCompanionsAr
   // Grand total: whole units and hundredths, also beyond the 32-bit range of hundredths.
   ch.set(F::f_count, 1234);
   ch.set(F::f_c_mil, 5);
-  EXPECT_EQ(channelFormFromRecords(ch, m).grandTotal, "1234.05");
-  f.grandTotal = "4000000000.99";
+  EXPECT_EQ(channelFormFromRecords(ch, m).textOf(ChanControl::GrandTotal), "1234.05");
+  f.textOf(ChanControl::GrandTotal) = "4000000000.99";
   channelFormToRecords(f, &ch, &m);
   EXPECT_EQ(ch.get(F::f_count), 4000000000u);
   EXPECT_EQ(ch.get(F::f_c_mil), 99u);
-  EXPECT_EQ(channelFormFromRecords(ch, m).grandTotal, "4000000000.99");
+  EXPECT_EQ(channelFormFromRecords(ch, m).textOf(ChanControl::GrandTotal), "4000000000.99");
 }
 
 TEST(ChannelFormMeter, TypeIsDoubledAndWeightHasFortyBits) {
@@ -117,9 +120,9 @@ TEST(ChannelFormMeter, TypeIsDoubledAndWeightHasFortyBits) {
   MeterRecord m;
   m.bytes.fill(0xAA);  // collecting starts from zeros
   ch.bytes.fill(0xAA);
-  f.meterType = "7";
-  f.impulseWeight = "0x0100000001";
-  f.calCount = "321";
+  f.textOf(ChanControl::MeterType) = "7";
+  f.textOf(ChanControl::ImpulseWeight) = "0x0100000001";
+  f.textOf(ChanControl::CalibrationCount) = "321";
   f.phase = 2;
   channelFormToRecords(f, &ch, &m);
   EXPECT_EQ(m.typeWord(), 14);
@@ -130,13 +133,13 @@ TEST(ChannelFormMeter, TypeIsDoubledAndWeightHasFortyBits) {
   for (int i : {4, 5, 6, 7, 14}) EXPECT_EQ(m.bytes[i], 0) << i;
   EXPECT_EQ(ch.bytes[71], 0);
   const ChannelForm back = channelFormFromRecords(ch, m);
-  EXPECT_EQ(back.meterType, "7");
-  EXPECT_EQ(back.impulseWeight, "0x0100000001");
-  EXPECT_EQ(back.calCount, "321");
+  EXPECT_EQ(back.textOf(ChanControl::MeterType), "7");
+  EXPECT_EQ(back.textOf(ChanControl::ImpulseWeight), "0x0100000001");
+  EXPECT_EQ(back.textOf(ChanControl::CalibrationCount), "321");
   EXPECT_EQ(back.phase, 2);
 
   f.phase = -1;
-  f.impulseWeight = "0x7";  // stops after the high byte: the low word stays 0
+  f.textOf(ChanControl::ImpulseWeight) = "0x7";  // stops after the high byte: the low word stays 0
   channelFormToRecords(f, &ch, &m);
   EXPECT_EQ(m.phase(), kPhaseNone);
   EXPECT_EQ(m.impulseWeight(), uint64_t(7) << 32);
@@ -147,7 +150,7 @@ TEST(ChannelFormMeter, TypeIsDoubledAndWeightHasFortyBits) {
       {"0X0100000002", (uint64_t(1) << 32) | 2u},
       {"garbage", 0}};
   for (const auto& [text, weight] : weights) {
-    f.impulseWeight = text;
+    f.textOf(ChanControl::ImpulseWeight) = text;
     channelFormToRecords(f, &ch, &m);
     EXPECT_EQ(m.impulseWeight(), weight) << text;
   }
@@ -158,15 +161,15 @@ TEST(ChannelFormMeter, TypeLeftAsShownKeepsItsOddWord) {
   MeterRecord m, fresh;
   m.setTypeWord(1583);  // odd word, as the Astra preset writes it
   ChannelForm f = channelFormFromRecords(ch, m);
-  EXPECT_EQ(f.meterType, "791");
-  f.price = "45.60";
+  EXPECT_EQ(f.textOf(ChanControl::MeterType), "791");
+  f.textOf(ChanControl::Price) = "45.60";
   channelFormToRecords(f, &ch, &m);  // m is the slot the form was filled from
   EXPECT_EQ(m.typeWord(), 1583u);
   EXPECT_EQ(ch.get(F::price), 4560u);
-  f.meterType = "792";
+  f.textOf(ChanControl::MeterType) = "792";
   channelFormToRecords(f, &ch, &m);
   EXPECT_EQ(m.typeWord(), 1584u);
-  f.meterType = "791";  // from zeros the typed value is simply doubled
+  f.textOf(ChanControl::MeterType) = "791";  // from zeros the typed value is simply doubled
   channelFormToRecords(f, &ch, &fresh);
   EXPECT_EQ(fresh.typeWord(), 1582u);
 }
