@@ -6,6 +6,7 @@
 #include <FL/Fl.H>
 #include <FL/fl_ask.H>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -33,6 +34,23 @@ std::string trimmed(const std::string& t) {
 }
 
 constexpr int kIoBitsUsed = 6;
+
+// The start and count radios and the two fields they stand for: what a change of one does
+// to the form, and the partners that then show the form's new values.
+struct Coupling {
+  MainControl control;
+  void (*apply)(MainSettingsForm*);
+  std::array<MainControl, 2> partners;  // NoControl where there is one only
+};
+using MC = MainControl;
+const Coupling kCouplings[] = {
+    {MC::ImmediateStart, onImmediateStartChosen, {MC::SlowStart, MC::NoControl}},
+    {MC::Start20ml, onStart20mlChosen, {MC::SlowStart, MC::NoControl}},
+    {MC::SlowStart, onSlowStartEdited, {MC::ImmediateStart, MC::Start20ml}},
+    {MC::NoCounting, onNoCountingChosen, {MC::OverfillBuffer, MC::NoControl}},
+    {MC::Count3Seconds, onCount3SecondsChosen, {MC::OverfillBuffer, MC::NoControl}},
+    {MC::OverfillBuffer, onOverfillBufferEdited, {MC::NoCounting, MC::Count3Seconds}},
+};
 
 // The side monitor's timer as a toolkit timeout on the GUI thread. Arming drops a pending
 // one first, so there is never more than one.
@@ -193,17 +211,7 @@ void xMainForm::dispatch_action(Fl_Widget* w) {
     if (focus != MainControl::NoControl) focus_main_control(focus);
     return;
   }
-  switch (const MainControl c = main_control_of(w)) {
-    case MainControl::ImmediateStart:
-    case MainControl::Start20ml:
-    case MainControl::SlowStart:
-    case MainControl::NoCounting:
-    case MainControl::Count3Seconds:
-    case MainControl::OverfillBuffer:
-      return on_coupled_control(c);
-    default:
-      break;
-  }
+  if (on_coupled_control(main_control_of(w))) return;
 
   // ---- "Extra settings" ----
   if (w == es_read) {
@@ -231,49 +239,20 @@ void xMainForm::dispatch_action(Fl_Widget* w) {
   on_load_action(w);
 }
 
-void xMainForm::on_coupled_control(MainControl c) {
-  MainSettingsForm f = read_main_form();
-  switch (c) {
-    case MainControl::ImmediateStart:
-      onImmediateStartChosen(&f);
-      break;
-    case MainControl::Start20ml:
-      onStart20mlChosen(&f);
-      break;
-    case MainControl::SlowStart:
-      onSlowStartEdited(&f);
-      break;
-    case MainControl::NoCounting:
-      onNoCountingChosen(&f);
-      break;
-    case MainControl::Count3Seconds:
-      onCount3SecondsChosen(&f);
-      break;
-    default:
-      onOverfillBufferEdited(&f);
-      break;
+bool xMainForm::on_coupled_control(MainControl c) {
+  for (const Coupling& k : kCouplings) {
+    if (k.control != c) continue;
+    MainSettingsForm f = read_main_form();
+    k.apply(&f);
+    // Only the partners are written back, so the field being typed in keeps its cursor.
+    for (MainControl p : k.partners) {
+      if (p == MainControl::NoControl) continue;
+      if (auto* in = main_control<Fl_Input_>(p)) in->value(f.textOf(p).c_str());
+      if (auto* b = main_control<Fl_Button>(p)) b->value(f.onOf(p));
+    }
+    return true;
   }
-  // Only the coupled partner is written back, so the field being typed in keeps its cursor.
-  auto showText = [&](MainControl id) { main_control<Fl_Input_>(id)->value(f.textOf(id).c_str()); };
-  auto showOn = [&](MainControl id) { main_control<Fl_Button>(id)->value(f.onOf(id)); };
-  switch (c) {
-    case MainControl::ImmediateStart:
-    case MainControl::Start20ml:
-      showText(MainControl::SlowStart);
-      break;
-    case MainControl::NoCounting:
-    case MainControl::Count3Seconds:
-      showText(MainControl::OverfillBuffer);
-      break;
-    case MainControl::SlowStart:
-      showOn(MainControl::ImmediateStart);
-      showOn(MainControl::Start20ml);
-      break;
-    default:
-      showOn(MainControl::NoCounting);
-      showOn(MainControl::Count3Seconds);
-      break;
-  }
+  return false;
 }
 
 void xMainForm::wire_side_monitor() {

@@ -231,9 +231,9 @@ class xMainForm : public Fl_Double_Window, public LogSink {
   void fill_port_choice();
   void on_leave_bootloader();
   void on_modes2_changed();
-  // A start or count radio, or the slow start or overfill buffer field, changed: its partner
-  // follows.
-  void on_coupled_control(MainControl c);
+  // A start or count radio, or the slow start or overfill buffer field, changed: its
+  // partners follow. False for any other control.
+  bool on_coupled_control(MainControl c);
   // The "Main settings" control the widget is, NoControl for any other widget.
   MainControl main_control_of(const Fl_Widget* w) const;
   void on_tab_changed();
